@@ -1,0 +1,171 @@
+#include "cpu/memory.h"
+
+#include "devices/port.h"
+#include "machine.h"
+
+namespace tarvo {
+
+namespace {
+
+struct RowSpec {
+  int32_t start, end;
+  uint32_t shift;
+  bool writable, report;
+  const char* file;
+};
+
+constexpr RowSpec kRows[kRegionCount] = {
+    {0x00000, 0x00C00, 1, false, true, "rom0.bin"},
+    {0x00C10, 0x00C12, 0, true, false, ""},
+    {0x00000, 0x10000, 0, false, false, "rom1.bin"},
+    {0x10000, 0x20000, 0, true, false, "ram0.bin"},
+    {0x28000, 0x30000, 0, true, false, "ram1.bin"},
+    {0x70000, 0x80000, 0, false, false, "rom2.bin"},
+    {0xB0000, 0xC0000, 0, false, false, "rom3.bin"},
+};
+
+inline bool inIoWindow(uint32_t a) { return a >= kIoWindowStart && a < kIoWindowEnd; }
+
+}  // namespace
+
+MemoryMap::MemoryMap() {
+  for (int i = 0; i < kRegionCount; ++i) {
+    const RowSpec& s = kRows[i];
+    Region& r = rows[i];
+    r.start = s.start;
+    r.end = s.end;
+    r.shift = s.shift;
+    r.writable = s.writable;
+    r.reportLoadFailure = s.report;
+    r.imageFile = s.file;
+    r.buffer.assign(r.size(), 0xFF);
+  }
+  // The bank bytes have no image; the power-on sequence clears them too.
+  rows[kBankRow].buffer.assign(2, 0x00);
+}
+
+unsigned segmentChoice(const ProcessorState& c, unsigned selector, uint16_t address) {
+  const uint32_t boundary = static_cast<uint32_t>(c.IB >> 6) * 0x4000u;
+  return address < boundary ? 0u : (selector & 3u);
+}
+
+uint32_t bankSwitch(MemoryMap& mem, uint32_t physical) {
+  if (physical < kBankSwitchFloor) return physical;
+  const unsigned k = (physical >> 15) & 7;
+  if ((mem.bankA() >> k) & 1) return physical | 0x70000;
+  if ((mem.bankB() >> k) & 1) return physical | 0xB0000;
+  return physical;
+}
+
+uint8_t readPhysical(Machine& m, uint32_t physical, uint32_t* shift) {
+  const uint32_t a = bankSwitch(m.mem, physical);
+  if (shift) *shift = 0;
+  if (inIoWindow(a)) return ioRead(m, a & 7);
+  for (Region& r : m.mem.rows) {
+    if (static_cast<int32_t>(a) >= r.start && static_cast<int32_t>(a) < r.end) {
+      if (shift) *shift = r.shift;
+      return r.buffer[(a - r.start) << r.shift];
+    }
+  }
+  return 0xFF;
+}
+
+void writePhysical(Machine& m, uint32_t physical, uint8_t value) {
+  if (inIoWindow(physical)) {
+    ioWrite(m, physical & 7, value);
+    return;
+  }
+  for (Region& r : m.mem.rows) {
+    if (!r.writable) continue;
+    if (static_cast<int32_t>(physical) >= r.start && static_cast<int32_t>(physical) < r.end) {
+      r.buffer[(physical - r.start) << r.shift] = value;
+      return;
+    }
+  }
+}
+
+uint8_t* readLocation(Machine& m, uint32_t physical) {
+  const uint32_t a = bankSwitch(m.mem, physical);
+  if (inIoWindow(a)) return nullptr;
+  for (Region& r : m.mem.rows) {
+    if (static_cast<int32_t>(a) >= r.start && static_cast<int32_t>(a) < r.end)
+      return &r.buffer[(a - r.start) << r.shift];
+  }
+  return nullptr;
+}
+
+uint8_t readData(Machine& m, unsigned selector, uint16_t address) {
+  return readPhysical(m, physicalAddress(m.cpu, selector, address));
+}
+
+void writeData(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
+  writePhysical(m, physicalAddress(m.cpu, selector, address), value);
+}
+
+int regionOf(uint32_t physical) {
+  if (physical >= kIoWindowStart && physical < kBankSwitchFloor) return -1;
+  for (int i = 0; i <= kRam1Row; ++i) {
+    if (static_cast<int32_t>(physical) >= kRows[i].start &&
+        static_cast<int32_t>(physical) < kRows[i].end)
+      return i;
+  }
+  return -1;
+}
+
+int32_t regionStart(int row) {
+  if (row == kRom1Row) return static_cast<int32_t>(kBankSwitchFloor);
+  return kRows[row].start;
+}
+
+int32_t regionEnd(int row) { return kRows[row].end; }
+
+bool regionWritable(int row) { return kRows[row].writable; }
+
+uint8_t fetchInstruction(Machine& m) {
+  ProcessorState& c = m.cpu;
+  const unsigned selector = c.inService != 0 ? 0u : c.segmentLatch;
+  c.segmentLatch = c.UA;
+  uint32_t shift = 0;
+  const uint32_t pc = physicalAddress(c, selector, c.PC);
+  c.fetchBuffer[0] = readPhysical(m, pc, &shift);
+  c.wordFetch = static_cast<int>(shift);
+  if (shift == 0) {
+    for (int i = 1; i < 4; ++i) {
+      const uint16_t a = static_cast<uint16_t>(c.PC + i);
+      c.fetchBuffer[i] = readPhysical(m, physicalAddress(c, selector, a));
+    }
+  } else {
+    // Word-organised ROM: both bytes of the word at PC and of the word at PC+1.
+    const uint8_t* w0 = readLocation(m, pc);
+    c.fetchBuffer[1] = w0[1];
+    const uint32_t next = physicalAddress(c, selector, static_cast<uint16_t>(c.PC + 1));
+    uint32_t nextShift = 0;
+    c.fetchBuffer[2] = readPhysical(m, next, &nextShift);
+    // A word at the top of the ROM is followed by byte memory or the I/O
+    // window; its second byte then reads as unmapped.
+    c.fetchBuffer[3] = nextShift == 1 ? readLocation(m, next)[1] : 0xFF;
+  }
+  c.fetchPos = 0;
+  return nextByte(m);
+}
+
+uint8_t nextByte(Machine& m) {
+  ProcessorState& c = m.cpu;
+  const uint8_t b = c.fetchBuffer[c.fetchPos & 3];
+  if (c.wordFetch == 0) {
+    ++c.PC;
+    c.cycles += 3;
+  } else if (c.fetchPos & 1) {
+    ++c.PC;
+  } else {
+    c.cycles += 4;
+  }
+  ++c.fetchPos;
+  return b;
+}
+
+void endInstruction(Machine& m) {
+  if (m.cpu.wordFetch == 1 && (m.cpu.fetchPos & 1)) nextByte(m);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,87 @@
+// Memory map: segment choice, bank switching, the region table, the I/O
+// window and instruction fetch. Every access of the processor, the
+// disassembler and the debugger goes through these few functions.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace tarvo {
+
+struct Machine;
+struct ProcessorState;
+
+struct Region {
+  int32_t start;
+  int32_t end;  // exclusive
+  uint32_t shift;  // 1 for word-organised memory
+  bool writable;
+  bool reportLoadFailure;
+  const char* imageFile;  // "" for none
+  std::vector<uint8_t> buffer;
+
+  std::size_t size() const { return static_cast<std::size_t>(end - start) << shift; }
+};
+
+constexpr int kRegionCount = 7;
+constexpr int kRomRow = 0;      // on-chip ROM, word-organised
+constexpr int kBankRow = 1;     // bank bytes A and B
+constexpr int kRom1Row = 2;
+constexpr int kRam0Row = 3;
+constexpr int kRam1Row = 4;
+constexpr int kRom2Row = 5;
+constexpr int kRom3Row = 6;
+
+constexpr uint32_t kIoWindowStart = 0x00C00;
+constexpr uint32_t kIoWindowEnd = 0x00C10;
+constexpr uint32_t kBankSwitchFloor = 0x00C12;
+
+struct MemoryMap {
+  std::array<Region, kRegionCount> rows;
+  MemoryMap();
+
+  uint8_t& bankA() { return rows[kBankRow].buffer[0]; }
+  uint8_t& bankB() { return rows[kBankRow].buffer[1]; }
+};
+
+// Segment for a two-bit selector and an address: 0 below the common-area
+// boundary (IB bits 6-7 times 0x4000), else the selector.
+unsigned segmentChoice(const ProcessorState& c, unsigned selector, uint16_t address);
+inline uint32_t physicalAddress(const ProcessorState& c, unsigned selector, uint16_t address) {
+  return (segmentChoice(c, selector, address) << 16) | address;
+}
+
+// Bank switching applied to reads.
+uint32_t bankSwitch(MemoryMap& mem, uint32_t physical);
+
+// Read with bank switching; *shift receives the matched row's shift
+// (0 for the I/O window and unmapped addresses).
+uint8_t readPhysical(Machine& m, uint32_t physical, uint32_t* shift = nullptr);
+// Write without bank switching; ROM and unmapped writes are dropped.
+void writePhysical(Machine& m, uint32_t physical, uint8_t value);
+
+// Data access with a segment selector: IX side UA>>4, IZ side UA>>6, stack UA>>2.
+uint8_t readData(Machine& m, unsigned selector, uint16_t address);
+void writeData(Machine& m, unsigned selector, uint16_t address, uint8_t value);
+
+// The byte that a read of the physical address would return, as a writable
+// location (bank switching applied, the writable flag ignored); nullptr for
+// the I/O window and unmapped addresses. The debugger patches code with it.
+uint8_t* readLocation(Machine& m, uint32_t physical);
+
+// Debugger region queries over rows 0..4.
+int regionOf(uint32_t physical);  // -1 for none and for 0x00C00-0x00C11
+int32_t regionStart(int row);     // row 2 reports 0x00C12
+int32_t regionEnd(int row);
+bool regionWritable(int row);
+
+// Instruction fetch: prefetch four bytes at PC and return the opcode.
+uint8_t fetchInstruction(Machine& m);
+// Consume the next instruction byte, counting its cycles and moving PC.
+uint8_t nextByte(Machine& m);
+// Word alignment after the handler: in word memory an odd fetch position
+// takes one more byte.
+void endInstruction(Machine& m);
+
+}  // namespace tarvo
