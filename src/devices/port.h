@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tarvo {
 
@@ -13,6 +14,8 @@ struct Port {
   uint8_t sendByte = 0;
   uint8_t receiveByte = 0;
   uint8_t optionCode = 0xFF;
+  std::string address;     // disk server, dotted-decimal IPv4
+  int32_t portNumber = 0;  // disk server TCP port
 };
 
 // (PD AND PE) OR (NOT PE AND input lines).
