@@ -1,0 +1,47 @@
+// Byte link to the disk server: a TCP client that sends single bytes and
+// receives single replies. Every operation returns within a bound, so a
+// server that never answers cannot stall the emulated machine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvo {
+
+class DiskLink {
+ public:
+  virtual ~DiskLink() = default;
+
+  // Connects to a dotted-decimal IPv4 address and a TCP port, dropping any
+  // connection that was still open. False when no connection came about.
+  virtual bool open(const std::string& address, int32_t port) = 0;
+  virtual void close() = 0;
+  virtual bool connected() const = 0;
+  // Each returns false on any failure (refused, reset, closed by the peer,
+  // no progress within the bound); the link is then closed.
+  virtual bool sendByte(uint8_t value) = 0;
+  virtual bool receiveByte(uint8_t& value) = 0;
+};
+
+class TcpDiskLink final : public DiskLink {
+ public:
+  static constexpr int kDefaultTimeoutMs = 1000;
+
+  // timeoutMs bounds the connect and each send and receive separately.
+  explicit TcpDiskLink(int timeoutMs = kDefaultTimeoutMs) : timeoutMs_(timeoutMs) {}
+  ~TcpDiskLink() override;
+  TcpDiskLink(const TcpDiskLink&) = delete;
+  TcpDiskLink& operator=(const TcpDiskLink&) = delete;
+
+  bool open(const std::string& address, int32_t port) override;
+  void close() override;
+  bool connected() const override { return fd_ >= 0; }
+  bool sendByte(uint8_t value) override;
+  bool receiveByte(uint8_t& value) override;
+
+ private:
+  int fd_ = -1;
+  int timeoutMs_;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,474 @@
+#include "devices/port.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "machine.h"
+
+extern char** environ;
+
+namespace tarvo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr uint8_t kReady = 0x04;
+// PE for the drive: lines 3, 4 and 5 are outputs.
+constexpr uint8_t kDrivePins = 0x38;
+
+int openDescriptors() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A socket bound to a free port on 127.0.0.1, listening or not.
+struct BoundSocket {
+  int fd = -1;
+  int port = 0;
+  explicit BoundSocket(bool listening, int backlog = 8) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        (listening && ::listen(fd, backlog) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+      ADD_FAILURE() << "cannot set up a local socket";
+      return;
+    }
+    port = ntohs(sa.sin_port);
+  }
+  ~BoundSocket() { ::close(fd); }
+};
+
+// A test server on 127.0.0.1: accepts connections one after another and
+// hands each to a behaviour, which returns when it is done with the peer.
+class TestServer {
+ public:
+  using Behaviour = std::function<void(int fd, const std::atomic<bool>& stop)>;
+
+  explicit TestServer(Behaviour behaviour)
+      : listener_(true), behaviour_(std::move(behaviour)), thread_([this] { run(); }) {}
+  ~TestServer() {
+    stop_ = true;
+    thread_.join();
+  }
+  int port() const { return listener_.port; }
+  int accepted() const { return accepted_; }
+
+  // Waits for the peer's next byte; false when the peer closed or on stop.
+  static bool readByte(int fd, const std::atomic<bool>& stop, uint8_t& b) {
+    while (!stop) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) > 0) return ::recv(fd, &b, 1, 0) == 1;
+    }
+    return false;
+  }
+
+ private:
+  void run() {
+    while (!stop_) {
+      pollfd p{listener_.fd, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      const int conn = ::accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (conn < 0) continue;
+      ++accepted_;
+      behaviour_(conn, stop_);
+      ::close(conn);
+    }
+  }
+
+  BoundSocket listener_;
+  Behaviour behaviour_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
+  std::thread thread_;
+};
+
+// Takes every byte and never answers, until the peer goes away.
+void neverAnswer(int fd, const std::atomic<bool>& stop) {
+  uint8_t b;
+  while (TestServer::readByte(fd, stop, b)) {
+  }
+}
+
+// An independent echo server: socat handing each connection to cat.
+class SocatEcho {
+ public:
+  SocatEcho() {
+    const BoundSocket probe(false);
+    port_ = probe.port;
+  }
+  bool start() {
+    const std::string listen =
+        "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork";
+    char* argv[] = {const_cast<char*>("socat"), const_cast<char*>(listen.c_str()),
+                    const_cast<char*>("EXEC:cat"), nullptr};
+    if (::posix_spawnp(&pid_, "socat", nullptr, nullptr, argv, environ) != 0) {
+      pid_ = -1;
+      return false;
+    }
+    // Ready once a connection is accepted.
+    for (int i = 0; i < 200; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in sa{};
+      sa.sin_family = AF_INET;
+      sa.sin_port = htons(static_cast<uint16_t>(port_));
+      sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+      ::close(fd);
+      if (up) return true;
+      std::this_thread::sleep_for(milliseconds(25));
+    }
+    return false;
+  }
+  ~SocatEcho() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  int port() const { return port_; }
+
+ private:
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+bool haveProgram(const char* name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  std::size_t from = 0;
+  while (from <= dirs.size()) {
+    const std::size_t to = std::min(dirs.find(':', from), dirs.size());
+    const std::string candidate = dirs.substr(from, to - from) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return true;
+    from = to + 1;
+  }
+  return false;
+}
+
+class PortTest : public ::testing::Test {
+ protected:
+  Machine m;
+  int descriptorsAtStart = 0;
+
+  void SetUp() override { descriptorsAtStart = openDescriptors(); }
+
+  // The port part of the power-on sequence.
+  void powerOn(const std::string& address, int32_t tcpPort, uint8_t optionCode) {
+    m.port.address = address;
+    m.port.portNumber = tcpPort;
+    m.port.optionCode = optionCode;
+    m.port.inputLines = static_cast<uint8_t>((m.port.inputLines & 0x03) | 0xF8);
+    m.cpu.PE = 0;
+    portLinkReset(m);
+  }
+  void pins(uint8_t pe, uint8_t pd) {
+    m.cpu.PE = pe;
+    m.cpu.PD = pd;
+    portUpdate(m);
+  }
+  // Lines 4 and 5 low, line 3 high: connects and opens the registers.
+  void connectDrive() { pins(kDrivePins, 0x08); }
+  // Writes a byte and takes line 3 low: one exchange.
+  void strobe(uint8_t b) {
+    ioWrite(m, 4, b);
+    pins(kDrivePins, 0x00);
+  }
+  bool ready() const { return (portValue(m) & kReady) != 0; }
+  bool connected() const { return m.port.fddSocket->connected(); }
+};
+
+TEST_F(PortTest, PortValueMixesOutputLatchAndInputLines) {
+  m.port.inputLines = 0x02;
+  powerOn("", 0, 0xFF);
+  EXPECT_EQ(portValue(m), 0xFA);
+  m.cpu.PE = 0x0F;
+  m.cpu.PD = 0xA5;
+  EXPECT_EQ(portValue(m), 0xF5);
+  m.cpu.PE = 0xF0;
+  EXPECT_EQ(portValue(m), 0xAA);
+}
+
+TEST_F(PortTest, WithoutAServerThereIsNoDrive) {
+  for (const auto& [address, tcpPort] : {std::pair<std::string, int32_t>{"", 1234},
+                                         std::pair<std::string, int32_t>{"127.0.0.1", 0}}) {
+    powerOn(address, tcpPort, 0x55);
+    EXPECT_EQ(m.port.optionCode, 0xFF);
+    connectDrive();
+    EXPECT_EQ(ioRead(m, 3), 0xFF);
+    EXPECT_FALSE(connected());
+    EXPECT_FALSE(m.run.abortTick);
+    // Configuring a server later does not bring the drive back.
+    m.port.address = "127.0.0.1";
+    m.port.portNumber = 1234;
+    portLinkReset(m);
+    EXPECT_EQ(m.port.optionCode, 0xFF);
+  }
+}
+
+TEST_F(PortTest, RegistersOpenOnlyWithLines4And5Low) {
+  powerOn("", 0, 0xFF);
+  m.port.receiveByte = 0x42;
+  for (uint8_t pd : {0x10, 0x20, 0x30}) {
+    pins(kDrivePins, pd);
+    EXPECT_EQ(ioRead(m, 3), 0xFF) << int(pd);
+    ioWrite(m, 4, 0x99);
+    EXPECT_EQ(m.port.sendByte, 0) << int(pd);
+  }
+  pins(kDrivePins, 0x00);
+  ioWrite(m, 4, 0x99);
+  EXPECT_EQ(m.port.sendByte, 0x99);
+  EXPECT_EQ(ioRead(m, 3), 0xFF);  // the option code, loaded as line 5 fell
+  m.port.receiveByte = 0x42;
+  EXPECT_EQ(ioRead(m, 3), 0x42);
+  for (unsigned reg : {0u, 1u, 2u, 4u, 5u, 6u, 7u}) EXPECT_EQ(ioRead(m, reg), 0xFF) << reg;
+  ioWrite(m, 3, 0x11);
+  EXPECT_EQ(m.port.receiveByte, 0x42);
+}
+
+TEST_F(PortTest, ExchangesWithAnEchoServer) {
+  if (!haveProgram("socat")) GTEST_SKIP() << "socat is not installed";
+  {
+    SocatEcho echo;
+    ASSERT_TRUE(echo.start());
+    const auto start = Clock::now();
+    powerOn("127.0.0.1", echo.port(), 0x55);
+    connectDrive();
+    ASSERT_TRUE(connected());
+    EXPECT_EQ(ioRead(m, 3), 0x55);  // before any byte is exchanged
+    EXPECT_FALSE(ready());
+
+    for (uint8_t b : {0x00, 0x5A, 0xA5, 0xFF}) {
+      strobe(b);
+      EXPECT_TRUE(ready());
+      EXPECT_EQ(ioRead(m, 3), b);
+      pins(kDrivePins, 0x08);
+      EXPECT_FALSE(ready());
+    }
+    // Same levels again: no edge, no exchange.
+    strobe(0x11);
+    EXPECT_EQ(ioRead(m, 3), 0x11);
+    ioWrite(m, 4, 0x22);
+    pins(kDrivePins, 0x00);
+    EXPECT_EQ(ioRead(m, 3), 0x11);
+
+    // The off instruction makes every line an input: line 4 rises, closing.
+    m.cpu.PE = 0;
+    portUpdate(m);
+    EXPECT_FALSE(connected());
+    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_LT(secondsSince(start), 1.0);
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, ExchangeWhileNotConnectedDoesNothing) {
+  powerOn("127.0.0.1", 9, 0xFF);  // a server is set, but no drive announced
+  connectDrive();
+  EXPECT_FALSE(connected());
+  m.port.inputLines |= kReady;
+  strobe(0x12);
+  EXPECT_TRUE(ready());
+  EXPECT_EQ(ioRead(m, 3), 0xFF);
+  m.port.inputLines &= static_cast<uint8_t>(~kReady);
+  pins(kDrivePins, 0x08);
+  strobe(0x12);
+  EXPECT_FALSE(ready());
+}
+
+TEST_F(PortTest, ServerThatNeverAnswersEndsTheTickWithinTheBound) {
+  {
+    TestServer server(neverAnswer);
+    powerOn("127.0.0.1", server.port(), 0x55);
+    connectDrive();
+    ASSERT_TRUE(connected());
+    const auto start = Clock::now();
+    strobe(0x31);
+    const double waited = secondsSince(start);
+    EXPECT_GE(waited, 0.9);
+    EXPECT_LT(waited, 2.5);
+    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_FALSE(connected());
+    EXPECT_FALSE(ready());
+    EXPECT_EQ(ioRead(m, 3), 0x55);
+
+    // The machine goes on: further edges do nothing and do not wait.
+    m.run.abortTick = false;
+    const auto later = Clock::now();
+    pins(kDrivePins, 0x08);
+    strobe(0x32);
+    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_LT(secondsSince(later), 0.1);
+    // Taking line 4 high and low again reconnects.
+    pins(kDrivePins, 0x18);
+    connectDrive();
+    EXPECT_TRUE(connected());
+    closeLink(m);
+    EXPECT_FALSE(connected());
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, ServerClosingInTheMiddleOfAnExchange) {
+  {
+    // Answers the first byte, then takes the next and hangs up.
+    TestServer server([](int fd, const std::atomic<bool>& stop) {
+      uint8_t b;
+      if (!TestServer::readByte(fd, stop, b)) return;
+      const uint8_t reply = static_cast<uint8_t>(b + 1);
+      (void)!::send(fd, &reply, 1, MSG_NOSIGNAL);
+      TestServer::readByte(fd, stop, b);
+    });
+    powerOn("127.0.0.1", server.port(), 0x55);
+    connectDrive();
+    strobe(0x40);
+    EXPECT_EQ(ioRead(m, 3), 0x41);
+    EXPECT_FALSE(m.run.abortTick);
+    pins(kDrivePins, 0x08);
+
+    const auto start = Clock::now();
+    strobe(0x50);
+    EXPECT_LT(secondsSince(start), 1.5);
+    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_FALSE(connected());
+    EXPECT_FALSE(ready());
+    EXPECT_EQ(ioRead(m, 3), 0x41);
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, ServerResettingBetweenExchanges) {
+  {
+    // Answers one byte, then drops the connection with a reset.
+    TestServer server([](int fd, const std::atomic<bool>& stop) {
+      uint8_t b;
+      if (!TestServer::readByte(fd, stop, b)) return;
+      (void)!::send(fd, &b, 1, MSG_NOSIGNAL);
+      const linger hard{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    });
+    powerOn("127.0.0.1", server.port(), 0x55);
+    connectDrive();
+    strobe(0x60);
+    EXPECT_EQ(ioRead(m, 3), 0x60);
+    pins(kDrivePins, 0x08);
+    std::this_thread::sleep_for(milliseconds(100));
+    // Writing to the dropped connection reports an error, not a signal.
+    const auto start = Clock::now();
+    strobe(0x61);
+    EXPECT_LT(secondsSince(start), 1.5);
+    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_FALSE(connected());
+    EXPECT_EQ(ioRead(m, 3), 0x60);
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, RefusedConnectionEndsTheTickAtOnce) {
+  {
+    const BoundSocket closedPort(false);  // bound, never listening
+    powerOn("127.0.0.1", closedPort.port, 0x55);
+    const auto start = Clock::now();
+    connectDrive();
+    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_FALSE(connected());
+    // The rest of the update still happened: the option code is readable.
+    EXPECT_EQ(ioRead(m, 3), 0x55);
+    EXPECT_EQ(m.port.optionCode, 0x55);
+    m.run.abortTick = false;
+    strobe(0x01);
+    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_FALSE(ready());
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, ConnectThatNeverCompletesIsBounded) {
+  {
+    // Backlog 0 with one connection already queued: further handshakes are
+    // not answered.
+    const BoundSocket full(true, 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(full.port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+
+    powerOn("127.0.0.1", full.port, 0x55);
+    const auto start = Clock::now();
+    connectDrive();
+    const double waited = secondsSince(start);
+    const bool gotThrough = connected();
+    closeLink(m);
+    ::close(filler);
+    if (gotThrough) GTEST_SKIP() << "this system completed the handshake anyway";
+    EXPECT_GE(waited, 0.9);
+    EXPECT_LT(waited, 2.5);
+    EXPECT_TRUE(m.run.abortTick);
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, ReopeningDropsTheOldConnection) {
+  {
+    TestServer server(neverAnswer);
+    powerOn("127.0.0.1", server.port(), 0x55);
+    connectDrive();
+    ASSERT_TRUE(connected());
+    const int withOneLink = openDescriptors();
+    // A power-on sequence does not close the link, but it makes line 4 an
+    // input at level 1 again, so the next low level is a falling edge.
+    powerOn("127.0.0.1", server.port(), 0x55);
+    connectDrive();
+    EXPECT_TRUE(connected());
+    EXPECT_EQ(openDescriptors(), withOneLink);
+    for (int i = 0; i < 100 && server.accepted() < 2; ++i)
+      std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(server.accepted(), 2);
+    closeLink(m);
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST(DiskLinkTest, RejectsWhatIsNotAnAddressAndPort) {
+  TcpDiskLink link;
+  EXPECT_FALSE(link.open("localhost", 80));
+  EXPECT_FALSE(link.open("127.0.0", 80));
+  EXPECT_FALSE(link.open("127.0.0.1", 70000));
+  EXPECT_FALSE(link.open("127.0.0.1", -5));
+  EXPECT_FALSE(link.connected());
+  uint8_t b = 0;
+  EXPECT_FALSE(link.sendByte(1));
+  EXPECT_FALSE(link.receiveByte(b));
+}
+
+}  // namespace
+}  // namespace tarvo
