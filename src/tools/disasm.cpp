@@ -1,0 +1,464 @@
+#include "tools/disasm.h"
+
+#include <cstring>
+
+#include "cpu/memory.h"
+#include "cpu/operands.h"
+#include "machine.h"
+#include "tools/tables.h"
+
+namespace tarvo {
+
+void DisasmText::append(char ch) {
+  if (len_ >= kCapacity) return;
+  buf_[len_++] = ch;
+  buf_[len_] = 0;
+}
+
+void DisasmText::append(const char* s) {
+  while (*s) append(*s++);
+}
+
+void DisasmText::appendDecimal(unsigned value) {
+  char digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) append(digits[--n]);
+}
+
+void DisasmText::appendHex(unsigned value, int digits) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) append(kHex[(value >> shift) & 0xF]);
+}
+
+namespace {
+
+// The pieces of an operand text. Each piece that needs instruction bytes
+// takes them through nextByte() at the moment it is printed, so the order of
+// the pieces is the order of the bytes in the instruction.
+class OperandPrinter {
+ public:
+  OperandPrinter(Machine& m, unsigned index, DisasmText& out) : m_(m), index_(index), out_(out) {}
+
+  void print(uint16_t form) {
+    switch (form) {
+      case 2:
+        cond();
+        break;
+      case 3:
+        cond();
+        lit(",");
+        target();
+        break;
+      case 4:
+        cond();
+        lit(",");
+        addr16();
+        break;
+      case 5:
+        target();
+        break;
+      case 6:
+        addr16();
+        break;
+      case 7:
+        operandByte();
+        reg();
+        lit(",");
+        second();
+        jr();
+        break;
+      case 8:
+        operandByte();
+        reg();
+        lit(",(");
+        second();
+        lit(")");
+        jr();
+        break;
+      case 9:
+        operandByte();
+        reg();
+        jr();
+        break;
+      case 10:
+        operandByte();
+        reg();
+        lit(",(i");
+        ixl();
+        sign();
+        second();
+        lit(")");
+        break;
+      case 11:
+        operandByte();
+        countByte();
+        reg();
+        lit(",(i");
+        ixl();
+        sign();
+        second();
+        lit("),");
+        count();
+        break;
+      case 12:
+        operandByte();
+        reg();
+        break;
+      case 13:
+        operandByte();
+        lit("(");
+        reg();
+        lit(")");
+        break;
+      case 14:
+        operandByte();
+        lit("(i");
+        ixl();
+        sign();
+        second();
+        lit("),");
+        reg();
+        break;
+      case 15:
+        operandByte();
+        reg();
+        lit(",");
+        im8();
+        jr();
+        break;
+      case 16:
+        im8();
+        break;
+      case 17:
+        operandByte();
+        im8();
+        break;
+      case 18:
+        operandByte();
+        sr8();
+        lit(",");
+        im8();
+        break;
+      case 19:
+        operandByte();
+        reg();
+        lit(",(i");
+        ixl();
+        sign();
+        im8();
+        lit(")");
+        break;
+      case 20:
+        operandByte();
+        lit("(i");
+        ixl();
+        sign();
+        im8();
+        lit("),");
+        reg();
+        break;
+      case 21:
+        operandByte();
+        sr8();
+        lit(",");
+        reg();
+        jr();
+        break;
+      case 22:
+        operandByte();
+        sr16();
+        lit(",");
+        reg();
+        jr();
+        break;
+      case 23:
+        operandByte();
+        sr16();
+        lit(",");
+        im16();
+        break;
+      case 24:
+        operandByte();
+        im8();
+        lit(",($");
+        ptr();
+        lit(")");
+        break;
+      case 25:
+        operandByte();
+        im16();
+        lit(",($");
+        ptr();
+        lit(")");
+        break;
+      case 26:
+        operandByte();
+        countByte();
+        reg();
+        lit(",");
+        second();
+        lit(",");
+        count();
+        jr();
+        break;
+      case 27:
+        operandByte();
+        countByte();
+        reg();
+        lit(",");
+        im5();
+        lit(",");
+        count();
+        jr();
+        break;
+      case 28:
+        operandByte();
+        reg();
+        lit(",");
+        im8();
+        break;
+      case 29:
+        operandByte();
+        reg();
+        lit(",");
+        im16();
+        break;
+      case 30:
+        operandByte();
+        countByte();
+        reg();
+        lit(",");
+        count();
+        break;
+      case 31:
+        operandByte();
+        ptr();
+        lit(",");
+        reg();
+        jr();
+        break;
+      case 32:
+        operandByte();
+        countByte();
+        ptr();
+        lit(",");
+        reg();
+        lit(",");
+        count();
+        break;
+      case 33:
+        operandByte();
+        ptr();
+        lit(",");
+        out_.appendDecimal(b1_ & 0x1F);
+        break;
+      default:
+        break;  // 0, 1 and unknown forms: no operand text
+    }
+  }
+
+ private:
+  unsigned selector() const { return (b1_ >> 5) & 3u; }
+
+  void operandByte() { b1_ = nextByte(m_); }
+  void countByte() {
+    b2_ = nextByte(m_);
+    haveCount_ = true;
+  }
+  void lit(const char* s) { out_.append(s); }
+
+  void reg() {
+    out_.append('$');
+    out_.appendDecimal(b1_ & 0x1F);
+  }
+  // Selector 3 names an explicit register byte: the count byte where the
+  // instruction has one, else the next instruction byte. Other selectors
+  // name the register pointer itself, not the register it points to.
+  void second() {
+    out_.append('$');
+    if (selector() == 3) {
+      const uint8_t rb = haveCount_ ? b2_ : nextByte(m_);
+      out_.appendDecimal(rb & 0x1F);
+    } else {
+      out_.append(RegPointerNames[selector()]);
+    }
+  }
+  void jr() {
+    if (b1_ & 0x80) {
+      out_.append(",jr ");
+      target();
+    }
+  }
+  // The same relative target the processor jumps to, filler included.
+  void target() {
+    out_.append("&H");
+    out_.appendHex(relativeTarget(m_), 4);
+  }
+  void ixl() { out_.append((index_ & 1) ? 'z' : 'x'); }
+  void sign() { out_.append((b1_ & 0x80) ? '-' : '+'); }
+  void im8() {
+    out_.append("&H");
+    out_.appendHex(nextByte(m_), 2);
+  }
+  void im16() {
+    out_.append("&H");
+    out_.appendHex(plain16(m_), 4);
+  }
+  // jp/cal address: a filler byte between the halves in word memory.
+  void addr16() {
+    out_.append("&H");
+    out_.appendHex(immediate16(m_), 4);
+  }
+  void count() { out_.appendDecimal(((b2_ >> 5) & 7u) + 1); }
+  void im5() {
+    out_.append("&H");
+    out_.appendHex(b2_ & 0x1F, 2);
+  }
+  void cond() {
+    const unsigned cc = index_ & 7;
+    if (cc < ConditionNames.size()) out_.append(ConditionNames[cc]);
+  }
+  void sr8() { out_.append(SpecReg8Names[(index_ & 1) * 4 + selector()]); }
+  void sr16() { out_.append(SpecReg16Names[(index_ & 1) * 4 + selector()]); }
+  void ptr() { out_.append(RegPointerNames[selector()]); }
+
+  Machine& m_;
+  unsigned index_;
+  DisasmText& out_;
+  uint8_t b1_ = 0;
+  uint8_t b2_ = 0;
+  bool haveCount_ = false;
+};
+
+}  // namespace
+
+unsigned disasmDecodeIndex(Machine& m) {
+  const uint8_t opcode = fetchInstruction(m);
+  return resolveDecodeIndex(opcode, m.cpu.fetchBuffer[1]);
+}
+
+const char* disasmMnemonic(unsigned index) {
+  return disasmRecord(index).mnemonic;
+}
+
+void disasmOperands(Machine& m, unsigned index, DisasmText& out) {
+  out.clear();
+  const DisasmRecord& r = disasmRecord(index);
+  if (!isRedirect(r) && !isUndefined(r)) OperandPrinter(m, index, out).print(r.operand);
+  // An instruction ends on a word boundary in word-organised memory.
+  endInstruction(m);
+}
+
+namespace {
+
+// The processor fields a decode changes. The walk puts all of them back, so
+// looking at code leaves the paused processor exactly as it was.
+struct SavedFetchState {
+  explicit SavedFetchState(ProcessorState& c)
+      : c_(c),
+        pc_(c.PC),
+        ua_(c.UA),
+        latch_(c.segmentLatch),
+        wordFetch_(c.wordFetch),
+        fetchPos_(c.fetchPos),
+        cycles_(c.cycles) {
+    std::memcpy(buffer_, c.fetchBuffer, sizeof buffer_);
+  }
+  ~SavedFetchState() {
+    c_.PC = pc_;
+    c_.UA = ua_;
+    c_.segmentLatch = latch_;
+    c_.wordFetch = wordFetch_;
+    c_.fetchPos = fetchPos_;
+    c_.cycles = cycles_;
+    std::memcpy(c_.fetchBuffer, buffer_, sizeof buffer_);
+  }
+  SavedFetchState(const SavedFetchState&) = delete;
+  SavedFetchState& operator=(const SavedFetchState&) = delete;
+
+  ProcessorState& c_;
+  uint16_t pc_;
+  uint8_t ua_, latch_;
+  int wordFetch_, fetchPos_;
+  int32_t cycles_;
+  uint8_t buffer_[4];
+};
+
+bool inRegion(int region, uint32_t a) {
+  return static_cast<int32_t>(a) >= regionStart(region) &&
+         static_cast<int32_t>(a) < regionEnd(region);
+}
+
+bool validRegion(int region) {
+  return region >= 0 && region <= kRam1Row;
+}
+
+// One line of the walk: decode at the low 16 bits of `a` and return the
+// full address that follows.
+uint32_t decodeLine(Machine& m, unsigned segment, uint32_t a, unsigned& index,
+                    DisasmText& operands) {
+  m.cpu.PC = static_cast<uint16_t>(a);
+  index = disasmDecodeIndex(m);
+  disasmOperands(m, index, operands);
+  return physicalAddress(m.cpu, segment, m.cpu.PC);
+}
+
+}  // namespace
+
+std::size_t listInstructions(Machine& m, uint32_t top, int region, std::span<ListingRow> rows,
+                             uint32_t* after) {
+  if (after) *after = top;
+  if (!validRegion(region)) return 0;
+  SavedFetchState saved(m.cpu);
+  const unsigned segment = (top >> 16) & 3u;
+  m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(top >> 16);
+  uint32_t a = top;
+  std::size_t n = 0;
+  while (n < rows.size() && inRegion(region, a)) {
+    ListingRow& row = rows[n++];
+    row.address = a;
+    a = decodeLine(m, segment, a, row.index, row.operands);
+    row.mnemonic = disasmMnemonic(row.index);
+    row.next = a;
+  }
+  if (after) *after = a;
+  return n;
+}
+
+std::optional<uint32_t> listingLineAddress(Machine& m, uint32_t top, int region, int line) {
+  if (!validRegion(region) || line < 0) return std::nullopt;
+  SavedFetchState saved(m.cpu);
+  const unsigned segment = (top >> 16) & 3u;
+  m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(top >> 16);
+  uint32_t a = top;
+  unsigned index = 0;
+  DisasmText scratch;
+  for (int i = 0; i < line; ++i) {
+    if (!inRegion(region, a)) return std::nullopt;
+    a = decodeLine(m, segment, a, index, scratch);
+  }
+  // Only a line that the listing draws can be chosen.
+  if (!inRegion(region, a)) return std::nullopt;
+  return a;
+}
+
+std::string formatListingRow(const ListingRow& row) {
+  DisasmText address;
+  address.appendHex(row.address, 5);
+  std::string s(address.view());
+  s += ':';
+  s.resize(kListMnemonicColumn, ' ');
+  s += row.mnemonic;
+  if (!row.operands.empty()) {
+    if (s.size() < static_cast<std::size_t>(kListOperandColumn)) s.resize(kListOperandColumn, ' ');
+    s += row.operands.view();
+  }
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+}  // namespace tarvo
