@@ -1,5 +1,6 @@
 #include "tools/disasm.h"
 
+#include <array>
 #include <cstring>
 
 #include "cpu/memory.h"
@@ -36,240 +37,130 @@ void DisasmText::appendHex(unsigned value, int digits) {
 
 namespace {
 
-// The pieces of an operand text. Each piece that needs instruction bytes
-// takes them through nextByte() at the moment it is printed, so the order of
-// the pieces is the order of the bytes in the instruction.
+// Operand layouts by form code, one character per piece, anything else
+// printed as it stands:
+//   1 fetch the operand byte b1        2 fetch the count byte b2
+//   R $ and the register in b1         S second register ($n or $sx/$sy/$sz)
+//   J ",jr " and a target when b1 bit 7 is set
+//   X x or z by the decode index       G + or -, by b1 bit 7
+//   I &H and one byte                  W &H and two plain bytes
+//   A &H and a jp/cal address          T &H and a relative target
+//   N count 1..8 from b2               F &H and b2 bits 0-4
+//   C condition name                   E, H 8-bit, 16-bit specific register
+//   P register pointer name            V b1 bits 0-4 in decimal
+// Pieces that need instruction bytes take them through nextByte() when they
+// are printed, so the order of the pieces is the order of the bytes.
+constexpr std::array<const char*, kOperandFormCount> kFormLayouts = {
+    "",              // 0
+    "",              // 1
+    "C",             // 2
+    "C,T",           // 3
+    "C,A",           // 4
+    "T",             // 5
+    "A",             // 6
+    "1R,SJ",         // 7
+    "1R,(S)J",       // 8
+    "1RJ",           // 9
+    "1R,(iXGS)",     // 10
+    "12R,(iXGS),N",  // 11
+    "1R",            // 12
+    "1(R)",          // 13
+    "1(iXGS),R",     // 14
+    "1R,IJ",         // 15
+    "I",             // 16
+    "1I",            // 17
+    "1E,I",          // 18
+    "1R,(iXGI)",     // 19
+    "1(iXGI),R",     // 20
+    "1E,RJ",         // 21
+    "1H,RJ",         // 22
+    "1H,W",          // 23
+    "1I,($P)",       // 24
+    "1W,($P)",       // 25
+    "12R,S,NJ",      // 26
+    "12R,F,NJ",      // 27
+    "1R,I",          // 28
+    "1R,W",          // 29
+    "12R,N",         // 30
+    "1P,RJ",         // 31
+    "12P,R,N",       // 32
+    "1P,V",          // 33
+};
+
 class OperandPrinter {
  public:
   OperandPrinter(Machine& m, unsigned index, DisasmText& out) : m_(m), index_(index), out_(out) {}
 
+  // Forms without a layout (34 and up) print nothing.
   void print(uint16_t form) {
-    switch (form) {
-      case 2:
-        cond();
-        break;
-      case 3:
-        cond();
-        lit(",");
-        target();
-        break;
-      case 4:
-        cond();
-        lit(",");
-        addr16();
-        break;
-      case 5:
-        target();
-        break;
-      case 6:
-        addr16();
-        break;
-      case 7:
-        operandByte();
-        reg();
-        lit(",");
-        second();
-        jr();
-        break;
-      case 8:
-        operandByte();
-        reg();
-        lit(",(");
-        second();
-        lit(")");
-        jr();
-        break;
-      case 9:
-        operandByte();
-        reg();
-        jr();
-        break;
-      case 10:
-        operandByte();
-        reg();
-        lit(",(i");
-        ixl();
-        sign();
-        second();
-        lit(")");
-        break;
-      case 11:
-        operandByte();
-        countByte();
-        reg();
-        lit(",(i");
-        ixl();
-        sign();
-        second();
-        lit("),");
-        count();
-        break;
-      case 12:
-        operandByte();
-        reg();
-        break;
-      case 13:
-        operandByte();
-        lit("(");
-        reg();
-        lit(")");
-        break;
-      case 14:
-        operandByte();
-        lit("(i");
-        ixl();
-        sign();
-        second();
-        lit("),");
-        reg();
-        break;
-      case 15:
-        operandByte();
-        reg();
-        lit(",");
-        im8();
-        jr();
-        break;
-      case 16:
-        im8();
-        break;
-      case 17:
-        operandByte();
-        im8();
-        break;
-      case 18:
-        operandByte();
-        sr8();
-        lit(",");
-        im8();
-        break;
-      case 19:
-        operandByte();
-        reg();
-        lit(",(i");
-        ixl();
-        sign();
-        im8();
-        lit(")");
-        break;
-      case 20:
-        operandByte();
-        lit("(i");
-        ixl();
-        sign();
-        im8();
-        lit("),");
-        reg();
-        break;
-      case 21:
-        operandByte();
-        sr8();
-        lit(",");
-        reg();
-        jr();
-        break;
-      case 22:
-        operandByte();
-        sr16();
-        lit(",");
-        reg();
-        jr();
-        break;
-      case 23:
-        operandByte();
-        sr16();
-        lit(",");
-        im16();
-        break;
-      case 24:
-        operandByte();
-        im8();
-        lit(",($");
-        ptr();
-        lit(")");
-        break;
-      case 25:
-        operandByte();
-        im16();
-        lit(",($");
-        ptr();
-        lit(")");
-        break;
-      case 26:
-        operandByte();
-        countByte();
-        reg();
-        lit(",");
-        second();
-        lit(",");
-        count();
-        jr();
-        break;
-      case 27:
-        operandByte();
-        countByte();
-        reg();
-        lit(",");
-        im5();
-        lit(",");
-        count();
-        jr();
-        break;
-      case 28:
-        operandByte();
-        reg();
-        lit(",");
-        im8();
-        break;
-      case 29:
-        operandByte();
-        reg();
-        lit(",");
-        im16();
-        break;
-      case 30:
-        operandByte();
-        countByte();
-        reg();
-        lit(",");
-        count();
-        break;
-      case 31:
-        operandByte();
-        ptr();
-        lit(",");
-        reg();
-        jr();
-        break;
-      case 32:
-        operandByte();
-        countByte();
-        ptr();
-        lit(",");
-        reg();
-        lit(",");
-        count();
-        break;
-      case 33:
-        operandByte();
-        ptr();
-        lit(",");
-        out_.appendDecimal(b1_ & 0x1F);
-        break;
-      default:
-        break;  // 0, 1 and unknown forms: no operand text
+    if (form >= kFormLayouts.size()) return;
+    for (const char* p = kFormLayouts[form]; *p; ++p) {
+      switch (*p) {
+        case '1':
+          b1_ = nextByte(m_);
+          break;
+        case '2':
+          b2_ = nextByte(m_);
+          haveCount_ = true;
+          break;
+        case 'R':
+          reg();
+          break;
+        case 'S':
+          second();
+          break;
+        case 'J':
+          jr();
+          break;
+        case 'X':
+          out_.append((index_ & 1) ? 'z' : 'x');
+          break;
+        case 'G':
+          out_.append((b1_ & 0x80) ? '-' : '+');
+          break;
+        case 'I':
+          im8();
+          break;
+        case 'W':
+          im16();
+          break;
+        case 'A':
+          addr16();
+          break;
+        case 'T':
+          target();
+          break;
+        case 'N':
+          out_.appendDecimal(((b2_ >> 5) & 7u) + 1);
+          break;
+        case 'F':
+          out_.append("&H");
+          out_.appendHex(b2_ & 0x1F, 2);
+          break;
+        case 'C':
+          cond();
+          break;
+        case 'E':
+          out_.append(SpecReg8Names[(index_ & 1) * 4 + selector()]);
+          break;
+        case 'H':
+          out_.append(SpecReg16Names[(index_ & 1) * 4 + selector()]);
+          break;
+        case 'P':
+          out_.append(RegPointerNames[selector()]);
+          break;
+        case 'V':
+          out_.appendDecimal(b1_ & 0x1F);
+          break;
+        default:
+          out_.append(*p);
+          break;
+      }
     }
   }
 
  private:
   unsigned selector() const { return (b1_ >> 5) & 3u; }
-
-  void operandByte() { b1_ = nextByte(m_); }
-  void countByte() {
-    b2_ = nextByte(m_);
-    haveCount_ = true;
-  }
-  void lit(const char* s) { out_.append(s); }
 
   void reg() {
     out_.append('$');
@@ -298,8 +189,6 @@ class OperandPrinter {
     out_.append("&H");
     out_.appendHex(relativeTarget(m_), 4);
   }
-  void ixl() { out_.append((index_ & 1) ? 'z' : 'x'); }
-  void sign() { out_.append((b1_ & 0x80) ? '-' : '+'); }
   void im8() {
     out_.append("&H");
     out_.appendHex(nextByte(m_), 2);
@@ -313,18 +202,10 @@ class OperandPrinter {
     out_.append("&H");
     out_.appendHex(immediate16(m_), 4);
   }
-  void count() { out_.appendDecimal(((b2_ >> 5) & 7u) + 1); }
-  void im5() {
-    out_.append("&H");
-    out_.appendHex(b2_ & 0x1F, 2);
-  }
   void cond() {
     const unsigned cc = index_ & 7;
     if (cc < ConditionNames.size()) out_.append(ConditionNames[cc]);
   }
-  void sr8() { out_.append(SpecReg8Names[(index_ & 1) * 4 + selector()]); }
-  void sr16() { out_.append(SpecReg16Names[(index_ & 1) * 4 + selector()]); }
-  void ptr() { out_.append(RegPointerNames[selector()]); }
 
   Machine& m_;
   unsigned index_;
