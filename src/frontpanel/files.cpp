@@ -1,0 +1,293 @@
+#include "frontpanel/files.h"
+
+#include <fcntl.h>
+#include <ini.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include "cpu/state.h"
+#include "devices/lcd.h"
+
+namespace tarvo {
+
+namespace {
+
+// Settings files are a few lines long; anything bigger is not one.
+constexpr std::size_t kMaxSettingsSize = 1 << 20;
+
+// Opens a regular file for reading without ever blocking (a FIFO or device
+// in its place would otherwise hang the start). Returns -1 with *missing set
+// when nothing is there.
+int openRegularFile(const std::string& path, bool* missing) {
+  *missing = false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *missing = errno == ENOENT;
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads up to n bytes; returns the count, or -1 on an I/O error.
+long readUpTo(int fd, uint8_t* buffer, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::read(fd, buffer + got, n - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return static_cast<long>(got);
+}
+
+bool writeAll(int fd, const uint8_t* buffer, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, buffer + done, n - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+std::string directoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Mode for a new file: the old file's, or what the process would give a new
+// file.
+mode_t newFileMode(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+bool isBlank(char ch) {
+  return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
+}
+
+// The library reads indented lines as continuations of the previous value,
+// and strips a byte-order mark only where its build allows it. Blanks before
+// a name and the mark carry no meaning here, so both go before parsing, as do
+// whole-line comments (which may be longer than a line the library takes).
+std::string normaliseSettingsText(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  std::string out;
+  out.reserve(text.size() + 1);
+  while (!text.empty()) {
+    auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
+    if (!line.empty() && (line.front() == ';' || line.front() == '#')) continue;
+    out.append(line);
+    out.push_back('\n');
+  }
+  return out;
+}
+
+struct SettingsReader {
+  Settings settings;
+  bool haveOscFreq = false, haveOptionCode = false, haveAddress = false, havePort = false;
+};
+
+// The first occurrence of each key counts; later ones are ignored.
+int settingsHandler(void* user, const char* section, const char* name, const char* value) {
+  auto& r = *static_cast<SettingsReader*>(user);
+  auto is = [](std::string_view a, const char* b) {
+    while (!a.empty() && isBlank(a.front())) a.remove_prefix(1);
+    while (!a.empty() && isBlank(a.back())) a.remove_suffix(1);
+    return a.size() == std::strlen(b) && ::strncasecmp(a.data(), b, a.size()) == 0;
+  };
+  int32_t number = 0;
+  if (is(section, "Settings")) {
+    if (is(name, "OscFreq") && !r.haveOscFreq) {
+      r.haveOscFreq = true;
+      if (parseSettingsInteger(value, number)) r.settings.oscFreq = number;
+    } else if (is(name, "OptionCode") && !r.haveOptionCode) {
+      r.haveOptionCode = true;
+      if (parseSettingsInteger(value, number)) r.settings.optionCode = number;
+    }
+  } else if (is(section, "Floppy Disk Drive")) {
+    if (is(name, "Address") && !r.haveAddress) {
+      r.haveAddress = true;
+      r.settings.address = value;
+    } else if (is(name, "Port") && !r.havePort) {
+      r.havePort = true;
+      if (parseSettingsInteger(value, number)) r.settings.port = number;
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+std::string machinePath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir == ".") return name;
+  if (dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+LoadResult loadFile(const std::string& path, uint8_t* buffer, std::size_t n) {
+  std::memset(buffer, 0xFF, n);
+  bool missing = false;
+  const int fd = openRegularFile(path, &missing);
+  if (fd < 0) return missing ? LoadResult::Short : LoadResult::Unreadable;
+  const long got = readUpTo(fd, buffer, n);
+  ::close(fd);
+  if (got < 0) {
+    // Whatever a failed read left behind is not the file's content.
+    std::memset(buffer, 0xFF, n);
+    return LoadResult::Unreadable;
+  }
+  return static_cast<std::size_t>(got) == n ? LoadResult::Complete : LoadResult::Short;
+}
+
+bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n) {
+  const std::string dir = directoryOf(path);
+  const std::string base = path.substr(path.find_last_of('/') + 1);
+  std::string temp = machinePath(dir, "." + base + ".XXXXXX");
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  const mode_t mode = newFileMode(path);
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, buffer, n) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(name.data(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(name.data());
+    return false;
+  }
+  // Make the rename itself durable; the data is already safe either way.
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+bool fileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+LoadResult loadRegisters(ProcessorState& c, const std::string& path) {
+  uint8_t image[kRegisterFileSize];
+  const LoadResult result = loadFile(path, image, sizeof image);
+  std::memcpy(c.R, image, 32);
+  c.SS = static_cast<uint16_t>(image[32] | (image[33] << 8));
+  c.US = static_cast<uint16_t>(image[34] | (image[35] << 8));
+  return result;
+}
+
+bool saveRegisters(const ProcessorState& c, const std::string& path) {
+  uint8_t image[kRegisterFileSize];
+  std::memcpy(image, c.R, 32);
+  image[32] = static_cast<uint8_t>(c.SS);
+  image[33] = static_cast<uint8_t>(c.SS >> 8);
+  image[34] = static_cast<uint8_t>(c.US);
+  image[35] = static_cast<uint8_t>(c.US >> 8);
+  return saveFile(path, image, sizeof image);
+}
+
+LoadResult loadCharset(Lcd& lcd, const std::string& path) {
+  static_assert(Lcd::kGlyphBytes == kCharsetFileSize);
+  uint8_t image[kCharsetFileSize];
+  const LoadResult result = loadFile(path, image, sizeof image);
+  lcd.loadCharset(image);
+  return result;
+}
+
+Settings readSettings(const std::string& path) {
+  SettingsReader reader;
+  bool missing = false;
+  const int fd = openRegularFile(path, &missing);
+  if (fd < 0) return reader.settings;
+  std::string text;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) <= kMaxSettingsSize) {
+    text.resize(static_cast<std::size_t>(st.st_size));
+    const long got = readUpTo(fd, reinterpret_cast<uint8_t*>(text.data()), text.size());
+    text.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  // A NUL byte would end the text early for the library; nothing after it
+  // could be meant as a setting anyway.
+  text.resize(std::strlen(text.c_str()));
+  const std::string normal = normaliseSettingsText(text);
+  ::ini_parse_string(normal.c_str(), settingsHandler, &reader);
+  return reader.settings;
+}
+
+bool parseSettingsInteger(const std::string& text, int32_t& value) {
+  std::string_view s = text;
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (isBlank(s.back()) || s.back() == '\n')) s.remove_suffix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  unsigned base = 10;
+  if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  } else if (!s.empty() && s[0] == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return false;
+  uint64_t magnitude = 0;
+  for (char ch : s) {
+    unsigned digit;
+    if (ch >= '0' && ch <= '9') {
+      digit = static_cast<unsigned>(ch - '0');
+    } else if (base == 16 && ch >= 'a' && ch <= 'f') {
+      digit = static_cast<unsigned>(ch - 'a' + 10);
+    } else if (base == 16 && ch >= 'A' && ch <= 'F') {
+      digit = static_cast<unsigned>(ch - 'A' + 10);
+    } else {
+      return false;
+    }
+    magnitude = magnitude * base + digit;
+    if (magnitude > 0xFFFFFFFFu) return false;
+  }
+  if (base == 16) {
+    // Eight hex digits fill the 32 bits: $FFFFFFFF is -1.
+    const uint32_t bits = static_cast<uint32_t>(magnitude);
+    value = static_cast<int32_t>(negative ? 0u - bits : bits);
+    return true;
+  }
+  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+  if (magnitude > limit) return false;
+  value = static_cast<int32_t>(negative ? 0u - static_cast<uint32_t>(magnitude)
+                                        : static_cast<uint32_t>(magnitude));
+  return true;
+}
+
+}  // namespace tarvo
