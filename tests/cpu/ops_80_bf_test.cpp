@@ -13,6 +13,9 @@ struct Word : CpuHarness {
   Word() { c.UA = 0x54; }
   void pair(unsigned n, uint16_t v) { pairWrite(c, n, v); }
   uint16_t pair(unsigned n) const { return pairRead(c, n); }
+  void regs(unsigned first, std::initializer_list<uint8_t> values) {
+    for (uint8_t v : values) reg(c, first++) = v;
+  }
 };
 
 TEST(WordArithmetic, AddSubtractAndTheirFlags) {
@@ -339,6 +342,34 @@ TEST(WordRegisters, PortFlagsAndSixteenBitRegisters) {
   EXPECT_EQ(u.c.KY, 0x0E00);
   EXPECT_EQ(u.pair(6), 0x0E00);
   EXPECT_EQ(u.c.PC, 0x1008);
+
+  u.code({0x9F, 0x60});  // gre ky,$0 with strobe 13 and two keys held
+  u.c.IA = 0x0D;
+  u.m.keys.mouseKey = 57;
+  u.m.keys.hostKey = 16;
+  u.step();
+  EXPECT_EQ(u.pair(0), 0x0E82);
+}
+
+TEST(WordLcd, TwoBytesLowFirstInOneFrame) {
+  Word t;  // stlw $0 (command 2, mode 4), stlw $3 with the selector bits set,
+           // stlw $5 (command 1, mode 7), ldlw $7
+  t.code({0x92, 0x00, 0x92, 0x23, 0x92, 0x05, 0x93, 0x07});
+  t.regs(0, {0x82, 0x00, 0x00, 0xA5, 0x3C, 0xE1, 0x00});
+  t.m.lcd.control = 0x87;  // enabled, both chips, command nibbles
+  EXPECT_EQ(t.step(), 2 * 3 + 19);
+  t.m.lcd.control = 0x86;  // data nibbles
+  t.step();
+  EXPECT_EQ(t.m.lcd.memory[0][0], 0xA);
+  EXPECT_EQ(t.m.lcd.memory[0][1], 0x5);
+  EXPECT_EQ(t.m.lcd.memory[0][2], 0x3);
+  EXPECT_EQ(t.m.lcd.memory[0][3], 0xC);
+  t.m.lcd.control = 0x87;
+  t.step();  // a new frame: the read command is stored from its first nibble
+  t.m.lcd.control = 0x86;
+  EXPECT_EQ(t.step(), 2 * 3 + 19);
+  EXPECT_EQ(t.c.R[7], 0x5A);  // the column comes back with its nibbles exchanged
+  EXPECT_EQ(t.c.R[8], 0xC3);
 }
 
 TEST(Jr, DisplacementAlwaysConsumed) {

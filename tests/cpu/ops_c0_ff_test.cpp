@@ -177,6 +177,24 @@ TEST(ImmediateWords, PlainBytesWithoutFiller) {
   EXPECT_EQ(v.c.KY, 0x5678);
 }
 
+TEST(MultiLcd, OneFrameForTheWholeRun) {
+  Multi t;  // stlm $0,2 (command 2, mode 4), stlm $2,3, stlm $5,2 (command 1, mode 7), ldlm $8,3
+  t.code({0xD2, 0x00, 0x20, 0xD2, 0x02, 0x40, 0xD2, 0x05, 0x20, 0xD3, 0xE8, 0x40});
+  t.regs(0, {0x82, 0x00, 0x12, 0x34, 0x56, 0xE1, 0x00});
+  t.m.lcd.control = 0x87;
+  EXPECT_EQ(t.step(), 3 * 3 + 8 * 2 + 3);
+  t.m.lcd.control = 0x86;
+  EXPECT_EQ(t.step(), 3 * 3 + 8 * 3 + 3);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(t.m.lcd.memory[0][i], i + 1);
+  t.m.lcd.control = 0x87;
+  t.step();
+  t.m.lcd.control = 0x86;
+  t.step();
+  EXPECT_EQ(t.c.R[8], 0x21);
+  EXPECT_EQ(t.c.R[9], 0x43);
+  EXPECT_EQ(t.c.R[10], 0x65);
+}
+
 TEST(Block, TransferIncludesTheByteAtIY) {
   Multi t;  // bup with IX = IY: exactly one byte
   t.code({0xD8, 0xD8});
