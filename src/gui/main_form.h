@@ -1,0 +1,113 @@
+// The main window: the machine's face with its LCD, the mouse and keyboard
+// on its keys, and the three timers that drive the run loop. Everything that
+// needs no window lives in the run loop, the key map and the LCD image; the
+// handlers here only draw, forward events and run the timers.
+#pragma once
+
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "face.h"
+#include "frontpanel/files.h"
+#include "frontpanel/keymap.h"
+#include "frontpanel/lcd_image.h"
+#include "frontpanel/run_loop.h"
+
+class ShutdownSignals;
+
+namespace tarvo {
+struct Machine;
+}
+
+class TMainForm : public QWidget, private tarvo::Messages {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 673;
+  static constexpr int kClientHeight = 294;
+  static constexpr QPoint kLcdAt{63, 45};
+
+  // Creating the window loads every machine file from the current directory
+  // (FormCreate); showing it for the first time starts the machine.
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  tarvo::Machine& machine() { return *machine_; }
+  tarvo::RunLoop& runLoop() { return *runLoop_; }
+  const Face& face() const { return face_; }
+  const tarvo::LcdImage& lcdImage() const { return lcdImage_; }
+  const QTimer& runTimer() const { return runTimer_; }
+  const QTimer& refreshTimer() const { return refreshTimer_; }
+  const QTimer& secTimer() const { return secTimer_; }
+  int highestKey() const { return highestKey_; }
+  // True once FormClose has saved the machine.
+  bool isClosed() const { return closed_; }
+
+  // The window that F3 shows (and a finished trace or breakpoint run).
+  void setDebugForm(QWidget* debugForm) { debugForm_ = debugForm; }
+  // Signals and the end of the desktop session close the window like its
+  // close key does, so the machine's state is saved.
+  void connectShutdown(ShutdownSignals* shutdown);
+
+  // Window handlers.
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void FormDeactivate();
+  void FormPaint(const QRect& area);
+  void FormKeyDown(int key);
+  void FormKeyUp();
+  void FormKeyPress(char32_t ch);
+  void FormMouseDown(Qt::MouseButton button, QPoint at);
+  void FormMouseMove(QPoint at);
+  void FormMouseUp(Qt::MouseButton button, QPoint at);
+  void OnRunTimer();
+  void OnRefreshTimer();
+  void OnSecTimer();
+
+ signals:
+  // The window has closed and the state is saved: the program may end.
+  void closed();
+
+ protected:
+  bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+  // Platform operations, separate so that tests can see them happen.
+  virtual void startWindowDrag();
+  virtual void minimiseApplication();
+  virtual void showWarning(const QString& text);
+
+ private:
+  void loadFailed(const std::string& file) override;
+  void saveFailed(const std::string& file) override;
+
+  void showDebugWindow();
+  void releaseMouseKey(QPoint at);
+  void drawKey(const tarvo::KeyHit& key, bool pressed);
+  void drawPowerSwitch(bool on);
+  void onShutdownSignal(int signalNumber);
+
+  std::unique_ptr<tarvo::Machine> machine_;
+  std::unique_ptr<tarvo::RunLoop> runLoop_;
+  Face face_;
+  tarvo::LcdImage lcdImage_;
+  QImage lcdView_;  // lcdImage_'s pixels seen as an image
+  QTimer runTimer_;
+  QTimer refreshTimer_;
+  QTimer secTimer_;
+  QWidget* debugForm_ = nullptr;
+  int lastGroup_ = tarvo::kLastGroup;
+  int highestKey_ = tarvo::kHighestKey;
+  bool shown_ = false;
+  bool closing_ = false;
+  bool closed_ = false;
+  bool closeRequested_ = false;  // asked for before the machine was started
+};
