@@ -47,6 +47,14 @@ TEST(WordArithmetic, AddSubtractAndTheirFlags) {
   EXPECT_EQ(v.step(), 3 * 3 + 8);
   EXPECT_EQ(v.pair(2), 0x0123);
   EXPECT_EQ(v.c.PC, 0x1002 + 5);
+
+  Word w;  // anw $2,$4 with the jump option: register byte first, displacement last
+  w.code({0x8C, 0xE2, 0x04, 0x03});
+  w.pair(2, 0x0FF0);
+  w.pair(4, 0x3C3C);
+  EXPECT_EQ(w.step(), 4 * 3 + 8);
+  EXPECT_EQ(w.pair(2), 0x0C30);
+  EXPECT_EQ(w.c.PC, 0x1003 + 3);
 }
 
 TEST(WordArithmetic, MovesAndLogicReadWhatTheLowByteWrote) {
@@ -404,6 +412,12 @@ TEST(WordFetch, OnChipRomWordsAndFillers) {
   u.c.PC = 0x100;
   EXPECT_EQ(u.step(), 2 * 4 + 8);
   EXPECT_EQ(u.c.PC, 0x101 + 4);
+
+  Word w;  // with a register byte and the jump option the displacement needs no filler
+  w.wordCode(0x100, {0x88, 0xE2, 0x04, 0x02});
+  w.c.PC = 0x100;
+  EXPECT_EQ(w.step(), 2 * 4 + 8);
+  EXPECT_EQ(w.c.PC, 0x101 + 2);
 
   Word v;  // jr in one word: its base is the word itself
   v.wordCode(0x100, {0xB7, 0x83});
