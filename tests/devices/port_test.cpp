@@ -440,19 +440,25 @@ TEST_F(PortTest, ConnectThatNeverCompletesIsBounded) {
 TEST_F(PortTest, ReopeningDropsTheOldConnection) {
   {
     TestServer server(neverAnswer);
+    // The server takes connections one at a time, each until its peer
+    // closes: a second accept means the first connection was dropped.
+    const auto waitAccepted = [&](int n) {
+      for (int i = 0; i < 200 && server.accepted() < n; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+      return server.accepted();
+    };
     powerOn("127.0.0.1", server.port(), 0x55);
     connectDrive();
     ASSERT_TRUE(connected());
+    ASSERT_EQ(waitAccepted(1), 1);
     const int withOneLink = openDescriptors();
     // A power-on sequence does not close the link, but it makes line 4 an
     // input at level 1 again, so the next low level is a falling edge.
     powerOn("127.0.0.1", server.port(), 0x55);
     connectDrive();
     EXPECT_TRUE(connected());
+    EXPECT_EQ(waitAccepted(2), 2);
     EXPECT_EQ(openDescriptors(), withOneLink);
-    for (int i = 0; i < 100 && server.accepted() < 2; ++i)
-      std::this_thread::sleep_for(milliseconds(10));
-    EXPECT_EQ(server.accepted(), 2);
     closeLink(m);
   }
   EXPECT_EQ(openDescriptors(), descriptorsAtStart);
