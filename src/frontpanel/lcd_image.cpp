@@ -15,7 +15,7 @@ void LcdImage::initialise(uint8_t control) {
 }
 
 void LcdImage::render(const Lcd& lcd) {
-  lastChange = Rect{};
+  if (!changed) lastChange = Rect{};
   if (lcd.control != rememberedControl) {
     changed = 1;
     rememberedControl = lcd.control;

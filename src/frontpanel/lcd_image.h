@@ -29,6 +29,9 @@ struct LcdImage {
   void initialise(uint8_t control);
   // Brings the image up to date with the composed frame and control byte.
   // Sets the changed flag when anything was redrawn; only the window clears it.
+  // lastChange bounds every pixel redrawn since the flag was last cleared, so
+  // a window that clears the flag after each repaint gets exactly the pixels
+  // of the last render.
   void render(const Lcd& lcd);
 
   uint32_t pixel(int x, int y) const { return pixels[static_cast<std::size_t>(y) * kWidth + x]; }
@@ -37,7 +40,7 @@ struct LcdImage {
   uint8_t changed = 0;
   uint8_t rememberedControl = 0;
   uint8_t shadow[2][Lcd::kNibbles] = {};  // last drawn value of every nibble
-  Rect lastChange;                        // pixels redrawn by the last render
+  Rect lastChange;                        // pixels redrawn while changed is set
 
  private:
   void fill(uint32_t colour);

@@ -49,6 +49,14 @@ TEST(LcdImageTest, ShownImageIsGreyAndFirstRenderRepaints) {
   image.render(lcd);
   EXPECT_EQ(image.changed, 0);
   EXPECT_TRUE(image.lastChange.empty());
+
+  // Shown again with nothing to redraw: the whole image is still pending.
+  image.initialise(lcd.control);
+  image.rememberedControl = lcd.control;
+  image.render(lcd);
+  EXPECT_EQ(image.changed, 1);
+  EXPECT_EQ(image.lastChange.width, LcdImage::kWidth);
+  EXPECT_EQ(image.lastChange.height, LcdImage::kHeight);
 }
 
 TEST(LcdImageTest, DotsLandWhereTheDisplayMemoryLayoutPutsThem) {
@@ -96,7 +104,13 @@ TEST(LcdImageTest, OnlyChangedNibblesAreRedrawnAndReported) {
   EXPECT_EQ(r.x + r.width, 194);
   EXPECT_EQ(r.y + r.height, 64);
 
+  // Until the window clears the flag, the rectangle only grows.
+  image.render(lcd);
+  EXPECT_EQ(image.lastChange.x, 80);
+  EXPECT_EQ(image.lastChange.x + image.lastChange.width, 194);
+
   // Pixels outside the frame's nibbles are left as they were.
+  image.changed = 0;
   image.pixels[0] = 0x123456;
   lcd.frame[1][0] = 0x0;
   image.render(lcd);
