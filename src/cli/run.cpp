@@ -1,0 +1,506 @@
+// tarvo-run: the machine without a window. It starts as the window does,
+// applies pokes and register settings, runs processor steps or run ticks
+// (optionally typing on the host keyboard), and reports memory, the LCD and
+// the processor state.
+#include <png.h>
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cpu/exec.h"
+#include "cpu/memory.h"
+#include "frontpanel/files.h"
+#include "frontpanel/keymap.h"
+#include "frontpanel/lcd_image.h"
+#include "frontpanel/run_loop.h"
+#include "machine.h"
+
+namespace {
+
+using namespace tarvo;
+
+// Something on the command line that cannot be used: exit 2.
+struct UsageError {
+  std::string message;
+};
+
+[[noreturn]] void fail(std::string message) {
+  throw UsageError{std::move(message)};
+}
+
+struct StderrMessages : Messages {
+  void loadFailed(const std::string& file) override {
+    std::cerr << loadFailedMessage(file) << '\n';
+  }
+  void saveFailed(const std::string& file) override {
+    std::cerr << saveFailedMessage(file) << '\n';
+  }
+};
+
+int hexDigit(char ch) {
+  if (ch >= '0' && ch <= '9') return ch - '0';
+  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+  return -1;
+}
+
+std::string_view dropHexPrefix(std::string_view s) {
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
+  return s;
+}
+
+// A hex number of any length; only its low 64 bits are kept, which is all
+// that a truncation to a register's width needs.
+std::optional<uint64_t> parseHexWrapping(std::string_view s) {
+  s = dropHexPrefix(s);
+  if (s.empty()) return std::nullopt;
+  uint64_t v = 0;
+  for (char ch : s) {
+    const int d = hexDigit(ch);
+    if (d < 0) return std::nullopt;
+    v = (v << 4) | static_cast<uint64_t>(d);
+  }
+  return v;
+}
+
+// A hex address; more than 32 bits is refused.
+std::optional<uint32_t> parseAddress(std::string_view s) {
+  s = dropHexPrefix(s);
+  if (s.empty()) return std::nullopt;
+  uint64_t v = 0;
+  for (char ch : s) {
+    const int d = hexDigit(ch);
+    if (d < 0) return std::nullopt;
+    v = (v << 4) | static_cast<uint64_t>(d);
+    if (v > 0xFFFFFFFFu) return std::nullopt;
+  }
+  return static_cast<uint32_t>(v);
+}
+
+std::optional<uint64_t> parseDecimal(std::string_view s) {
+  if (s.empty()) return std::nullopt;
+  uint64_t v = 0;
+  for (char ch : s) {
+    if (ch < '0' || ch > '9') return std::nullopt;
+    const uint64_t d = static_cast<uint64_t>(ch - '0');
+    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
+    v = v * 10 + d;
+  }
+  return v;
+}
+
+uint64_t countArgument(const std::string& option, const std::string& text) {
+  const auto n = parseDecimal(text);
+  if (!n) fail(option + ": not a decimal count: '" + text + "'");
+  return *n;
+}
+
+// --poke ADDR=HEXBYTES: straight into the buffer of the first region row
+// that holds ADDR, writable or not. The on-chip ROM is addressed by words.
+struct Poke {
+  int row;
+  std::size_t offset;
+  std::vector<uint8_t> bytes;
+};
+
+Poke parsePoke(const MemoryMap& mem, const std::string& arg) {
+  const auto eq = arg.find('=');
+  if (eq == std::string::npos) fail("--poke: expected ADDR=HEXBYTES, got '" + arg + "'");
+  const std::string_view addrText = std::string_view(arg).substr(0, eq);
+  const std::string_view bytesText = std::string_view(arg).substr(eq + 1);
+  const auto addr = parseAddress(addrText);
+  if (!addr) fail("--poke: malformed address '" + std::string(addrText) + "'");
+  if (bytesText.empty() || bytesText.size() % 2 != 0)
+    fail("--poke: expected pairs of hex digits, got '" + std::string(bytesText) + "'");
+  std::vector<uint8_t> bytes;
+  for (std::size_t i = 0; i < bytesText.size(); i += 2) {
+    const int hi = hexDigit(bytesText[i]);
+    const int lo = hexDigit(bytesText[i + 1]);
+    if (hi < 0 || lo < 0) fail("--poke: malformed hex bytes '" + std::string(bytesText) + "'");
+    bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+  }
+  for (int i = 0; i < kRegionCount; ++i) {
+    const Region& row = mem.rows[i];
+    if (static_cast<int64_t>(*addr) < row.start || static_cast<int64_t>(*addr) >= row.end) continue;
+    const std::size_t offset = static_cast<std::size_t>(*addr - row.start) << row.shift;
+    if (offset + bytes.size() > row.size())
+      fail("--poke: " + std::to_string(bytes.size()) + " bytes at " + std::string(addrText) +
+           " run past the end of their memory region");
+    return {i, offset, std::move(bytes)};
+  }
+  fail("--poke: no memory at address " + std::string(addrText));
+}
+
+void applyPoke(Machine& m, const Poke& p) {
+  std::vector<uint8_t>& buffer = m.mem.rows[p.row].buffer;
+  for (std::size_t i = 0; i < p.bytes.size(); ++i) buffer[p.offset + i] = p.bytes[i];
+}
+
+// --set NAME=VALUE: the value truncated to the register's width and stored
+// without any side effect.
+using RegisterSet = std::function<void(ProcessorState&)>;
+
+RegisterSet parseSet(const std::string& arg) {
+  const auto eq = arg.find('=');
+  if (eq == std::string::npos) fail("--set: expected NAME=VALUE, got '" + arg + "'");
+  const std::string name = arg.substr(0, eq);
+  const std::string text = arg.substr(eq + 1);
+  if (text.empty()) fail("--set: missing value for " + name);
+  const auto parsed = parseHexWrapping(text);
+  if (!parsed) fail("--set: malformed hex value '" + text + "' for " + name);
+  const uint64_t v = *parsed;
+  const auto u16 = static_cast<uint16_t>(v);
+  const auto u8 = static_cast<uint8_t>(v);
+
+  struct Reg16 {
+    const char* name;
+    uint16_t ProcessorState::*field;
+  };
+  static const Reg16 regs16[] = {
+      {"PC", &ProcessorState::PC}, {"SS", &ProcessorState::SS}, {"US", &ProcessorState::US},
+      {"IX", &ProcessorState::IX}, {"IY", &ProcessorState::IY}, {"IZ", &ProcessorState::IZ},
+      {"KY", &ProcessorState::KY},
+  };
+  struct Reg8 {
+    const char* name;
+    uint8_t ProcessorState::*field;
+  };
+  static const Reg8 regs8[] = {
+      {"SX", &ProcessorState::SX},
+      {"SY", &ProcessorState::SY},
+      {"SZ", &ProcessorState::SZ},
+      {"UA", &ProcessorState::UA},
+      {"IA", &ProcessorState::IA},
+      {"IB", &ProcessorState::IB},
+      {"IE", &ProcessorState::IE},
+      {"PE", &ProcessorState::PE},
+      {"PD", &ProcessorState::PD},
+      {"TM", &ProcessorState::TM},
+      {"F", &ProcessorState::F},
+      {"segmentLatch", &ProcessorState::segmentLatch},
+      {"inService", &ProcessorState::inService},
+  };
+  for (const Reg16& r : regs16) {
+    if (name == r.name) return [f = r.field, u16](ProcessorState& c) { c.*f = u16; };
+  }
+  for (const Reg8& r : regs8) {
+    if (name == r.name) return [f = r.field, u8](ProcessorState& c) { c.*f = u8; };
+  }
+  if (name.size() >= 2 && name.size() <= 3 && name[0] == 'R') {
+    const auto n = parseDecimal(std::string_view(name).substr(1));
+    // R0..R31, without leading zeros.
+    if (n && *n < 32 && std::to_string(*n) == name.substr(1))
+      return [i = *n, u8](ProcessorState& c) { c.R[i] = u8; };
+  }
+  if (name == "clockShift") {
+    // Steps shift their cycle count by it; 32 or more cannot be shifted by.
+    if (v > 31) fail("--set: clockShift must be below 0x20, got '" + text + "'");
+    return [v](ProcessorState& c) { c.clockShift = static_cast<int>(v); };
+  }
+  if (name == "powerOff") {
+    if (v > 1) fail("--set: powerOff must be 0 or 1, got '" + text + "'");
+    return [v](ProcessorState& c) { c.powerOff = v == 1; };
+  }
+  fail("--set: unknown register '" + name + "'");
+}
+
+struct Peek {
+  uint32_t address;
+  uint64_t length;
+};
+
+constexpr uint64_t kMaxPeek = 0x100000;
+
+Peek parsePeek(const std::string& arg) {
+  const auto colon = arg.find(':');
+  if (colon == std::string::npos) fail("--peek: expected ADDR:LEN, got '" + arg + "'");
+  const auto addr = parseAddress(std::string_view(arg).substr(0, colon));
+  if (!addr) fail("--peek: malformed address in '" + arg + "'");
+  const auto len = parseDecimal(std::string_view(arg).substr(colon + 1));
+  if (!len) fail("--peek: malformed length in '" + arg + "'");
+  if (*len > kMaxPeek)
+    fail("--peek: length above " + std::to_string(kMaxPeek) + " in '" + arg + "'");
+  return {*addr, *len};
+}
+
+// One thing typed: a character key or a special host key.
+struct Keystroke {
+  bool special = false;
+  char32_t ch = 0;
+  HostKey key = HostKey::Enter;
+};
+
+std::vector<Keystroke> parseTyping(const std::string& text) {
+  struct Named {
+    std::string_view name;
+    HostKey key;
+  };
+  static constexpr Named kNamed[] = {
+      {"{ENTER}", HostKey::Enter}, {"{BS}", HostKey::Backspace},  {"{ESC}", HostKey::Escape},
+      {"{UP}", HostKey::Up},       {"{DOWN}", HostKey::Down},     {"{LEFT}", HostKey::Left},
+      {"{RIGHT}", HostKey::Right}, {"{INS}", HostKey::Insert},    {"{DEL}", HostKey::Delete},
+      {"{PGUP}", HostKey::PageUp}, {"{PGDN}", HostKey::PageDown}, {"{F8}", HostKey::F8},
+  };
+  std::vector<Keystroke> out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b == '{') {
+      const auto close = text.find('}', i);
+      const std::string token =
+          text.substr(i, close == std::string::npos ? std::string::npos : close - i + 1);
+      bool found = false;
+      for (const Named& n : kNamed) {
+        if (token == n.name) {
+          out.push_back({true, 0, n.key});
+          found = true;
+          break;
+        }
+      }
+      if (!found) fail("--type: unknown key name '" + token + "'");
+      i += token.size();
+      continue;
+    }
+    // One character, however many bytes its UTF-8 form takes. Only ASCII
+    // characters stand for keys; the rest take their turn and press nothing.
+    Keystroke k;
+    k.ch = b < 0x80 ? b : 0xFFFD;
+    ++i;
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+    out.push_back(k);
+  }
+  return out;
+}
+
+// The LCD image as the front panel draws it, from the composed frame.
+LcdImage renderLcd(Machine& m) {
+  m.lcd.composeFrame();
+  LcdImage image;
+  image.initialise(m.lcd.control);
+  image.render(m.lcd);
+  return image;
+}
+
+// RGB, 8 bits a channel.
+bool writePng(const LcdImage& image, const std::string& file) {
+  FILE* out = std::fopen(file.c_str(), "wb");
+  if (!out) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_write_struct(&png, nullptr);
+    std::fclose(out);
+    return false;
+  }
+  std::vector<png_byte> row(LcdImage::kWidth * 3);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(out);
+    return false;
+  }
+  png_init_io(png, out);
+  png_set_IHDR(png, info, LcdImage::kWidth, LcdImage::kHeight, 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < LcdImage::kHeight; ++y) {
+    for (int x = 0; x < LcdImage::kWidth; ++x) {
+      const uint32_t rgb = image.pixel(x, y);
+      row[static_cast<std::size_t>(x) * 3] = static_cast<png_byte>(rgb >> 16);
+      row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<png_byte>(rgb >> 8);
+      row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<png_byte>(rgb);
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(out) == 0;
+}
+
+int run(int argc, char** argv) {
+  CLI::App app{"Runs the Tarvo without a window and reports its state."};
+  std::string dir = ".";
+  std::vector<std::string> pokes, sets, peeks;
+  std::string stepsText, ticksText, typeText, pngFile;
+  bool lcdText = false, dump = false, save = false;
+  app.add_option("--dir", dir, "Machine directory with the images and settings");
+  app.add_option("--poke", pokes, "ADDR=HEXBYTES into the region buffer holding ADDR")
+      ->allow_extra_args(false);
+  app.add_option("--set", sets, "NAME=VALUE (hex) stored into a register")->allow_extra_args(false);
+  auto* stepsOpt = app.add_option("--steps", stepsText, "Processor steps to execute");
+  auto* ticksOpt = app.add_option("--ticks", ticksText, "Run ticks of 10 ms to execute");
+  stepsOpt->excludes(ticksOpt);
+  app.add_option("--type", typeText, "Text typed on the host keyboard during --ticks")
+      ->needs(ticksOpt);
+  app.add_option("--peek", peeks, "ADDR:LEN bytes to print")->allow_extra_args(false);
+  app.add_flag("--lcd-text", lcdText, "Print the LCD as text");
+  app.add_option("--lcd-png", pngFile, "Write the LCD image as PNG");
+  app.add_flag("--dump", dump, "Print the processor state as JSON");
+  app.add_flag("--save", save, "Write register.bin, ram0.bin and ram1.bin back");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::string message = e.what();
+    for (char& ch : message) {
+      if (ch == '\n') ch = ' ';
+    }
+    fail(message);
+  }
+
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    fail("--dir: not a directory: '" + dir + "'");
+
+  // Everything is checked before the machine starts, so that a bad argument
+  // never leaves a half-done run behind.
+  std::vector<Peek> peekList;
+  for (const std::string& p : peeks) peekList.push_back(parsePeek(p));
+  const bool useSteps = !stepsOpt->empty();
+  const bool useTicks = !ticksOpt->empty();
+  const uint64_t steps = useSteps ? countArgument("--steps", stepsText) : 0;
+  const uint64_t ticks = useTicks ? countArgument("--ticks", ticksText) : 0;
+  const std::vector<Keystroke> typing = parseTyping(typeText);
+
+  auto machine = std::make_unique<Machine>();
+  Machine& m = *machine;
+  std::vector<Poke> pokeList;
+  for (const std::string& p : pokes) pokeList.push_back(parsePoke(m.mem, p));
+  std::vector<RegisterSet> setList;
+  for (const std::string& s : sets) setList.push_back(parseSet(s));
+
+  StderrMessages messages;
+  RunLoop loop(m, messages, dir);
+  loop.create();
+  loop.show(false);  // no face, so no optional key
+
+  for (const Poke& p : pokeList) applyPoke(m, p);
+  for (const RegisterSet& set : setList) set(m.cpu);
+
+  uint64_t stepsDone = 0;
+  int64_t cyclesDone = 0;
+  if (useSteps) {
+    // The debugger's single step: the step alone.
+    for (uint64_t i = 0; i < steps; ++i) cyclesDone += step(m);
+    stepsDone = steps;
+  } else if (useTicks) {
+    constexpr uint64_t kTypingStart = 100, kHold = 5, kGap = 5;
+    for (uint64_t t = 0; t < ticks; ++t) {
+      if (t >= kTypingStart) {
+        const uint64_t slot = (t - kTypingStart) / (kHold + kGap);
+        const uint64_t phase = (t - kTypingStart) % (kHold + kGap);
+        if (slot < typing.size()) {
+          const Keystroke& k = typing[slot];
+          if (phase == 0) {
+            if (k.special) {
+              pressHostKey(m, k.key);
+            } else {
+              pressHostChar(m, k.ch);
+            }
+          } else if (phase == kHold) {
+            releaseHostKey(m);
+          }
+        }
+      }
+      loop.runTick();
+      if ((t + 1) % (kRefreshInterval / kRunInterval) == 0) loop.refreshTick();
+      if ((t + 1) % (kSecondInterval / kRunInterval) == 0) loop.secondTick();
+    }
+    stepsDone = loop.stepsRun();
+    cyclesDone = loop.cyclesRun();
+  }
+
+  for (const Peek& p : peekList) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%05X:", p.address);
+    std::string out = text;
+    for (uint64_t i = 0; i < p.length; ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, " %02X",
+                    readPhysical(m, static_cast<uint32_t>(p.address + i)));
+      out += hex;
+    }
+    std::cout << out << '\n';
+  }
+
+  std::optional<LcdImage> image;
+  if (lcdText || !pngFile.empty()) image = renderLcd(m);
+  if (lcdText) {
+    // One dot is a 2 x 2 square of the image.
+    for (int y = 0; y < LcdImage::kHeight / 2; ++y) {
+      std::string row(LcdImage::kWidth / 2, '.');
+      for (int x = 0; x < LcdImage::kWidth / 2; ++x) {
+        if (image->pixel(2 * x, 2 * y) == LcdImage::kDarkDot)
+          row[static_cast<std::size_t>(x)] = '#';
+      }
+      std::cout << row << '\n';
+    }
+  }
+
+  if (dump) {
+    const ProcessorState& c = m.cpu;
+    nlohmann::ordered_json j;
+    j["PC"] = c.PC;
+    j["SS"] = c.SS;
+    j["US"] = c.US;
+    j["IX"] = c.IX;
+    j["IY"] = c.IY;
+    j["IZ"] = c.IZ;
+    j["KY"] = c.KY;
+    j["SX"] = c.SX;
+    j["SY"] = c.SY;
+    j["SZ"] = c.SZ;
+    j["UA"] = c.UA;
+    j["IA"] = c.IA;
+    j["IB"] = c.IB;
+    j["IE"] = c.IE;
+    j["PE"] = c.PE;
+    j["PD"] = c.PD;
+    j["TM"] = c.TM;
+    j["F"] = c.F;
+    j["segmentLatch"] = c.segmentLatch;
+    j["inService"] = c.inService;
+    j["clockShift"] = c.clockShift;
+    j["R"] = std::vector<int>(c.R, c.R + 32);
+    j["powerOff"] = c.powerOff;
+    j["steps"] = stepsDone;
+    j["cycles"] = cyclesDone;
+    std::cout << j.dump() << '\n';
+  }
+  std::cout.flush();
+
+  int status = 0;
+  if (!pngFile.empty() && !writePng(*image, pngFile)) {
+    std::cerr << "tarvo-run: cannot write the PNG file '" << pngFile << "'\n";
+    status = 2;
+  }
+  if (save) {
+    loop.close();
+  } else {
+    closeLink(m);
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const UsageError& e) {
+    std::cout.flush();
+    std::cerr << "tarvo-run: " << e.message << '\n';
+    return 2;
+  }
+}
