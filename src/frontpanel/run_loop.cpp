@@ -147,9 +147,10 @@ void RunLoop::runTick() {
     const int32_t cycles = step(m_);
     ++stepsRun_;
     cyclesRun_ += cycles;
-    // A disk-link failure inside the step ends the tick at once.
-    if (run.abortTick) return;
     run.cycleBudget = wrapSub(run.cycleBudget, cycles);
+    // A disk-link failure inside the step ends the tick at once, before the
+    // per-step work; what is left of the budget carries over.
+    if (run.abortTick) return;
 
     // Line B requests on the edge that IE bit 1 selects.
     if (((c.kyStatus ^ c.prevKyStatus) & kLineB) &&

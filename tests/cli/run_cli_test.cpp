@@ -2,8 +2,10 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <png.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -421,6 +423,32 @@ TEST(RunCli, UnusableArgumentsExitTwoWithOneLine) {
   const Outcome noDir = run({"--dir", dir.file("missing")});
   EXPECT_EQ(noDir.status, 2);
   EXPECT_FALSE(fs::exists(dir.file("register.bin")));  // nothing ran
+}
+
+TEST(RunCli, UnreachableDiskServerDoesNotStopTheMachine) {
+  // A port where nothing listens: bound once, then let go.
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  ::close(probe);
+  MachineDir dir;
+  dir.writeText("tarvo.ini",
+                "[Settings]\nOptionCode=85\n[Floppy Disk Drive]\nAddress=127.0.0.1\nPort=" +
+                    std::to_string(ntohs(addr.sin_port)) + "\n");
+  // pst PE,0x30 takes lines 4 and 5 low and so opens the link; then 0x19
+  // (no instruction) over and over.
+  std::string code = "560030";
+  for (int i = 0; i < 5000; ++i) code += "19";
+  const Outcome r = run(
+      {"--dir", dir.path, "--poke", "2000=" + code, "--set", "PC=2000", "--ticks", "3", "--dump"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto j = lastJson(r.out);
+  EXPECT_GT(j["steps"].get<int>(), 1000);
+  EXPECT_GT(j["PC"].get<int>(), 0x2003 + 1000);
 }
 
 // The cases that need an ordinary user, since root reads and writes

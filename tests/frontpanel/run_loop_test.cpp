@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cpu/exec.h"
+#include "devices/disk_link.h"
 #include "machine.h"
 #include "temp_dir.h"
 
@@ -333,6 +334,42 @@ TEST(RunTick, AbortFlagIsClearedAtTheStartOfATick) {
   s.loop->runTick();
   EXPECT_FALSE(s.m.run.abortTick);
   EXPECT_EQ(s.loop->cyclesRun(), 9102);
+}
+
+// A disk server that cannot be reached.
+struct RefusingLink : DiskLink {
+  int opens = 0;
+  bool open(const std::string&, int32_t) override {
+    ++opens;
+    return false;
+  }
+  void close() override {}
+  bool connected() const override { return false; }
+  bool sendByte(uint8_t) override { return false; }
+  bool receiveByte(uint8_t&) override { return false; }
+};
+
+TEST(RunTick, LinkFailureEndsTheTickAndTheMachineRunsOn) {
+  Started s;
+  s.dir.writeText("tarvo.ini",
+                  "[Settings]\nOptionCode=0x55\n[Floppy Disk Drive]\nAddress=127.0.0.1\nPort=9\n");
+  s.start();
+  auto link = std::make_unique<RefusingLink>();
+  RefusingLink& refusing = *link;
+  s.m.port.fddSocket = std::move(link);
+  // pst PE,0x30: lines 4 and 5 become outputs at 0, and the falling line 4
+  // opens the link.
+  auto& rom1 = s.m.mem.rows[kRom1Row].buffer;
+  rom1[0x2000] = 0x56;
+  rom1[0x2001] = 0x00;
+  rom1[0x2002] = 0x30;
+  s.loop->runTick();
+  EXPECT_EQ(refusing.opens, 1);
+  EXPECT_EQ(s.steps(), 1u);
+  EXPECT_TRUE(s.m.run.abortTick);
+  s.loop->runTick();
+  EXPECT_FALSE(s.m.run.abortTick);
+  EXPECT_GT(s.steps(), 1000u);
 }
 
 TEST(RunTick, LineALevelRequestsAfterEveryStep) {
