@@ -55,13 +55,15 @@ std::array<std::vector<int>, kLcdTextRows> lcdCharacterCodes(const Lcd& lcd) {
   const int width = clampedWidth(lcd);
   const int perController = kColumnsPerController / width;
   std::array<std::vector<int>, kLcdTextRows> rows;
+  // Disabled controllers show no dots at all, whatever the frame holds.
+  const bool enabled = (lcd.control & 0x80) != 0;
   for (int band = 0; band < kLcdTextRows; ++band) {
     for (int k = 0; k < 2; ++k) {
       for (int cell = 0; cell < perController; ++cell) {
         // Dot column n of a band is nibbles 2n (upper half) and 2n + 1,
         // the order in which a glyph stores its columns.
         const uint8_t* first = &lcd.frame[k][band * kNibblesPerBand + cell * width * 2];
-        rows[band].push_back(matchCell(lcd, first, 2 * width));
+        rows[band].push_back(enabled ? matchCell(lcd, first, 2 * width) : 0x20);
       }
     }
   }

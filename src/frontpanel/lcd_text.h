@@ -23,7 +23,8 @@ int lcdTextColumns(const Lcd& lcd);
 
 // The character byte that writes each cell, as software sends it to the
 // character generator: glyph number g is selected by the byte with g's two
-// nibbles exchanged. A cell without any dark dot reads as 0x20; a cell that
+// nibbles exchanged. A cell without any dark dot reads as 0x20 (and so does
+// every cell while the controllers are disabled); a cell that
 // matches no glyph reads as -1. Where several characters share a picture the
 // printable one (0x21..0x7E) wins, then the lowest code.
 std::array<std::vector<int>, kLcdTextRows> lcdCharacterCodes(const Lcd& lcd);

@@ -140,7 +140,13 @@ TEST_F(TextLcd, ReadsTheComposedFrameWithTheCursorOverlay) {
   lcd.composeFrame();
   EXPECT_EQ(lcdTextLines(lcd)[0], "AB_");
 
-  // Nothing is composed yet for a display that is off: blank lines.
+  // Disabled controllers show nothing, although the frame still holds it.
+  lcd.control = 0x06;
+  EXPECT_EQ(lcdText(lcd), "\n\n\n");
+  lcd.control = kDataMode;
+  EXPECT_EQ(lcdTextLines(lcd)[0], "AB_");
+
+  // A display switched off composes to a blank frame: blank lines.
   command({4, 0});
   lcd.composeFrame();
   for (const std::string& line : lcdTextLines(lcd)) EXPECT_EQ(line, "");
