@@ -22,6 +22,7 @@
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
+#include "frontpanel/lcd_text.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
 
@@ -331,7 +332,7 @@ int run(int argc, char** argv) {
   std::string dir = ".";
   std::vector<std::string> pokes, sets, peeks;
   std::string stepsText, ticksText, typeText, pngFile;
-  bool lcdText = false, dump = false, save = false;
+  bool lcdText = false, lcdChars = false, dump = false, save = false;
   app.add_option("--dir", dir, "Machine directory with the images and settings");
   app.add_option("--poke", pokes, "ADDR=HEXBYTES into the region buffer holding ADDR")
       ->allow_extra_args(false);
@@ -343,6 +344,7 @@ int run(int argc, char** argv) {
       ->needs(ticksOpt);
   app.add_option("--peek", peeks, "ADDR:LEN bytes to print")->allow_extra_args(false);
   app.add_flag("--lcd-text", lcdText, "Print the LCD as text");
+  app.add_flag("--lcd-chars", lcdChars, "Print the LCD read back as 4 lines of characters");
   app.add_option("--lcd-png", pngFile, "Write the LCD image as PNG");
   app.add_flag("--dump", dump, "Print the processor state as JSON");
   app.add_flag("--save", save, "Write register.bin, ram0.bin and ram1.bin back");
@@ -446,6 +448,10 @@ int run(int argc, char** argv) {
       }
       std::cout << row << '\n';
     }
+  }
+  if (lcdChars) {
+    m.lcd.composeFrame();
+    for (const std::string& line : lcdTextLines(m.lcd)) std::cout << line << '\n';
   }
 
   if (dump) {
