@@ -1,0 +1,99 @@
+// The tarvo program started as a user starts it: command line, start-up in
+// a machine directory, and the state saved when the process is told to end.
+#include <signal.h>
+
+#include <QtTest>
+
+#include "test_support.h"
+
+namespace {
+
+QProcessEnvironment offscreen() {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  return env;
+}
+
+struct Run {
+  int exitCode = -1;
+  QString out, err;
+};
+
+Run runTarvo(const QStringList& args) {
+  QProcess p;
+  p.setProcessEnvironment(offscreen());
+  p.start(TARVO_GUI_BIN, args);
+  Run r;
+  if (!p.waitForFinished(20000)) {
+    p.kill();
+    p.waitForFinished();
+    return r;
+  }
+  r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+  r.err = QString::fromLocal8Bit(p.readAllStandardError());
+  return r;
+}
+
+}  // namespace
+
+class ProcessTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void helpAndVersion() {
+    const Run help = runTarvo({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    QVERIFY2(help.out.contains("--dir"), qPrintable(help.out));
+    const Run version = runTarvo({"--version"});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(version.out.contains("0.1.0"), qPrintable(version.out));
+  }
+
+  void badCommandLinesFailWithAMessage() {
+    const Run noDir = runTarvo({"--dir", "/nonexistent/tarvo-machine"});
+    QCOMPARE(noDir.exitCode, 1);
+    QVERIFY2(noDir.err.contains("/nonexistent/tarvo-machine"), qPrintable(noDir.err));
+    const Run extra = runTarvo({"surplus"});
+    QCOMPARE(extra.exitCode, 2);
+    QVERIFY2(extra.err.contains("surplus"), qPrintable(extra.err));
+  }
+
+  void runsInItsMachineDirectoryAndSavesOnSigterm_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+  }
+  void runsInItsMachineDirectoryAndSavesOnSigterm() {
+    QFETCH(int, signalNumber);
+    guitest::MachineDir dir;
+    QByteArray ram0(65536, '\0');
+    ram0[0x100] = 0x3C;
+    dir.writeFile("ram0.bin", ram0);
+
+    // Started from elsewhere: --dir must be where it loads and saves.
+    QDir::setCurrent(QDir::tempPath());
+    QProcess tarvo;
+    tarvo.setProcessEnvironment(offscreen());
+    tarvo.start(TARVO_GUI_BIN, {"--dir", dir.path()});
+    QVERIFY(tarvo.waitForStarted(10000));
+    // Up and running: still alive after a second, nothing written yet.
+    QTest::qWait(1000);
+    QCOMPARE(tarvo.state(), QProcess::Running);
+    QVERIFY(!QFile::exists(dir.file("register.bin")));
+
+    ::kill(static_cast<pid_t>(tarvo.processId()), signalNumber);
+    QVERIFY(tarvo.waitForFinished(10000));
+    QCOMPARE(tarvo.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tarvo.exitCode(), 0);
+    QCOMPARE(dir.readFile("register.bin").size(), 36);
+    const QByteArray saved = dir.readFile("ram0.bin");
+    QCOMPARE(saved.size(), 65536);
+    QCOMPARE(dir.readFile("ram1.bin").size(), 32768);
+    // What was loaded from the machine directory went back there.
+    QCOMPARE(uint8_t(saved[0x100]), uint8_t(0x3C));
+  }
+};
+
+QTEST_MAIN(ProcessTest)
+#include "process_test.moc"
