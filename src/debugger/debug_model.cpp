@@ -1,0 +1,571 @@
+#include "debugger/debug_model.h"
+
+#include <algorithm>
+
+#include "cpu/exec.h"
+#include "cpu/memory.h"
+#include "frontpanel/run_loop.h"
+#include "machine.h"
+#include "tools/assembler.h"
+#include "tools/disasm.h"
+
+namespace tarvo {
+
+const std::array<RegisterField, kRegisterFieldCount> kRegisterFields = {{
+    {"PC:", 4, 0xFFFF},
+    {"SS:", 4, 0xFFFF},
+    {"US:", 4, 0xFFFF},
+    {"IX:", 4, 0xFFFF},
+    {"IY:", 4, 0xFFFF},
+    {"IZ:", 4, 0xFFFF},
+    {"SX:", 2, 0x1F},
+    {"SY:", 2, 0x1F},
+    {"SZ:", 2, 0x1F},
+    {"UA:", 2, 0xFF},
+    {"IA:", 2, 0xFF},
+    {"IB:", 2, 0xFF},
+    {"IE:", 2, 0xFF},
+}};
+
+const std::array<FlagField, 4> kFlagFields = {{
+    {2, "Z ", "NZ", kFlagNZ, Shade::White},
+    {4, "NC", "C ", kFlagC, Shade::Silver},
+    {6, "LZ ", "NLZ", kFlagNLZ, Shade::White},
+    {9, "UZ ", "NUZ", kFlagNUZ, Shade::Silver},
+}};
+
+namespace {
+
+// Register-pane rows 0..5 are the 16-bit registers, 6..12 the 8-bit ones.
+template <class State>
+auto wordRegister(State& c, int row) -> decltype(&c.PC) {
+  switch (row) {
+    case 0:
+      return &c.PC;
+    case 1:
+      return &c.SS;
+    case 2:
+      return &c.US;
+    case 3:
+      return &c.IX;
+    case 4:
+      return &c.IY;
+    case 5:
+      return &c.IZ;
+    default:
+      return nullptr;
+  }
+}
+
+template <class State>
+auto byteRegister(State& c, int row) -> decltype(&c.UA) {
+  switch (row) {
+    case 6:
+      return &c.SX;
+    case 7:
+      return &c.SY;
+    case 8:
+      return &c.SZ;
+    case 9:
+      return &c.UA;
+    case 10:
+      return &c.IA;
+    case 11:
+      return &c.IB;
+    case 12:
+      return &c.IE;
+    default:
+      return nullptr;
+  }
+}
+
+std::string hex(uint32_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string s(static_cast<std::size_t>(digits), '0');
+  for (int i = digits - 1; i >= 0; --i, value >>= 4)
+    s[static_cast<std::size_t>(i)] = kDigits[value & 15];
+  return s;
+}
+
+// Writes text into line at column, widening it with blanks.
+void put(std::string& line, int column, std::string_view text) {
+  const std::size_t at = static_cast<std::size_t>(column);
+  if (line.size() < at + text.size()) line.resize(at + text.size(), ' ');
+  line.replace(at, text.size(), text);
+}
+
+Group groupOf(Pane p) {
+  switch (p) {
+    case Pane::List:
+      return Group::List;
+    case Pane::Reg:
+      return Group::Reg;
+    case Pane::Main:
+      return Group::Main;
+    case Pane::Bin:
+      return Group::Bin;
+  }
+  return Group::List;
+}
+
+ScrollRange range(int position, int minimum, int maximum, int pageStep) {
+  ScrollRange r;
+  r.minimum = minimum;
+  r.maximum = std::max(minimum, maximum);
+  r.position = std::clamp(position, r.minimum, r.maximum);
+  r.pageStep = pageStep;
+  return r;
+}
+
+constexpr int kRegisterPaneLines = kRegisterFieldCount + 1;  // with the flag line
+constexpr int kMainPaneLines = 2;
+constexpr int kHexBytesColumn = 7;
+constexpr int kHexCharsColumn = 55;
+constexpr int kMainBytesColumn = 10;
+constexpr int kFieldColumn = 4;  // register values
+
+int mainByteColumn(int i) {
+  return kMainBytesColumn + 3 * i + i / 4;
+}
+
+// Pane text of a byte as the hex editor's character column shows it.
+char shownCharacter(uint8_t b) {
+  return b < 32 || b > 126 ? '.' : static_cast<char>(b);
+}
+
+}  // namespace
+
+uint16_t readRegisterField(const ProcessorState& c, int row) {
+  const uint16_t mask = kRegisterFields[static_cast<std::size_t>(row)].mask;
+  if (const uint16_t* w = wordRegister(c, row)) return *w & mask;
+  if (const uint8_t* b = byteRegister(c, row)) return *b & mask;
+  return 0;
+}
+
+void writeRegisterField(ProcessorState& c, int row, uint16_t value) {
+  const uint16_t v = value & kRegisterFields[static_cast<std::size_t>(row)].mask;
+  if (uint16_t* w = wordRegister(c, row)) *w = v;
+  if (uint8_t* b = byteRegister(c, row)) {
+    *b = static_cast<uint8_t>(v);
+    if (b == &c.UA) c.segmentLatch = c.UA;
+  }
+}
+
+std::string lineText(const PaneLine& line) {
+  std::string s;
+  for (const TextRun& run : line) put(s, run.column, run.text);
+  return s;
+}
+
+DebugModel::DebugModel(Machine& m) : m_(m) {
+  create();
+}
+
+void DebugModel::setPaneSize(Pane p, int rows, int columns) {
+  size_[static_cast<int>(p)] = Size{std::max(0, rows), std::max(0, columns)};
+}
+
+uint32_t DebugModel::currentInstruction() const {
+  return physicalAddress(m_.cpu, m_.cpu.segmentLatch, m_.cpu.PC);
+}
+
+void DebugModel::create() {
+  closeField();
+  view_.regTop = 0;
+  view_.mainRow = 0;
+  setHexView(static_cast<uint32_t>(regionStart(kRam0Row)));
+  setListView(0x00000);
+}
+
+void DebugModel::show() {
+  debugShow(m_.run);
+  setListView(currentInstruction());
+  activate(Group::List);
+}
+
+void DebugModel::hide() {
+  closeField();
+  debugHide(m_.run);
+}
+
+void DebugModel::setListView(uint32_t address) {
+  const int region = regionOf(address);
+  if (region < 0) {
+    view_.listRegion = kRomRow;
+    view_.listTop = static_cast<uint32_t>(regionStart(kRomRow));
+  } else {
+    view_.listRegion = region;
+    view_.listTop = address;
+  }
+}
+
+void DebugModel::setHexView(uint32_t address) {
+  const int region = regionOf(address);
+  if (region < 0 || !regionWritable(region)) {
+    view_.binRegion = kRam0Row;
+    view_.binTop = static_cast<uint32_t>(regionStart(kRam0Row));
+  } else {
+    view_.binRegion = region;
+    view_.binTop = address & 0x3FFF0u;
+  }
+}
+
+void DebugModel::activate(Group g) {
+  active_ = g;
+  closeField();
+}
+
+ScrollRange DebugModel::scrollRange(Pane p) const {
+  const int rows = this->rows(p);
+  switch (p) {
+    case Pane::List: {
+      const int32_t start = regionStart(view_.listRegion);
+      const int32_t end = regionEnd(view_.listRegion);
+      return range(static_cast<int32_t>(view_.listTop) - start, 0, end - start - rows,
+                   listPageStep_);
+    }
+    case Pane::Reg: {
+      const int shown = std::min(kRegisterPaneLines, rows);
+      return range(view_.regTop, 0, kRegisterPaneLines - shown, shown - 1);
+    }
+    case Pane::Main: {
+      const int shown = std::min(kMainPaneLines, rows);
+      return range(view_.mainRow, 0, kMainPaneLines - shown, shown);
+    }
+    case Pane::Bin: {
+      const int32_t start = regionStart(view_.binRegion);
+      const int32_t end = regionEnd(view_.binRegion);
+      return range((static_cast<int32_t>(view_.binTop) - start) / 16, 0, (end - start) / 16 - rows,
+                   rows);
+    }
+  }
+  return {};
+}
+
+PaneText DebugModel::paint(Pane p) {
+  PaneText out;
+  const int rows = this->rows(p);
+  switch (p) {
+    case Pane::List: {
+      std::vector<ListingRow> listing(static_cast<std::size_t>(rows));
+      uint32_t after = view_.listTop;
+      const std::size_t n = listInstructions(m_, view_.listTop, view_.listRegion, listing, &after);
+      for (std::size_t i = 0; i < n; ++i) out.lines.push_back({{0, formatListingRow(listing[i])}});
+      // The page step is the bytes that this page covered, as long as the
+      // page ended inside the region.
+      if (static_cast<int32_t>(after) >= regionStart(view_.listRegion) &&
+          static_cast<int32_t>(after) < regionEnd(view_.listRegion))
+        listPageStep_ = static_cast<uint16_t>(after - view_.listTop);
+      break;
+    }
+    case Pane::Reg: {
+      const int shown = std::min(kRegisterPaneLines, rows);
+      if (shown < 1) break;
+      PaneLine flags{{0, "F:"}};
+      for (const FlagField& f : kFlagFields)
+        flags.push_back({f.column, (m_.cpu.F & f.bit) ? f.set : f.clear, f.shade});
+      out.lines.push_back(std::move(flags));
+      for (int r = 1; r < shown; ++r) {
+        const int row = view_.regTop + r - 1;
+        if (row >= kRegisterFieldCount) break;
+        const RegisterField& field = kRegisterFields[static_cast<std::size_t>(row)];
+        std::string text = field.label;
+        put(text, kFieldColumn, hex(readRegisterField(m_.cpu, row), field.digits));
+        out.lines.push_back({{0, std::move(text)}});
+      }
+      break;
+    }
+    case Pane::Main: {
+      const int shown = std::min(kMainPaneLines, rows);
+      for (int r = 0; r < shown; ++r) {
+        const int half = view_.mainRow + r;
+        if (half > 1) break;
+        std::string text = half == 0 ? "$00..$15:" : "$16..$31:";
+        for (int i = 0; i < 16; ++i) put(text, mainByteColumn(i), hex(m_.cpu.R[16 * half + i], 2));
+        out.lines.push_back({{0, std::move(text)}});
+      }
+      break;
+    }
+    case Pane::Bin: {
+      const uint32_t end = static_cast<uint32_t>(regionEnd(view_.binRegion));
+      uint32_t a = view_.binTop;
+      for (int r = 0; r < rows && a < end; ++r, a += 16) {
+        std::string text = hex(a, 5) + ":";
+        for (int i = 0; i < 16; ++i) {
+          const uint8_t b = readPhysical(m_, a + static_cast<uint32_t>(i));
+          put(text, kHexBytesColumn + 3 * i, hex(b, 2));
+          const char shown = shownCharacter(b);
+          put(text, kHexCharsColumn + i, std::string_view(&shown, 1));
+        }
+        out.lines.push_back({{0, std::move(text)}});
+      }
+      break;
+    }
+  }
+  out.scroll = scrollRange(p);
+  return out;
+}
+
+void DebugModel::moveTo(Pane p, int position) {
+  switch (p) {
+    case Pane::List:
+      view_.listTop = static_cast<uint32_t>(regionStart(view_.listRegion) + position);
+      break;
+    case Pane::Reg:
+      view_.regTop = position;
+      break;
+    case Pane::Main:
+      view_.mainRow = position;
+      break;
+    case Pane::Bin:
+      view_.binTop = static_cast<uint32_t>(regionStart(view_.binRegion) + 16 * position);
+      break;
+  }
+}
+
+void DebugModel::scrolled(Pane p, int position) {
+  const ScrollRange r = scrollRange(p);
+  moveTo(p, std::clamp(position, r.minimum, r.maximum));
+  activate(groupOf(p));
+}
+
+bool DebugModel::scrollKey(Pane p, ScrollKey key) {
+  if (view_.editMode != EditMode::None) return false;
+  const ScrollRange r = scrollRange(p);
+  int to = r.position;
+  switch (key) {
+    case ScrollKey::PageUp:
+      to -= r.pageStep;
+      break;
+    case ScrollKey::PageDown:
+      to += r.pageStep;
+      break;
+    case ScrollKey::Home:
+      to = r.minimum;
+      break;
+    case ScrollKey::End:
+      to = r.maximum;
+      break;
+    case ScrollKey::Up:
+      to -= r.lineStep;
+      break;
+    case ScrollKey::Down:
+      to += r.lineStep;
+      break;
+  }
+  to = std::clamp(to, r.minimum, r.maximum);
+  if (to == r.position) return false;
+  moveTo(p, to);
+  return true;
+}
+
+std::optional<EditField> DebugModel::hitTest(Pane p, int row, int column) {
+  const int rows = this->rows(p);
+  const int col = column;
+  if (row < 0 || col < 0) return std::nullopt;
+  auto field = [row](EditMode mode, int32_t target, int c, int w, bool upper) {
+    return EditField{mode, target, row, c, w, upper};
+  };
+  switch (p) {
+    case Pane::List: {
+      if (row >= rows) break;
+      if (row == 0 && col < 5) return field(EditMode::ListAddress, 0, 0, 5, true);
+      const int columns = this->columns(p);
+      if (col >= kListMnemonicColumn && col < columns) {
+        // Only a line that the listing draws can be replaced: the walk has
+        // to reach it inside the region.
+        const auto line = listingLineAddress(m_, view_.listTop, view_.listRegion, row);
+        if (line)
+          return field(EditMode::ListInstruction, static_cast<int32_t>(*line), kListMnemonicColumn,
+                       columns - kListMnemonicColumn, false);
+      }
+      break;
+    }
+    case Pane::Reg: {
+      if (row == 0 && col >= 2 && col <= 11) {
+        const int f = col < 4 ? 0 : col < 6 ? 1 : col < 9 ? 2 : 3;
+        return field(EditMode::FlagToggled, f, kFlagFields[static_cast<std::size_t>(f)].column, 0,
+                     false);
+      }
+      if (row < 1 || row >= std::min(rows, kRegisterPaneLines)) break;
+      const int index = view_.regTop + row - 1;
+      if (index >= kRegisterFieldCount) break;
+      const int digits = kRegisterFields[static_cast<std::size_t>(index)].digits;
+      if (col >= kFieldColumn && col < kFieldColumn + digits)
+        return field(EditMode::Register, index, kFieldColumn, digits, true);
+      break;
+    }
+    case Pane::Main: {
+      if (row >= std::min(rows, kMainPaneLines) || view_.mainRow + row > 1) break;
+      const int k = col - kMainBytesColumn;
+      if (k < 0 || k >= 51 || k % 13 >= 11 || (k % 13) % 3 >= 2) break;
+      const int b = (k - k / 13) / 3;
+      return field(EditMode::RegisterFileByte, 16 * (view_.mainRow + row) + b, mainByteColumn(b), 2,
+                   true);
+    }
+    case Pane::Bin: {
+      if (row >= rows) break;
+      if (row == 0 && col <= 4) return field(EditMode::HexAddress, 0, 0, 5, true);
+      const uint32_t end = static_cast<uint32_t>(regionEnd(view_.binRegion));
+      const uint32_t rowStart = view_.binTop + 16u * static_cast<uint32_t>(row);
+      if (col >= kHexBytesColumn && col <= 54 && (col - kHexBytesColumn) % 3 != 2) {
+        const int k = (col - kHexBytesColumn) / 3;
+        const uint32_t target = rowStart + static_cast<uint32_t>(k);
+        if (target < end)
+          return field(EditMode::HexByte, static_cast<int32_t>(target), kHexBytesColumn + 3 * k, 2,
+                       true);
+      } else if (col >= kHexCharsColumn && col <= kHexCharsColumn + 15) {
+        const uint32_t target = rowStart + static_cast<uint32_t>(col - kHexCharsColumn);
+        if (target < end)
+          return field(EditMode::HexCharacter, static_cast<int32_t>(target), col, 1, false);
+      }
+      break;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<EditField> DebugModel::click(Pane p, int row, int column) {
+  activate(groupOf(p));
+  const std::optional<EditField> hit = hitTest(p, row, column);
+  if (!hit) return std::nullopt;
+  view_.editMode = hit->mode;
+  if (hit->mode == EditMode::FlagToggled) {
+    m_.cpu.F ^= kFlagFields[static_cast<std::size_t>(hit->target)].bit;
+  } else {
+    view_.editTarget = hit->target;
+  }
+  return hit;
+}
+
+TypedText DebugModel::typed(EditBox box, TypedText text) const {
+  const EditMode mode = view_.editMode;
+  int radix = 0;
+  switch (box) {
+    case EditBox::List:
+      if (mode == EditMode::ListAddress) radix = 16;
+      break;
+    case EditBox::Bin:
+      if (mode == EditMode::HexAddress || mode == EditMode::HexByte) radix = 16;
+      break;
+    case EditBox::Reg:
+    case EditBox::Main:
+    case EditBox::Bp:
+      radix = 16;
+      break;
+    case EditBox::Trace:
+      radix = 10;
+      break;
+  }
+  // Every box that filters also takes letters in upper case only.
+  if (radix == 0) return text;
+  upperCaseLetters(text.text);
+  return filterDigits(std::move(text), radix);
+}
+
+EnterResult DebugModel::enter(std::u16string_view text) {
+  const uint32_t value = readTypedHex(text);
+  const int32_t target = view_.editTarget;
+  switch (view_.editMode) {
+    case EditMode::None:
+    case EditMode::FlagToggled:
+      return {};
+    case EditMode::ListInstruction:
+      return assembleAndStore(text);
+    case EditMode::ListAddress:
+      setListView(value);
+      break;
+    case EditMode::Register:
+      writeRegisterField(m_.cpu, target, static_cast<uint16_t>(value));
+      break;
+    case EditMode::RegisterFileByte:
+      reg(m_.cpu, static_cast<unsigned>(target)) = static_cast<uint8_t>(value);
+      break;
+    case EditMode::HexAddress:
+      setHexView(value);
+      break;
+    case EditMode::HexByte:
+      writePhysical(m_, static_cast<uint32_t>(target), static_cast<uint8_t>(value));
+      break;
+    case EditMode::HexCharacter:
+      // An empty box writes nothing; a character beyond the byte range has
+      // no code the machine could hold.
+      if (!text.empty() && text[0] <= 0xFF)
+        writePhysical(m_, static_cast<uint32_t>(target), static_cast<uint8_t>(text[0]));
+      break;
+  }
+  closeField();
+  return {true, -1};
+}
+
+bool DebugModel::wordOrganised(uint32_t address) {
+  ProcessorState& c = m_.cpu;
+  const ProcessorState saved = c;
+  c.PC = static_cast<uint16_t>(address);
+  c.UA = c.segmentLatch = static_cast<uint8_t>(address >> 16);
+  fetchInstruction(m_);
+  const bool word = c.wordFetch == 1;
+  // Looking at code leaves the paused processor exactly as it was.
+  c = saved;
+  return word;
+}
+
+EnterResult DebugModel::assembleAndStore(std::u16string_view text) {
+  const uint32_t target = static_cast<uint32_t>(view_.editTarget);
+  const bool word = wordOrganised(target);
+  // The assembler reads single-byte text; a character it cannot know stays
+  // in its place, so that an error position still points at it.
+  std::string line(text.size(), ' ');
+  for (std::size_t i = 0; i < text.size(); ++i)
+    line[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '\x7F';
+  const AsmResult r = assembleEditLine(line, static_cast<uint16_t>(target), word);
+  if (r.errorPos > 0) return {false, r.errorPos - 1};
+
+  // The bytes go where a read of the address finds them, so code in ROM can
+  // be patched; an address that no row holds keeps reading 0xFF.
+  if (!word) {
+    for (int i = 0; i < r.length; ++i) {
+      if (uint8_t* at = readLocation(m_, target + static_cast<uint32_t>(i)))
+        *at = r.bytes[static_cast<std::size_t>(i)];
+    }
+  } else {
+    for (int i = 0; i < r.length; i += 2) {
+      const uint32_t a = target + static_cast<uint32_t>(i / 2);
+      uint8_t* at = readLocation(m_, a);
+      if (!at) continue;
+      uint32_t shift = 0;
+      readPhysical(m_, a, &shift);
+      at[0] = r.bytes[static_cast<std::size_t>(i)];
+      // Only a word-organised row has the second byte of the word there.
+      if (shift == 1) at[1] = r.bytes[static_cast<std::size_t>(i + 1)];
+    }
+  }
+  closeField();
+  return {true, -1};
+}
+
+void DebugModel::singleStep() {
+  closeField();
+  step(m_);
+  setListView(currentInstruction());
+  activate(Group::Step);
+}
+
+bool DebugModel::traceRun(std::u16string_view text) {
+  const int32_t n = readTraceCount(text);
+  activate(Group::Trace);
+  if (n <= 0) return false;
+  m_.run.breakpointAddress = -1;
+  m_.run.traceCount = n;
+  return true;
+}
+
+bool DebugModel::breakpointRun(std::u16string_view text) {
+  const int32_t address = readBreakpointAddress(text);
+  activate(Group::Bp);
+  m_.run.breakpointAddress = address;
+  m_.run.traceCount = -1;
+  return true;
+}
+
+}  // namespace tarvo
