@@ -10,7 +10,6 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QWindow>
-#include <cstdlib>
 
 #include "cpu/exec.h"
 #include "cpu/state.h"
@@ -140,10 +139,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   emit closed();
 }
 
-void TMainForm::onShutdownSignal(int signalNumber) {
-  // A second signal while a close hangs on a warning box ends the program
-  // at once; every state file is replaced whole, so none is left half written.
-  if (closing_ && !closed_) std::_Exit(128 + signalNumber);
+void TMainForm::onShutdownSignal(int) {
   close();
 }
 

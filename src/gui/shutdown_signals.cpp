@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -14,11 +15,24 @@ int pipeFds[2] = {-1, -1};
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
+void setDisposition(void (*handler)(int)) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int s : kSignals) sigaction(s, &action, nullptr);
+}
+
 extern "C" void onShutdownSignal(int signalNumber) {
   const int savedErrno = errno;
   const unsigned char byte = static_cast<unsigned char>(signalNumber);
   // A full pipe only means that a close is already on its way.
   [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], &byte, 1);
+  // The first signal asks for an orderly close. Should that hang (a warning
+  // box nobody answers), the next one ends the program the default way;
+  // the state files are only ever replaced whole, so none is left half
+  // written.
+  setDisposition(SIG_DFL);
   errno = savedErrno;
 }
 
@@ -33,20 +47,12 @@ ShutdownSignals::ShutdownSignals(QObject* parent) : QObject(parent) {
   notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
   notifier_->setEnabled(false);
   connect(notifier_, &QSocketNotifier::activated, this, &ShutdownSignals::readPipe);
-
-  struct sigaction action = {};
-  action.sa_handler = onShutdownSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int s : kSignals) sigaction(s, &action, nullptr);
+  setDisposition(onShutdownSignal);
 }
 
 ShutdownSignals::~ShutdownSignals() {
   if (!notifier_) return;
-  struct sigaction action = {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  for (int s : kSignals) sigaction(s, &action, nullptr);
+  setDisposition(SIG_DFL);
   delete notifier_;
   notifier_ = nullptr;
   ::close(pipeFds[0]);

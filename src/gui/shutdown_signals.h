@@ -1,6 +1,8 @@
 // Turns SIGTERM, SIGINT and SIGHUP into an ordinary event of the UI thread,
 // so that a kill or a lost terminal closes the main window the same way as
-// its close key does and the machine's RAM and registers get saved.
+// its close key does and the machine's RAM and registers get saved. Only the
+// first signal is caught: if the close it starts cannot finish (a warning box
+// that nobody answers), a second one ends the program the default way.
 #pragma once
 
 #include <QObject>

@@ -93,6 +93,24 @@ class ProcessTest : public QObject {
     // What was loaded from the machine directory went back there.
     QCOMPARE(uint8_t(saved[0x100]), uint8_t(0x3C));
   }
+
+  void secondSignalEndsAStartThatWaitsOnAWarning() {
+    guitest::MachineDir dir(guitest::MachineDir::Empty);  // "charset.bin" missing: a box
+    QProcess tarvo;
+    tarvo.setProcessEnvironment(offscreen());
+    tarvo.start(TARVO_GUI_BIN, {"--dir", dir.path()});
+    QVERIFY(tarvo.waitForStarted(10000));
+    QTest::qWait(1000);
+    const auto pid = static_cast<pid_t>(tarvo.processId());
+    ::kill(pid, SIGTERM);  // noted; the close waits until the start is done
+    QVERIFY(!tarvo.waitForFinished(500));
+    ::kill(pid, SIGTERM);
+    QVERIFY(tarvo.waitForFinished(10000));
+    QCOMPARE(tarvo.exitStatus(), QProcess::CrashExit);
+    // The machine never ran: nothing was written.
+    QVERIFY(!QFile::exists(dir.file("register.bin")));
+    QVERIFY(!QFile::exists(dir.file("ram0.bin")));
+  }
 };
 
 QTEST_MAIN(ProcessTest)
