@@ -160,6 +160,17 @@ TEST(CrossAssembler, ReportsEveryErrorWithItsPosition) {
   EXPECT_TRUE(out.image.empty());
 }
 
+TEST(CrossAssembler, HostileTextFailsCleanly) {
+  const XasmOutput out = build("        db " + std::string(100000, '(') + "1\n" + "        ld $1," +
+                               std::string(50000, '-') + "1\n" + "        db \"no end\n" +
+                               std::string("\0\xFF\x01", 3) + "\n");
+  ASSERT_EQ(out.errors.size(), 4u);
+  EXPECT_EQ(out.errors[0].message, "expression nested too deeply");
+  EXPECT_EQ(out.errors[1].message, "expression nested too deeply");
+  EXPECT_EQ(out.errors[2].message, "missing closing quote");
+  EXPECT_EQ(out.errors[3].message, "unknown mnemonic");
+}
+
 TEST(CrossAssembler, EquatesResolveInAnyOrderButNotInCircles) {
   XasmOutput out = build("a equ b+1\nb equ c*1\nc equ 5\n");
   EXPECT_FALSE(out.ok());  // "*" is not an operator
