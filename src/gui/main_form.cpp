@@ -1,6 +1,7 @@
 #include "main_form.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -14,6 +15,7 @@
 #include "cpu/exec.h"
 #include "cpu/state.h"
 #include "devices/keyboard.h"
+#include "frontpanel/lcd_text.h"
 #include "machine.h"
 #include "shutdown_signals.h"
 
@@ -155,8 +157,14 @@ void TMainForm::OnRefreshTimer() {
   if (lcdImage_.changed) {
     const tarvo::LcdImage::Rect& r = lcdImage_.lastChange;
     update(QRect(kLcdAt.x() + r.x, kLcdAt.y() + r.y, r.width, r.height));
+    // Screen readers read the display from the window's description.
+    setAccessibleDescription(lcdText());
   }
   lcdImage_.changed = 0;
+}
+
+QString TMainForm::lcdText() const {
+  return QString::fromStdString(tarvo::lcdText(machine_->lcd));
 }
 
 void TMainForm::OnSecTimer() {
@@ -280,6 +288,11 @@ bool TMainForm::event(QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress: {
       const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_C && (key->modifiers() & Qt::ControlModifier)) {
+        // Ctrl+C copies what the LCD shows; the machine sees no key.
+        QGuiApplication::clipboard()->setText(lcdText());
+        return true;
+      }
       FormKeyDown(key->key());
       for (char32_t ch : key->text().toUcs4()) FormKeyPress(ch);
       return true;

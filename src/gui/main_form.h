@@ -42,6 +42,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   const QTimer& refreshTimer() const { return refreshTimer_; }
   const QTimer& secTimer() const { return secTimer_; }
   int highestKey() const { return highestKey_; }
+  // The LCD as four lines of text, as the last refresh composed it.
+  QString lcdText() const;
   // True once FormClose has saved the machine.
   bool isClosed() const { return closed_; }
 

@@ -3,6 +3,7 @@
 // route to a close that saves the machine.
 #include "main_form.h"
 
+#include <QClipboard>
 #include <QtTest>
 #include <csignal>
 #include <memory>
@@ -487,6 +488,26 @@ class MainFormTest : public QObject {
     lcd.control = 0x00;  // disabled again: uniformly grey
     form.OnRefreshTimer();
     QCOMPARE(form.grab(QRect(63, 45, 1, 1)).toImage().pixel(0, 0) & 0xFFFFFF, 0xC0C0C0u);
+  }
+
+  void ctrlCCopiesTheLcdTextAndTheDescriptionCarriesIt() {
+    MachineDir dir;
+    TestForm form;
+    start(form);
+    tarvo::Lcd& lcd = form.machine().lcd;
+    // Glyph 0x14 is what the byte 0x41 ("A") writes: its nibbles exchanged.
+    for (int i = 0; i < 16; ++i)
+      lcd.glyphs[0x14 * 16 + i] = static_cast<uint8_t>(i % 3 ? 0xA : 0x5);
+    lcd.control = 0x80;
+    lcd.displayOn = 1;
+    lcd.charWidth = 6;
+    for (int j = 0; j < 12; ++j) lcd.memory[0][192 + j] = lcd.glyphs[0x14 * 16 + j];
+    form.OnRefreshTimer();
+    QCOMPARE(form.accessibleDescription(), QString("\nA\n\n"));
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&form, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QString("\nA\n\n"));
+    QCOMPARE(form.machine().keys.hostKey, 0);  // the machine saw no key
   }
 
   void lcdRepaintsOnlyWhatChanged() {
