@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Builds the emulator and starts it on the machine directory build/machine.
+# Builds the emulator and the demo machine, then starts the window on the
+# machine directory build/machine. The directory is filled from the generated
+# demo files the first time and reused afterwards, so the machine's RAM
+# persists from run to run. Any argument is passed on to tarvo (for example
+# --dir PATH for a machine directory of your own).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -7,8 +11,13 @@ ensure_packages "${TARVO_PACKAGES[@]}"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2
-mkdir -p build/machine
-if [ -x build/src/gui/tarvo ]; then
-  exec build/src/gui/tarvo --dir build/machine "$@"
+
+machine=build/machine
+mkdir -p "$machine"
+for f in build/machine-template/*; do
+  [ -e "$machine/$(basename "$f")" ] || cp "$f" "$machine/"
+done
+if [ $# -gt 0 ]; then
+  exec build/src/gui/tarvo "$@"
 fi
-exec build/src/cli/tarvo-run --dir build/machine --dump "$@"
+exec build/src/gui/tarvo --dir "$machine"

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${TARVO_PACKAGES[@]}" socat xvfb xauth
+ensure_packages "${TARVO_PACKAGES[@]}" socat
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON >/dev/null
 cmake --build build -j2
