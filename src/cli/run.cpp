@@ -204,8 +204,10 @@ RegisterSet parseSet(const std::string& arg) {
       return [i = *n, u8](ProcessorState& c) { c.R[i] = u8; };
   }
   if (name == "clockShift") {
-    // Steps shift their cycle count by it; 32 or more cannot be shifted by.
-    if (v > 31) fail("--set: clockShift must be below 0x20, got '" + text + "'");
+    // Steps shift their cycle count by it (the processor itself only ever
+    // sets 0 or 4). From 16 on an idle step's count overflows, down to 0
+    // cycles at 31, and a run tick would never spend its budget.
+    if (v > 15) fail("--set: clockShift must be below 0x10, got '" + text + "'");
     return [v](ProcessorState& c) { c.clockShift = static_cast<int>(v); };
   }
   if (name == "powerOff") {
