@@ -162,6 +162,19 @@ TEST(Close, UnreadableRamImageIsReportedAndKept) {
   EXPECT_TRUE(s.messages.shown.empty());
   EXPECT_EQ(s.dir.read("ram1.bin").size(), 32768u);
   EXPECT_EQ(s.dir.read("register.bin").size(), 36u);
+
+  // The same holds for the register file.
+  Started t;
+  ASSERT_EQ(::mkdir(t.dir.file("register.bin").c_str(), 0755), 0);
+  t.start();
+  EXPECT_EQ(t.messages.shown, (std::vector<std::string>{"Failed to load the file charset.bin",
+                                                        "Failed to load the file register.bin",
+                                                        "Failed to load the file rom0.bin"}));
+  t.messages.shown.clear();
+  t.loop->close();
+  EXPECT_TRUE(t.dir.isDirectory("register.bin"));
+  EXPECT_TRUE(t.messages.shown.empty());
+  EXPECT_EQ(t.dir.read("ram0.bin").size(), 65536u);
 }
 
 TEST(Close, FailedSaveIsReportedAndTheCloseGoesOn) {
