@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -504,6 +505,9 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Under a file size limit a save then fails with a message instead of
+  // killing the program halfway through the close.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return run(argc, argv);
   } catch (const UsageError& e) {
