@@ -1,6 +1,6 @@
-// The demo firmware and the power switch, on the front panel's run loop:
-// the switch is worked the way the window's mouse release on key code 1
-// works it, and the screen is read back from the LCD.
+// The demo firmware on the front panel's run loop, worked the way the
+// window works it: the power switch by a mouse release on key code 1, keys
+// of the face by the mouse; the screen is read back from the LCD.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,6 +11,7 @@
 #include "cpu/exec.h"
 #include "cpu/state.h"
 #include "demo_machine.h"
+#include "devices/keyboard.h"
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_text.h"
@@ -28,7 +29,7 @@ struct RecordedMessages : Messages {
 
 using Screen = std::array<std::string, kLcdTextRows>;
 
-class DemoPower : public ::testing::Test {
+class DemoPanel : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!templateHas("rom1.bin")) GTEST_FAIL() << "the build made no demo machine";
@@ -56,6 +57,14 @@ class DemoPower : public ::testing::Test {
     m->cpu.F ^= kFlagPower;
     if (m->cpu.F & kFlagPower) wake(*m, false);
   }
+  // A key of the face pressed and let go with the mouse.
+  void click(int code) {
+    m->keys.mouseKey = code;
+    keyInterruptCheck(*m);
+    ticks(5);
+    m->keys.mouseKey = 0;
+    ticks(5);
+  }
   // The mouse let go of the wake key.
   void releaseWakeKey() { wake(*m, false); }
   Screen screen() const { return lcdTextLines(m->lcd); }
@@ -67,7 +76,7 @@ class DemoPower : public ::testing::Test {
   int tickCount = 0;
 };
 
-TEST_F(DemoPower, SwitchingOffSleepsAndSwitchingOnRestoresTheScreen) {
+TEST_F(DemoPanel, SwitchingOffSleepsAndSwitchingOnRestoresTheScreen) {
   ticks(100);
   EXPECT_TRUE(messages.texts.empty());
   type('7');
@@ -104,7 +113,7 @@ TEST_F(DemoPower, SwitchingOffSleepsAndSwitchingOnRestoresTheScreen) {
   EXPECT_EQ(after[3], ">_");
 }
 
-TEST_F(DemoPower, TheScreenSurvivesASleepAcrossAClosedWindow) {
+TEST_F(DemoPanel, TheScreenSurvivesASleepAcrossAClosedWindow) {
   ticks(100);
   type('5');
   flipPowerSwitch();
@@ -123,6 +132,22 @@ TEST_F(DemoPower, TheScreenSurvivesASleepAcrossAClosedWindow) {
     if (i % 5 == 0) next.refreshTick();
   }
   EXPECT_EQ(lcdTextLines(again->lcd)[3], ">5_");
+}
+
+TEST_F(DemoPanel, FaceKeysClearTheLineAndTheScreen) {
+  ticks(100);
+  click(61);  // 7
+  click(72);  // +
+  click(58);  // AC: the line goes, the prompt stays
+  EXPECT_EQ(screen()[3], ">_");
+  click(70);  // 2
+  click(75);  // EXE
+  ticks(20);
+  EXPECT_EQ(screen()[2], resultLine("2"));
+  click(12);  // CLS: only the prompt is left, at the top
+  EXPECT_EQ(screen(), (Screen{">_", "", "", ""}));
+  click(69);  // 1
+  EXPECT_EQ(screen()[0], ">1_");
 }
 
 }  // namespace
