@@ -41,7 +41,8 @@ start:
         cal coldscreen          ; no: the banner
 warm:
         cal drawall
-        st $31,(iz+HELD)
+        ld $24,1                ; a key already down now was pressed before:
+        st $24,(iz+HELD)        ; it types nothing until it has been let go
         st $31,(iz+QHEAD)
         st $31,(iz+QTAIL)
         pst ia,IAKEYS
