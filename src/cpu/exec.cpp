@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "cpu/fast_memory.h"
 #include "cpu/operands.h"
 #include "machine.h"
 
@@ -51,6 +52,8 @@ void opNone(Machine& m) { m.cpu.cycles += 3; }
 
 int32_t step(Machine& m) {
   ProcessorState& c = m.cpu;
+  // Anything may have changed the mapping since the last step.
+  syncPages(m);
   c.cycles = 0;
   if (c.powerOff) {
     c.cycles = 6;
@@ -59,9 +62,9 @@ int32_t step(Machine& m) {
     if (pending > c.inService) {
       enterInterrupt(m);
     } else {
-      const uint8_t opcode = fetchInstruction(m);
+      const uint8_t opcode = fetchOpcode(m);
       kDispatch[opcode](m);
-      endInstruction(m);
+      finishInstruction(m);
     }
   }
   if (c.inService == 0) c.cycles = static_cast<int32_t>(static_cast<uint32_t>(c.cycles) << c.clockShift);

@@ -1,5 +1,6 @@
 #include "cpu/memory.h"
 
+#include "cpu/fast_memory.h"
 #include "devices/port.h"
 #include "machine.h"
 
@@ -25,6 +26,36 @@ constexpr RowSpec kRows[kRegionCount] = {
 };
 
 inline bool inIoWindow(uint32_t a) { return a >= kIoWindowStart && a < kIoWindowEnd; }
+
+constexpr uint32_t kPageSize = 0x1000;
+
+// What a page of nothing reads as.
+const std::vector<uint8_t> kUnmappedPage(kPageSize, 0xFF);
+
+// The first row that holds the physical address, among the writable rows
+// only when writable is set.
+Region* rowOf(MemoryMap& mem, uint32_t a, bool writable) {
+  for (Region& r : mem.rows) {
+    if (writable && !r.writable) continue;
+    if (static_cast<int32_t>(a) >= r.start && static_cast<int32_t>(a) < r.end) return &r;
+  }
+  return nullptr;
+}
+
+// A row answers for a whole page only when it holds all of it as bytes.
+bool holdsPage(const Region& r, uint32_t a) {
+  return r.shift == 0 && static_cast<int64_t>(a) + kPageSize <= r.end;
+}
+
+// No row holds any byte of the page that starts at a.
+bool pageUnmapped(const MemoryMap& mem, uint32_t a) {
+  for (const Region& r : mem.rows) {
+    if (static_cast<int64_t>(r.start) < static_cast<int64_t>(a) + kPageSize &&
+        static_cast<int64_t>(a) < r.end)
+      return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -79,6 +110,9 @@ void writePhysical(Machine& m, uint32_t physical, uint8_t value) {
     if (!r.writable) continue;
     if (static_cast<int32_t>(physical) >= r.start && static_cast<int32_t>(physical) < r.end) {
       r.buffer[(physical - r.start) << r.shift] = value;
+      // A new bank byte maps other ROM in at once, even in the middle of
+      // an instruction.
+      if (&r == &m.mem.rows[kBankRow]) syncPages(m);
       return;
     }
   }
@@ -95,11 +129,39 @@ uint8_t* readLocation(Machine& m, uint32_t physical) {
 }
 
 uint8_t readData(Machine& m, unsigned selector, uint16_t address) {
-  return readPhysical(m, physicalAddress(m.cpu, selector, address));
+  syncPages(m);
+  return loadByte(m, selector, address);
 }
 
 void writeData(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
-  writePhysical(m, physicalAddress(m.cpu, selector, address), value);
+  syncPages(m);
+  storeByte(m, selector, address, value);
+}
+
+void rebuildPages(Machine& m) {
+  MemoryMap& mem = m.mem;
+  mem.pagesKey = pagesKeyOf(m);
+  for (unsigned slot = 0; slot < kPageSlots; ++slot) {
+    mem.readPages[slot] = ReadPage{};
+    mem.writePages[slot] = WritePage{};
+    if (mem.exactOnly) continue;
+    // The common-area boundary is a multiple of 16 KB, so the segment
+    // choice, and with it bank switching, is the same for a whole page.
+    const uint16_t address = static_cast<uint16_t>((slot & 15u) << 12);
+    const uint32_t physical = physicalAddress(m.cpu, slot >> 4, address);
+    if (physical < kPageSize) continue;  // on-chip ROM, I/O window, bank bytes
+
+    const uint32_t banked = bankSwitch(mem, physical);
+    if (Region* r = rowOf(mem, banked, false)) {
+      if (holdsPage(*r, banked))
+        mem.readPages[slot] = ReadPage{&r->buffer, banked - static_cast<uint32_t>(r->start)};
+    } else if (pageUnmapped(mem, banked)) {
+      mem.readPages[slot] = ReadPage{&kUnmappedPage, 0};
+    }
+    // Writes to ROM and to nothing are dropped by the region table.
+    if (Region* r = rowOf(mem, physical, true); r && holdsPage(*r, physical))
+      mem.writePages[slot] = WritePage{&r->buffer, physical - static_cast<uint32_t>(r->start)};
+  }
 }
 
 int regionOf(uint32_t physical) {
@@ -122,6 +184,11 @@ int32_t regionEnd(int row) { return kRows[row].end; }
 bool regionWritable(int row) { return kRows[row].writable; }
 
 uint8_t fetchInstruction(Machine& m) {
+  syncPages(m);
+  return fetchOpcode(m);
+}
+
+uint8_t fetchInstructionExact(Machine& m) {
   ProcessorState& c = m.cpu;
   const unsigned selector = c.inService != 0 ? 0u : c.segmentLatch;
   c.segmentLatch = c.UA;
@@ -146,26 +213,11 @@ uint8_t fetchInstruction(Machine& m) {
     c.fetchBuffer[3] = nextShift == 1 ? readLocation(m, next)[1] : 0xFF;
   }
   c.fetchPos = 0;
-  return nextByte(m);
+  return takeByte(m);
 }
 
-uint8_t nextByte(Machine& m) {
-  ProcessorState& c = m.cpu;
-  const uint8_t b = c.fetchBuffer[c.fetchPos & 3];
-  if (c.wordFetch == 0) {
-    ++c.PC;
-    c.cycles += 3;
-  } else if (c.fetchPos & 1) {
-    ++c.PC;
-  } else {
-    c.cycles += 4;
-  }
-  ++c.fetchPos;
-  return b;
-}
+uint8_t nextByte(Machine& m) { return takeByte(m); }
 
-void endInstruction(Machine& m) {
-  if (m.cpu.wordFetch == 1 && (m.cpu.fetchPos & 1)) nextByte(m);
-}
+void endInstruction(Machine& m) { finishInstruction(m); }
 
 }  // namespace tarvo

@@ -37,12 +37,48 @@ constexpr uint32_t kIoWindowStart = 0x00C00;
 constexpr uint32_t kIoWindowEnd = 0x00C10;
 constexpr uint32_t kBankSwitchFloor = 0x00C12;
 
+// Where the processor's accesses to one 4 KB page land, for one segment
+// selector: the buffer that holds the page and the offset of the page's
+// first byte in it. Without a buffer every access to the page goes through
+// the region table. The buffer is named, not its storage, so a buffer that
+// is assigned anew is still found.
+struct ReadPage {
+  const std::vector<uint8_t>* buffer = nullptr;
+  uint32_t offset = 0;
+};
+struct WritePage {
+  std::vector<uint8_t>* buffer = nullptr;
+  uint32_t offset = 0;
+};
+
+// Page tables are indexed by selector (bits 0-1) and address bits 12-15.
+constexpr unsigned kPageSlots = 64;
+constexpr uint16_t kPageMask = 0x0FFF;
+inline unsigned pageSlot(unsigned selector, uint16_t address) {
+  return (selector & 3u) << 4 | static_cast<unsigned>(address >> 12);
+}
+// A key no mapping has: the tables must be built before their first use.
+constexpr uint32_t kPagesStale = 0xFFFFFFFF;
+
 struct MemoryMap {
   std::array<Region, kRegionCount> rows;
   MemoryMap();
 
   uint8_t& bankA() { return rows[kBankRow].buffer[0]; }
   uint8_t& bankB() { return rows[kBankRow].buffer[1]; }
+
+  // Shortcut from selector and page to the backing buffer, for byte
+  // memory that maps a whole page the same way. A page holds the same
+  // bytes for as long as IB bits 6-7 (the common area) and the two bank
+  // bytes keep their values; pagesKey records the values the tables were
+  // built for (see cpu/fast_memory.h). Segment 0 page 0, with the on-chip
+  // ROM, the I/O window and the bank bytes, always takes the region table.
+  std::array<ReadPage, kPageSlots> readPages{};
+  std::array<WritePage, kPageSlots> writePages{};
+  uint32_t pagesKey = kPagesStale;
+  // Leaves the tables empty, so that every access scans the region table:
+  // the reference behaviour that the shortcut must reproduce exactly.
+  bool exactOnly = false;
 };
 
 // Segment for a two-bit selector and an address: 0 below the common-area
@@ -76,8 +112,13 @@ int32_t regionStart(int row);     // row 2 reports 0x00C12
 int32_t regionEnd(int row);
 bool regionWritable(int row);
 
+// Rebuilds the page tables for the current common area and bank bytes.
+void rebuildPages(Machine& m);
+
 // Instruction fetch: prefetch four bytes at PC and return the opcode.
 uint8_t fetchInstruction(Machine& m);
+// The same fetch through the region table alone.
+uint8_t fetchInstructionExact(Machine& m);
 // Consume the next instruction byte, counting its cycles and moving PC.
 uint8_t nextByte(Machine& m);
 // Word alignment after the handler: in word memory an odd fetch position

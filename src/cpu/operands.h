@@ -1,9 +1,11 @@
 // Operand access, flag rules and arithmetic shared by all instruction
-// handlers. Every operand byte is consumed through nextByte().
+// handlers. Every operand byte is consumed through takeByte(), every data
+// access goes through loadByte() and storeByte() (cpu/fast_memory.h).
 #pragma once
 
 #include <cstdint>
 
+#include "cpu/fast_memory.h"
 #include "cpu/memory.h"
 #include "cpu/state.h"
 #include "machine.h"
@@ -20,7 +22,7 @@ inline unsigned firstRegister(uint8_t b) { return b & 0x1F; }
 // Second register number: the register-number register named by bits 5-6,
 // or an explicit register byte (read now) when the selector is 3.
 inline unsigned secondRegister(Machine& m, uint8_t b) {
-  if ((b & 0x60) == 0x60) return nextByte(m) & 0x1F;
+  if ((b & 0x60) == 0x60) return takeByte(m) & 0x1F;
   return regPointer(m.cpu, (b >> 5) & 3) & 0x1F;
 }
 // Same, with the explicit byte supplied by the caller (multi-byte forms).
@@ -31,7 +33,7 @@ inline unsigned secondRegister(Machine& m, uint8_t b, uint8_t given) {
 
 // Immediate byte when opcode bit 6 is set, else the second register.
 inline uint8_t sourceByte(Machine& m, uint8_t opcode, uint8_t b) {
-  if (opcode & 0x40) return nextByte(m);
+  if (opcode & 0x40) return takeByte(m);
   return reg(m.cpu, secondRegister(m, b));
 }
 
@@ -46,8 +48,8 @@ inline uint16_t indexOffset(Machine& m, uint8_t opcode, uint8_t b) {
 inline uint16_t relativeTarget(Machine& m) {
   ProcessorState& c = m.cpu;
   const uint16_t base = c.PC;
-  if (c.wordFetch == 1 && (c.fetchPos & 1) == 0) nextByte(m);
-  const uint8_t d = nextByte(m);
+  if (c.wordFetch == 1 && (c.fetchPos & 1) == 0) takeByte(m);
+  const uint8_t d = takeByte(m);
   return (d & 0x80) ? static_cast<uint16_t>(base - (d & 0x7F)) : static_cast<uint16_t>(base + d);
 }
 
@@ -61,16 +63,16 @@ inline void jumpOption(Machine& m, uint8_t b) {
 
 // Address operand of jp and cal: low, [filler in word memory], high.
 inline uint16_t immediate16(Machine& m) {
-  const uint8_t lo = nextByte(m);
-  if (m.cpu.wordFetch == 1) nextByte(m);
-  const uint8_t hi = nextByte(m);
+  const uint8_t lo = takeByte(m);
+  if (m.cpu.wordFetch == 1) takeByte(m);
+  const uint8_t hi = takeByte(m);
   return static_cast<uint16_t>(hi << 8 | lo);
 }
 
 // Two plain instruction bytes, low first, no filler.
 inline uint16_t plain16(Machine& m) {
-  const uint8_t lo = nextByte(m);
-  const uint8_t hi = nextByte(m);
+  const uint8_t lo = takeByte(m);
+  const uint8_t hi = takeByte(m);
   return static_cast<uint16_t>(hi << 8 | lo);
 }
 
@@ -91,10 +93,10 @@ inline bool condition(uint8_t f, unsigned cc) {
 // Stack: pre-decrement push, post-increment pop, in the stack segment.
 inline void push(Machine& m, uint16_t& sp, uint8_t value) {
   --sp;
-  writeData(m, stackSelector(m.cpu), sp, value);
+  storeByte(m, stackSelector(m.cpu), sp, value);
 }
 inline uint8_t pop(Machine& m, uint16_t& sp) {
-  const uint8_t v = readData(m, stackSelector(m.cpu), sp);
+  const uint8_t v = loadByte(m, stackSelector(m.cpu), sp);
   ++sp;
   return v;
 }

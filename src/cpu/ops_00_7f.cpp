@@ -6,7 +6,7 @@
 // Most families are function templates over the opcode: the opcode's bits
 // are decoded at compile time, so each installed handler is a short straight
 // line. Operand bytes are consumed strictly in instruction order through
-// nextByte(); the relative-jump option always comes last.
+// takeByte(); the relative-jump option always comes last.
 #include <cstdint>
 #include <utility>
 
@@ -45,7 +45,7 @@ void opRegisterAlu(Machine& m) {
   ProcessorState& c = m.cpu;
   constexpr unsigned kOp = Op & 0x0F;
   constexpr bool kStore = (Op & 0x08) != 0;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   const uint8_t src = sourceByte(m, static_cast<uint8_t>(Op), b);
   uint8_t& r = reg(c, firstRegister(b));
   if constexpr (kOp == 0x2) {
@@ -77,12 +77,12 @@ void opRegisterAlu(Machine& m) {
 template <unsigned Op>
 void opPairIndirect(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   const uint16_t address = pairRead(c, secondRegister(m, b));
   if constexpr ((Op & 1) != 0) {
-    reg(c, firstRegister(b)) = readData(m, ixSelector(c), address);
+    reg(c, firstRegister(b)) = loadByte(m, ixSelector(c), address);
   } else {
-    writeData(m, ixSelector(c), address, reg(c, firstRegister(b)));
+    storeByte(m, ixSelector(c), address, reg(c, firstRegister(b)));
   }
   jumpOption(m, b);
   c.cycles += 8;
@@ -92,18 +92,18 @@ void opPairIndirect(Machine& m) {
 // 3 means SZ here and takes no register byte.
 void opStoreImmediatePair(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   const unsigned pair = regPointer(c, (b >> 5) & 3);
-  const uint8_t n = nextByte(m);
-  writeData(m, ixSelector(c), pairRead(c, pair), n);
+  const uint8_t n = takeByte(m);
+  storeByte(m, ixSelector(c), pairRead(c, pair), n);
   c.cycles += 8;
 }
 
 // 0x51 ld r,n.
 void opLoadImmediate(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
-  reg(c, firstRegister(b)) = nextByte(m);
+  const uint8_t b = takeByte(m);
+  reg(c, firstRegister(b)) = takeByte(m);
   c.cycles += 8;
 }
 
@@ -113,7 +113,7 @@ void opLoadImmediate(Machine& m) {
 void opStl(Machine& m) {
   ProcessorState& c = m.cpu;
   m.lcd.startFrame();
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   m.lcd.byteTransfer(reg(c, firstRegister(b)));
   jumpOption(m, b);
   c.cycles += 11;
@@ -122,7 +122,7 @@ void opStl(Machine& m) {
 void opLdl(Machine& m) {
   ProcessorState& c = m.cpu;
   m.lcd.startFrame();
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   reg(c, firstRegister(b)) = m.lcd.byteTransfer(0);
   jumpOption(m, b);
   c.cycles += 11;
@@ -130,7 +130,7 @@ void opLdl(Machine& m) {
 
 void opStlImmediate(Machine& m) {
   m.lcd.startFrame();
-  m.lcd.byteTransfer(nextByte(m));
+  m.lcd.byteTransfer(takeByte(m));
   m.cpu.cycles += 12;
 }
 
@@ -140,8 +140,8 @@ void opStlImmediate(Machine& m) {
 template <unsigned Op>
 void opPutControl(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
-  const uint8_t value = (Op & 0x40) != 0 ? nextByte(m) : reg(c, firstRegister(b));
+  const uint8_t b = takeByte(m);
+  const uint8_t value = (Op & 0x40) != 0 ? takeByte(m) : reg(c, firstRegister(b));
   if (b & 0x40) {
     c.F = static_cast<uint8_t>((c.F & 0x0F) | (value & 0xF0));
   } else {
@@ -154,7 +154,7 @@ void opPutControl(Machine& m) {
 // 0x1C gpo/gfl r: the port as the machine sees it, or the whole flag register.
 void opGetPortFlags(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   reg(c, firstRegister(b)) = (b & 0x40) != 0 ? c.F : portValue(m);
   jumpOption(m, b);
   c.cycles += 3;
@@ -164,7 +164,7 @@ void opGetPortFlags(Machine& m) {
 // Register-number registers: selector 0 SX, 1 SY, 2 and 3 SZ.
 void opPsr(Machine& m) {  // 0x15 psr s,r
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   regPointer(c, (b >> 5) & 3) = reg(c, firstRegister(b)) & 0x1F;
   jumpOption(m, b);
   c.cycles += 3;
@@ -172,14 +172,14 @@ void opPsr(Machine& m) {  // 0x15 psr s,r
 
 void opPsrImmediate(Machine& m) {  // 0x55: the number sits in the operand byte
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   regPointer(c, (b >> 5) & 3) = b & 0x1F;
   c.cycles += 3;
 }
 
 void opGsr(Machine& m) {  // 0x1D gsr r,s
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   reg(c, firstRegister(b)) = regPointer(c, (b >> 5) & 3);
   jumpOption(m, b);
   c.cycles += 3;
@@ -197,7 +197,7 @@ unsigned specificIndex(uint8_t b) {
 template <unsigned Op>
 void opGst(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   reg(c, firstRegister(b)) = spec8(c, specificIndex<Op>(b));
   jumpOption(m, b);
   c.cycles += 3;
@@ -209,8 +209,8 @@ void opGst(Machine& m) {
 template <unsigned Op>
 void opPst(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
-  const uint8_t value = (Op & 0x40) != 0 ? nextByte(m) : reg(c, firstRegister(b));
+  const uint8_t b = takeByte(m);
+  const uint8_t value = (Op & 0x40) != 0 ? takeByte(m) : reg(c, firstRegister(b));
   const unsigned index = specificIndex<Op>(b);
   switch (index) {
     case 0:  // PE
@@ -218,8 +218,9 @@ void opPst(Machine& m) {
       spec8(c, index) = value;
       portUpdate(m);
       break;
-    case 2:  // IB
+    case 2:  // IB; bits 6-7 move the common-area boundary
       c.IB = static_cast<uint8_t>((c.IB & 0x1F) | (value & 0xE0));
+      syncPages(m);
       break;
     case 3:  // UA
     case 4:  // IA
@@ -247,7 +248,7 @@ enum ShiftKind : unsigned { kRod, kRou, kBid, kBiu, kDid, kDiu, kByteClear };
 template <ShiftKind Kind>
 void opShift(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   uint8_t& r = reg(c, firstRegister(b));
   const uint8_t v = r;
   const bool carryIn = (c.F & kFlagC) != 0;
@@ -291,7 +292,7 @@ void opShift1A(Machine& m) {
 // 0x1B: operand bit 6 = 0 two's complement (cmp), 1 one's complement (inv).
 void opComplement(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   uint8_t& r = reg(c, firstRegister(b));
   const bool invert = (b & 0x40) != 0;
   r = invert ? static_cast<uint8_t>(~r) : static_cast<uint8_t>(0x100 - r);
@@ -309,7 +310,7 @@ void opComplement(Machine& m) {
 template <unsigned Op>
 void opIndexed(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   const uint16_t offset = indexOffset(m, static_cast<uint8_t>(Op), b);
   uint16_t& ptr = indexPointer<Op>(c);
   uint16_t address;
@@ -321,9 +322,9 @@ void opIndexed(Machine& m) {
   }
   uint8_t& r = reg(c, firstRegister(b));
   if constexpr ((Op & 0x08) != 0) {
-    r = readData(m, indexSegment<Op>(c), address);
+    r = loadByte(m, indexSegment<Op>(c), address);
   } else {
-    writeData(m, indexSegment<Op>(c), address, r);
+    storeByte(m, indexSegment<Op>(c), address, r);
   }
   if constexpr ((Op & 0x06) == 0x02) ptr = static_cast<uint16_t>(address + 1);
   c.cycles += (Op & 0x04) != 0 ? 6 : 8;
@@ -334,7 +335,7 @@ void opIndexed(Machine& m) {
 template <unsigned Op>
 void opStack(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   uint16_t& sp = (Op & 1) != 0 ? c.US : c.SS;
   if constexpr ((Op & 0x08) != 0) {
     reg(c, firstRegister(b)) = pop(m, sp);
@@ -383,14 +384,14 @@ void opCal(Machine& m) {
 template <unsigned Op>
 void opMemoryAlu(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b = nextByte(m);
+  const uint8_t b = takeByte(m);
   const uint16_t offset = indexOffset(m, static_cast<uint8_t>(Op), b);
   const uint16_t address = static_cast<uint16_t>(indexPointer<Op>(c) + offset);
   const unsigned segment = indexSegment<Op>(c);
-  const uint8_t mem = readData(m, segment, address);
+  const uint8_t mem = loadByte(m, segment, address);
   const uint8_t r = reg(c, firstRegister(b));
   const uint16_t w = (Op & 0x02) != 0 ? sub8(mem, r) : add8(r, mem);
-  if constexpr ((Op & 0x04) != 0) writeData(m, segment, address, static_cast<uint8_t>(w));
+  if constexpr ((Op & 0x04) != 0) storeByte(m, segment, address, static_cast<uint8_t>(w));
   setFlags8(c, static_cast<uint8_t>(w));
   setCarry(c, w > 0xFF);
   c.cycles += 9;
@@ -407,11 +408,11 @@ void opBlock(Machine& m) {
   ProcessorState& c = m.cpu;
   constexpr bool kTransfer = (Op & 0x04) == 0;
   constexpr uint16_t kStep = (Op & 1) != 0 ? 0xFFFF : 0x0001;
-  const uint8_t key = nextByte(m);
+  const uint8_t key = takeByte(m);
   uint8_t byte = 0;
   for (;;) {
-    byte = readData(m, ixSelector(c), c.IX);
-    if constexpr (kTransfer) writeData(m, izSelector(c), c.IZ, byte);
+    byte = loadByte(m, ixSelector(c), c.IX);
+    if constexpr (kTransfer) storeByte(m, izSelector(c), c.IZ, byte);
     c.cycles += 6;
     if (byte == key || c.IX == c.IY) break;
     c.IX = static_cast<uint16_t>(c.IX + kStep);

@@ -19,7 +19,7 @@ namespace {
 template <unsigned Op>
 void wordArith(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const unsigned s = secondRegister(m, b1);
   const int32_t a = pairRead(c, r);
@@ -36,7 +36,7 @@ void wordArith(Machine& m) {
 // one has been written (ldw $5,$4 leaves $5 = $6 = old $4).
 void wordMove(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const unsigned s = secondRegister(m, b1);
   reg(c, r) = reg(c, s);
@@ -50,7 +50,7 @@ void wordMove(Machine& m) {
 template <unsigned Op>
 void wordLogic(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const unsigned s = secondRegister(m, b1);
   const uint8_t lo = logicOp(Op, reg(c, r), reg(c, s));
@@ -70,7 +70,7 @@ void wordLogic(Machine& m) {
 template <unsigned Op>
 void wordDecimal(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const unsigned s = secondRegister(m, b1);
   const auto op = [](uint32_t a, uint32_t b) { return (Op & 1) ? bcdSub(a, b) : bcdAdd(a, b); };
@@ -91,17 +91,17 @@ void wordDecimal(Machine& m) {
 template <unsigned Op>
 void pairIndirect(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const uint16_t a = pairRead(c, secondRegister(m, b1));
   const unsigned sel = ixSelector(c);
   const uint16_t a1 = static_cast<uint16_t>(a + 1);
   if (Op & 1) {
-    reg(c, r) = readData(m, sel, a);
-    reg(c, r + 1) = readData(m, sel, a1);
+    reg(c, r) = loadByte(m, sel, a);
+    reg(c, r + 1) = loadByte(m, sel, a1);
   } else {
-    writeData(m, sel, a, reg(c, r));
-    writeData(m, sel, a1, reg(c, r + 1));
+    storeByte(m, sel, a, reg(c, r));
+    storeByte(m, sel, a1, reg(c, r + 1));
   }
   c.cycles += 11;
   jumpOption(m, b1);
@@ -112,7 +112,7 @@ void pairIndirect(Machine& m) {
 template <unsigned Op>
 void lcdWord(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   m.lcd.startFrame();
   if (Op & 1) {
@@ -136,7 +136,7 @@ inline unsigned specIndex(unsigned opcode, uint8_t b1) {
 template <unsigned Op>
 void specPut(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   spec16(c, specIndex(Op, b1)) = pairRead(c, firstRegister(b1));
   c.cycles += 8;
   jumpOption(m, b1);
@@ -148,7 +148,7 @@ void specPut(Machine& m) {
 template <unsigned Op>
 void specGet(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned index = specIndex(Op, b1);
   if (index >= 5)
     c.KY = static_cast<uint16_t>(keyLines(m.keys, c.IA & 0x0F) | (c.kyStatus & 0x0F00));
@@ -163,7 +163,7 @@ void specGet(Machine& m) {
 template <uint16_t (*Shift)(uint16_t, bool), bool CarryOut>
 void shiftDown(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned p = firstRegister(b1) - 1;
   const uint16_t w = pairRead(c, p);
   const uint16_t v = Shift(w, (c.F & kFlagC) != 0);
@@ -177,7 +177,7 @@ void shiftDown(Machine& m) {
 template <uint16_t (*Shift)(uint16_t, bool), bool CarryOut>
 void shiftUp(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned p = firstRegister(b1);
   const uint16_t w = pairRead(c, p);
   const uint16_t v = Shift(w, (c.F & kFlagC) != 0);
@@ -212,7 +212,7 @@ uint16_t digitLeft(uint16_t w, bool) {
 template <int Direction>
 void byteMove(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const uint8_t old = reg(c, r);
   reg(c, r + Direction) = old;
@@ -246,7 +246,7 @@ void wordShift9A(Machine& m) {
 // cmpw, invw $r (0x9B): operand byte bit 6 chooses the one's complement.
 void wordComplement(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const uint16_t w = pairRead(c, r);
   const bool invert = (b1 & 0x40) != 0;
@@ -262,7 +262,7 @@ void wordComplement(Machine& m) {
 // register into both bytes of the pair. Flags unchanged.
 void portOrFlags(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   if (b1 & 0x40) {
     reg(c, r) = c.F;
@@ -282,16 +282,16 @@ void portOrFlags(Machine& m) {
 template <unsigned Op>
 void indexedWord(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const uint16_t offset = indexOffset(m, Op, b1);
   const IndexSide side = indexSide(c, Op);
   uint16_t& index = side.reg;
   const auto transfer = [&](unsigned n) {
     if (Op & 0x08)
-      reg(c, n) = readData(m, side.selector, index);
+      reg(c, n) = loadByte(m, side.selector, index);
     else
-      writeData(m, side.selector, index, reg(c, n));
+      storeByte(m, side.selector, index, reg(c, n));
   };
   const uint16_t old = index;
   index = static_cast<uint16_t>(index + offset);
@@ -315,7 +315,7 @@ void indexedWord(Machine& m) {
 template <unsigned Op>
 void wordPush(Machine& m) {
   ProcessorState& c = m.cpu;
-  const unsigned r = firstRegister(nextByte(m));
+  const unsigned r = firstRegister(takeByte(m));
   uint16_t& sp = (Op & 1) ? c.US : c.SS;
   push(m, sp, reg(c, r));
   push(m, sp, reg(c, r - 1));
@@ -326,7 +326,7 @@ void wordPush(Machine& m) {
 template <unsigned Op>
 void wordPop(Machine& m) {
   ProcessorState& c = m.cpu;
-  const unsigned r = firstRegister(nextByte(m));
+  const unsigned r = firstRegister(takeByte(m));
   uint16_t& sp = (Op & 1) ? c.US : c.SS;
   reg(c, r) = pop(m, sp);
   reg(c, r + 1) = pop(m, sp);
@@ -352,14 +352,14 @@ void jumpRelative(Machine& m) {
 template <unsigned Op>
 void memoryWordArith(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const unsigned r = firstRegister(b1);
   const uint16_t offset = indexOffset(m, Op, b1);
   const IndexSide side = indexSide(c, Op);
   const uint16_t a0 = static_cast<uint16_t>(side.reg + offset);
   const uint16_t a1 = static_cast<uint16_t>(a0 + 1);
-  const int32_t m0 = readData(m, side.selector, a0);
-  const int32_t m1 = readData(m, side.selector, a1);
+  const int32_t m0 = loadByte(m, side.selector, a0);
+  const int32_t m1 = loadByte(m, side.selector, a1);
   int32_t lo, hi;
   if (Op & 0x02) {
     lo = m0 - reg(c, r);
@@ -369,8 +369,8 @@ void memoryWordArith(Machine& m) {
     hi = reg(c, r + 1) + m1 + (lo > 0xFF ? 1 : 0);
   }
   if (Op & 0x04) {
-    writeData(m, side.selector, a0, static_cast<uint8_t>(lo));
-    writeData(m, side.selector, a1, static_cast<uint8_t>(hi));
+    storeByte(m, side.selector, a0, static_cast<uint8_t>(lo));
+    storeByte(m, side.selector, a1, static_cast<uint8_t>(hi));
   }
   setNibbleFlags(c, static_cast<uint8_t>(hi));
   setNonZero(c, lo != 0 || hi != 0);

@@ -28,8 +28,8 @@ void multiFlags(ProcessorState& c, uint8_t last, bool nonZero, bool carry) {
 template <unsigned Op>
 void multiDecimal(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   unsigned e = secondRegister(m, b1, b2);
   const unsigned n = blockLength(b2);
@@ -55,8 +55,8 @@ void multiDecimal(Machine& m) {
 template <unsigned Op>
 void multiDecimalConstant(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   const unsigned n = blockLength(b2);
   uint32_t k = b2 & 0x1F;
@@ -80,8 +80,8 @@ void multiDecimalConstant(Machine& m) {
 // above the source repeats the source's first bytes. No flags.
 void multiMove(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   unsigned e = secondRegister(m, b1, b2);
   const unsigned n = blockLength(b2);
@@ -97,8 +97,8 @@ void multiMove(Machine& m) {
 template <unsigned Op>
 void multiLogic(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   unsigned e = secondRegister(m, b1, b2);
   const unsigned n = blockLength(b2);
@@ -121,21 +121,21 @@ void multiLogic(Machine& m) {
 // register-number register names (selector 3 also means SZ), on the IX side.
 void storeImmediateWord(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   const uint16_t a = pairRead(c, regPointer(c, (b1 >> 5) & 3) & 0x1F);
-  const uint8_t lo = nextByte(m);
-  const uint8_t hi = nextByte(m);
-  writeData(m, ixSelector(c), a, lo);
-  writeData(m, ixSelector(c), static_cast<uint16_t>(a + 1), hi);
+  const uint8_t lo = takeByte(m);
+  const uint8_t hi = takeByte(m);
+  storeByte(m, ixSelector(c), a, lo);
+  storeByte(m, ixSelector(c), static_cast<uint16_t>(a + 1), hi);
   c.cycles += 11;
 }
 
 // ldw $r,im16 (0xD1): no filler, no flags; b1's selector bits are ignored.
 void loadImmediateWord(Machine& m) {
   ProcessorState& c = m.cpu;
-  const unsigned r = firstRegister(nextByte(m));
-  reg(c, r) = nextByte(m);
-  reg(c, r + 1) = nextByte(m);
+  const unsigned r = firstRegister(takeByte(m));
+  reg(c, r) = takeByte(m);
+  reg(c, r + 1) = takeByte(m);
   c.cycles += 11;
 }
 
@@ -143,8 +143,8 @@ void loadImmediateWord(Machine& m) {
 template <unsigned Op>
 void lcdMulti(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   const unsigned n = blockLength(b2);
   m.lcd.startFrame();
@@ -162,7 +162,7 @@ void lcdMulti(Machine& m) {
 template <unsigned Op>
 void specLoadImmediate(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
   spec16(c, (Op & 1) * 4 + ((b1 >> 5) & 3)) = plain16(m);
   c.cycles += 8;
 }
@@ -175,7 +175,7 @@ void blockTransfer(Machine& m) {
   ProcessorState& c = m.cpu;
   const uint16_t stride = (Op & 1) ? 0xFFFF : 0x0001;
   for (;;) {
-    writeData(m, izSelector(c), c.IZ, readData(m, ixSelector(c), c.IX));
+    storeByte(m, izSelector(c), c.IZ, loadByte(m, ixSelector(c), c.IX));
     c.cycles += 6;
     if (c.IX == c.IY) break;
     c.IX = static_cast<uint16_t>(c.IX + stride);
@@ -190,8 +190,8 @@ void blockTransfer(Machine& m) {
 template <unsigned Sel>
 void multiShift(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   const unsigned n = blockLength(b2);
   constexpr bool kUp = (Sel & 1) != 0;
@@ -224,8 +224,8 @@ void multiShiftDA(Machine& m) {
 // the first non-zero result.
 void multiComplement(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   const unsigned n = blockLength(b2);
   const bool invert = (b1 & 0x40) != 0;
@@ -247,11 +247,11 @@ void multiComplement(Machine& m) {
 template <unsigned Op>
 void blockSearch(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t value = reg(c, firstRegister(nextByte(m)));
+  const uint8_t value = reg(c, firstRegister(takeByte(m)));
   const uint16_t stride = (Op & 1) ? 0xFFFF : 0x0001;
   int32_t diff;
   for (;;) {
-    diff = static_cast<int32_t>(readData(m, ixSelector(c), c.IX)) - value;
+    diff = static_cast<int32_t>(loadByte(m, ixSelector(c), c.IX)) - value;
     c.cycles += 6;
     if (diff == 0 || c.IX == c.IY) break;
     c.IX = static_cast<uint16_t>(c.IX + stride);
@@ -266,10 +266,10 @@ void blockSearch(Machine& m) {
 template <unsigned Op>
 void jumpRegister(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint16_t a = pairRead(c, firstRegister(nextByte(m)));
+  const uint16_t a = pairRead(c, firstRegister(takeByte(m)));
   if (Op & 1) {
-    const uint8_t lo = readData(m, ixSelector(c), a);
-    const uint8_t hi = readData(m, ixSelector(c), static_cast<uint16_t>(a + 1));
+    const uint8_t lo = loadByte(m, ixSelector(c), a);
+    const uint8_t hi = loadByte(m, ixSelector(c), static_cast<uint16_t>(a + 1));
     c.PC = static_cast<uint16_t>(hi << 8 | lo);
   } else {
     c.PC = a;
@@ -285,8 +285,8 @@ void jumpRegister(Machine& m) {
 template <unsigned Op>
 void indexedMulti(Machine& m) {
   ProcessorState& c = m.cpu;
-  const uint8_t b1 = nextByte(m);
-  const uint8_t b2 = nextByte(m);
+  const uint8_t b1 = takeByte(m);
+  const uint8_t b2 = takeByte(m);
   unsigned d = firstRegister(b1);
   const uint16_t value = reg(c, secondRegister(m, b1, b2));
   const uint16_t offset = (b1 & 0x80) ? static_cast<uint16_t>(-value) : value;
@@ -297,9 +297,9 @@ void indexedMulti(Machine& m) {
   index = static_cast<uint16_t>(index + offset);
   for (unsigned i = 0; i < n; ++i) {
     if (Op & 0x08)
-      reg(c, d) = readData(m, side.selector, index);
+      reg(c, d) = loadByte(m, side.selector, index);
     else
-      writeData(m, side.selector, index, reg(c, d));
+      storeByte(m, side.selector, index, reg(c, d));
     if (Op & 0x04) {
       --d;
       --index;
@@ -323,8 +323,8 @@ void indexedMulti(Machine& m) {
 template <unsigned Op>
 void multiPush(Machine& m) {
   ProcessorState& c = m.cpu;
-  unsigned d = firstRegister(nextByte(m));
-  const unsigned n = blockLength(nextByte(m));
+  unsigned d = firstRegister(takeByte(m));
+  const unsigned n = blockLength(takeByte(m));
   uint16_t& sp = (Op & 1) ? c.US : c.SS;
   for (unsigned i = 0; i < n; ++i, --d) {
     push(m, sp, reg(c, d));
@@ -337,8 +337,8 @@ void multiPush(Machine& m) {
 template <unsigned Op>
 void multiPop(Machine& m) {
   ProcessorState& c = m.cpu;
-  unsigned d = firstRegister(nextByte(m));
-  const unsigned n = blockLength(nextByte(m));
+  unsigned d = firstRegister(takeByte(m));
+  const unsigned n = blockLength(takeByte(m));
   uint16_t& sp = (Op & 1) ? c.US : c.SS;
   for (unsigned i = 0; i < n; ++i, ++d) {
     reg(c, d) = pop(m, sp);
