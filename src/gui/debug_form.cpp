@@ -223,7 +223,12 @@ void TDebugForm::buildPane(Pane pane, Group g, const char* name, QRect groupRect
   w.bar->setObjectName(QString("%1ScrollBar").arg(name));
   w.bar->setGeometry(barX, kPaneAt.y(), kScrollBarWidth, boxSize.height());
   w.bar->setFocusPolicy(Qt::NoFocus);
-  connect(w.bar, &QScrollBar::valueChanged, this, [this, pane](int position) {
+  // Every user action on the bar counts, also one that cannot move it
+  // further (it still activates the pane); the slider position is already
+  // the new one when the action is reported. Positions set by the window
+  // itself report nothing.
+  connect(w.bar, &QScrollBar::actionTriggered, this, [this, pane, bar = w.bar](int) {
+    const int position = bar->sliderPosition();
     switch (pane) {
       case Pane::List:
         ListBoxScroll(position);

@@ -226,11 +226,18 @@ class DebugFormTest : public QObject {
     QTest::keyClick(bin, Qt::Key_End);
     QCOMPARE(bar->value(), bar->maximum());
     QCOMPARE(f.model().view().binTop, 0x10000u + 16u * (0x1000 - rows));
-    // The user drags the bar: the view follows and the pane becomes active.
+    // The user works the bar: the view follows and the pane becomes active,
+    // even when the bar is already at its end.
     f.StepGroupBoxClick();
-    bar->setValue(3);
-    QCOMPARE(f.model().view().binTop, 0x10030u);
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    QCOMPARE(f.model().view().binTop, 0x10000u);
     QCOMPARE(f.model().activeGroup(), Group::Bin);
+    f.StepGroupBoxClick();
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    QCOMPARE(f.model().activeGroup(), Group::Bin);
+    for (int i = 0; i < 3; ++i) bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(f.model().view().binTop, 0x10030u);
+    QCOMPARE(bar->value(), 3);
     // With a field open the keys belong to the box.
     rig.click(Pane::Bin, 0, 7);
     QTest::keyClicks(bin, "4");
