@@ -166,8 +166,6 @@ class TDebugForm : public QWidget {
   void syncScrollBar(tarvo::Pane pane, const tarvo::ScrollRange& range);
   void refresh();
 
-  tarvo::Machine& machine_;
-  tarvo::RunLoop& runLoop_;
   tarvo::DebugModel model_;
   QFont font_;
   QSize cell_;
