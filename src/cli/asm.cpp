@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_common.h"
 #include "tools/assembler.h"
 #include "tools/xasm.h"
 
@@ -30,16 +31,8 @@ namespace {
 
 using namespace tarvo;
 
-struct UsageError {
-  std::string message;
-};
-
-int hexDigit(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
+using cli::hexDigit;
+using cli::UsageError;
 
 // A hex number below 0x10000, optionally written with "&H" or "0x" in front.
 uint16_t parseHex16(const std::string& option, std::string text) {
@@ -105,18 +98,7 @@ int run(int argc, char** argv) {
     lineOpt->excludes(o);
   }
   originOpt->needs(lineOpt);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::string message = e.what();
-    for (char& ch : message) {
-      if (ch == '\n') ch = ' ';
-    }
-    throw UsageError{message};
-  }
+  if (!cli::parseCommandLine(app, argc, argv)) return 0;
 
   if (line) {
     const uint16_t origin = originOpt->empty() ? 0 : parseHex16("--origin", originText);
@@ -169,11 +151,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const UsageError& e) {
-    std::cout.flush();
-    std::cerr << "tarvo-asm: " << e.message << '\n';
-    return 2;
-  }
+  return tarvo::cli::runTool("tarvo-asm", [&] { return run(argc, argv); });
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_common.h"
 #include "cpu/memory.h"
 #include "machine.h"
 #include "tools/disasm.h"
@@ -28,16 +29,8 @@ namespace {
 constexpr std::size_t kSegmentBytes = 0x10000;
 constexpr uint32_t kRomWords = 0xC00;
 
-struct UsageError {
-  std::string message;
-};
-
-int hexDigit(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
+using tarvo::cli::hexDigit;
+using tarvo::cli::UsageError;
 
 // A hex number, optionally written with "&H" or "0x" in front.
 uint32_t parseOrigin(std::string text) {
@@ -138,16 +131,8 @@ int run(int argc, char** argv) {
   app.add_option("--origin", originText, "hex address of the first byte (default 0)");
   app.add_flag("--word", word, "place the bytes two per word in the on-chip ROM");
   auto* countOption = app.add_option("--count", countText, "list this many lines");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "tarvo-dis: " << e.what() << '\n';
-    return 2;
-  }
-
-  try {
+  if (!tarvo::cli::parseCommandLine(app, argc, argv)) return 0;
+  {
     if (!*hexOption && !*fileOption) throw UsageError{"give --hex BYTES or a FILE"};
     const std::vector<uint8_t> bytes = *hexOption ? parseHexBytes(hex) : readFile(file);
     const uint32_t origin = parseOrigin(originText);
@@ -177,9 +162,6 @@ int run(int argc, char** argv) {
     m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(top >> 16);
     m.cpu.IB = 0;
     list(m, top, region, word, bytes.size(), count);
-  } catch (const UsageError& e) {
-    std::cerr << "tarvo-dis: " << e.message << '\n';
-    return 2;
   }
   std::cout.flush();
   return std::cout ? 0 : 1;
@@ -188,10 +170,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::exception& e) {
-    std::cerr << "tarvo-dis: " << e.what() << '\n';
-    return 2;
-  }
+  return tarvo::cli::runTool("tarvo-dis", [&] { return run(argc, argv); });
 }

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/cli_common.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
 #include "frontpanel/files.h"
@@ -31,14 +32,8 @@ namespace {
 
 using namespace tarvo;
 
-// Something on the command line that cannot be used: exit 2.
-struct UsageError {
-  std::string message;
-};
-
-[[noreturn]] void fail(std::string message) {
-  throw UsageError{std::move(message)};
-}
+using cli::fail;
+using cli::hexDigit;
 
 struct StderrMessages : Messages {
   void loadFailed(const std::string& file) override {
@@ -48,13 +43,6 @@ struct StderrMessages : Messages {
     std::cerr << saveFailedMessage(file) << '\n';
   }
 };
-
-int hexDigit(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
 
 std::string_view dropHexPrefix(std::string_view s) {
   if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
@@ -351,18 +339,7 @@ int run(int argc, char** argv) {
   app.add_option("--lcd-png", pngFile, "Write the LCD image as PNG");
   app.add_flag("--dump", dump, "Print the processor state as JSON");
   app.add_flag("--save", save, "Write register.bin, ram0.bin and ram1.bin back");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::string message = e.what();
-    for (char& ch : message) {
-      if (ch == '\n') ch = ' ';
-    }
-    fail(message);
-  }
+  if (!cli::parseCommandLine(app, argc, argv)) return 0;
 
   struct stat st;
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -508,11 +485,5 @@ int main(int argc, char** argv) {
   // Under a file size limit a save then fails with a message instead of
   // killing the program halfway through the close.
   std::signal(SIGXFSZ, SIG_IGN);
-  try {
-    return run(argc, argv);
-  } catch (const UsageError& e) {
-    std::cout.flush();
-    std::cerr << "tarvo-run: " << e.message << '\n';
-    return 2;
-  }
+  return tarvo::cli::runTool("tarvo-run", [&] { return run(argc, argv); });
 }
