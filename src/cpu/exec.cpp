@@ -4,6 +4,7 @@
 
 #include "cpu/fast_memory.h"
 #include "cpu/operands.h"
+#include "cpu/step.h"
 #include "machine.h"
 
 namespace tarvo {
@@ -27,6 +28,8 @@ std::array<Handler, 256> buildDispatch() {
   return table;
 }
 
+}  // namespace
+
 const std::array<Handler, 256> kDispatch = buildDispatch();
 
 void enterInterrupt(Machine& m) {
@@ -44,32 +47,11 @@ void enterInterrupt(Machine& m) {
   c.cycles = 11 + ((c.UA & 3) != 0 ? 1 : 0);
 }
 
-}  // namespace
-
 const Handler* dispatchTable() { return kDispatch.data(); }
 
 void opNone(Machine& m) { m.cpu.cycles += 3; }
 
-int32_t step(Machine& m) {
-  ProcessorState& c = m.cpu;
-  // Anything may have changed the mapping since the last step.
-  syncPages(m);
-  c.cycles = 0;
-  if (c.powerOff) {
-    c.cycles = 6;
-  } else {
-    const uint8_t pending = c.IB & 0x1F & static_cast<uint8_t>(~c.inService);
-    if (pending > c.inService) {
-      enterInterrupt(m);
-    } else {
-      const uint8_t opcode = fetchOpcode(m);
-      kDispatch[opcode](m);
-      finishInstruction(m);
-    }
-  }
-  if (c.inService == 0) c.cycles = static_cast<int32_t>(static_cast<uint32_t>(c.cycles) << c.clockShift);
-  return c.cycles;
-}
+int32_t step(Machine& m) { return stepInline(m); }
 
 void requestInterrupt(Machine& m, uint8_t mask) {
   ProcessorState& c = m.cpu;

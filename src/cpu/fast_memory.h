@@ -3,13 +3,15 @@
 // tables leave out. Results, side effects and cycle counts are the same as
 // those of readPhysical, writePhysical and fetchInstructionExact.
 //
-// The tables follow the mapping lazily: syncPages compares IB bits 6-7 and
-// the bank bytes with the values the tables were built for. step() syncs
-// once at its start, which covers every change made between steps (the
-// debugger, the command-line runner, tests). Within a step the mapping
-// changes only through pst ib and a write to a bank byte, and both sync at
-// once. Code outside a step uses readData, writeData and fetchInstruction
-// (cpu/memory.h), which sync first.
+// The tables follow the mapping lazily: syncPages compares IB bits 6-7, the
+// bank bytes and the storage of the region buffers with what the tables
+// were built for. step() syncs at its start, which covers every change made
+// between steps (the debugger, the command-line runner, tests); the run
+// tick syncs once before its steps, since nothing between them changes the
+// mapping. Within a step the mapping changes only through pst ib and a
+// write to a bank byte, and both resync at once (syncMapping). Code outside
+// a step uses readData, writeData and fetchInstruction (cpu/memory.h),
+// which sync first.
 #pragma once
 
 #include <cstdint>
@@ -21,29 +23,40 @@
 
 namespace tarvo {
 
+// IB bits 6-7 and both bank bytes in one word.
 inline uint32_t pagesKeyOf(const Machine& m) {
-  const uint8_t* bank = m.mem.rows[kBankRow].buffer.data();
-  return (m.cpu.IB & 0xC0u) | static_cast<uint32_t>(bank[0]) << 8 |
-         static_cast<uint32_t>(bank[1]) << 16 | (m.mem.exactOnly ? 1u << 24 : 0u);
+  uint16_t banks;
+  std::memcpy(&banks, m.mem.rows[kBankRow].buffer.data(), sizeof banks);
+  return (m.cpu.IB & 0xC0u) | static_cast<uint32_t>(banks) << 8;
+}
+
+// For code that runs where no region buffer can have been replaced since
+// the last syncPages: inside a step.
+inline void syncMapping(Machine& m) {
+  if (pagesKeyOf(m) != m.mem.pagesKey) rebuildPages(m);
 }
 
 inline void syncPages(Machine& m) {
-  if (pagesKeyOf(m) != m.mem.pagesKey) rebuildPages(m);
+  bool current = pagesKeyOf(m) == m.mem.pagesKey;
+  // Rows 0 and 1 never back a page.
+  for (int row = kRom1Row; row < kRegionCount; ++row)
+    current &= m.mem.rows[row].buffer.data() == m.mem.pagesStorage[row];
+  if (!current) rebuildPages(m);
 }
 
 // Data read with a segment selector (bank switching applied).
 inline uint8_t loadByte(Machine& m, unsigned selector, uint16_t address) {
-  const ReadPage& page = m.mem.readPages[pageSlot(selector, address)];
-  if (page.buffer != nullptr) [[likely]]
-    return page.buffer->data()[page.offset + (address & kPageMask)];
+  const uint8_t* page = m.mem.readPages[pageSlot(selector, address)];
+  if (page != nullptr) [[likely]]
+    return page[address & kPageMask];
   return readPhysical(m, physicalAddress(m.cpu, selector, address));
 }
 
 // Data write with a segment selector (no bank switching).
 inline void storeByte(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
-  const WritePage& page = m.mem.writePages[pageSlot(selector, address)];
-  if (page.buffer != nullptr) [[likely]] {
-    page.buffer->data()[page.offset + (address & kPageMask)] = value;
+  uint8_t* page = m.mem.writePages[pageSlot(selector, address)];
+  if (page != nullptr) [[likely]] {
+    page[address & kPageMask] = value;
     return;
   }
   writePhysical(m, physicalAddress(m.cpu, selector, address), value);
@@ -73,10 +86,10 @@ inline uint8_t fetchOpcode(Machine& m) {
   ProcessorState& c = m.cpu;
   const unsigned selector = c.inService != 0 ? 0u : c.segmentLatch;
   const uint16_t pc = c.PC;
-  const ReadPage& page = m.mem.readPages[pageSlot(selector, pc)];
-  if (page.buffer != nullptr && (pc & kPageMask) <= kPageMask - 3) [[likely]] {
+  const uint8_t* page = m.mem.readPages[pageSlot(selector, pc)];
+  if (page != nullptr && (pc & kPageMask) <= kPageMask - 3) [[likely]] {
     c.segmentLatch = c.UA;
-    std::memcpy(c.fetchBuffer, page.buffer->data() + page.offset + (pc & kPageMask), 4);
+    std::memcpy(c.fetchBuffer, page + (pc & kPageMask), 4);
     c.wordFetch = 0;
     c.fetchPos = 0;
     return takeByte(m);

@@ -30,7 +30,11 @@ inline bool inIoWindow(uint32_t a) { return a >= kIoWindowStart && a < kIoWindow
 constexpr uint32_t kPageSize = 0x1000;
 
 // What a page of nothing reads as.
-const std::vector<uint8_t> kUnmappedPage(kPageSize, 0xFF);
+constexpr auto kUnmappedPage = [] {
+  std::array<uint8_t, kPageSize> page{};
+  page.fill(0xFF);
+  return page;
+}();
 
 // The first row that holds the physical address, among the writable rows
 // only when writable is set.
@@ -112,7 +116,7 @@ void writePhysical(Machine& m, uint32_t physical, uint8_t value) {
       r.buffer[(physical - r.start) << r.shift] = value;
       // A new bank byte maps other ROM in at once, even in the middle of
       // an instruction.
-      if (&r == &m.mem.rows[kBankRow]) syncPages(m);
+      if (&r == &m.mem.rows[kBankRow]) syncMapping(m);
       return;
     }
   }
@@ -141,9 +145,10 @@ void writeData(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
 void rebuildPages(Machine& m) {
   MemoryMap& mem = m.mem;
   mem.pagesKey = pagesKeyOf(m);
+  for (int row = 0; row < kRegionCount; ++row) mem.pagesStorage[row] = mem.rows[row].buffer.data();
   for (unsigned slot = 0; slot < kPageSlots; ++slot) {
-    mem.readPages[slot] = ReadPage{};
-    mem.writePages[slot] = WritePage{};
+    mem.readPages[slot] = nullptr;
+    mem.writePages[slot] = nullptr;
     if (mem.exactOnly) continue;
     // The common-area boundary is a multiple of 16 KB, so the segment
     // choice, and with it bank switching, is the same for a whole page.
@@ -154,13 +159,13 @@ void rebuildPages(Machine& m) {
     const uint32_t banked = bankSwitch(mem, physical);
     if (Region* r = rowOf(mem, banked, false)) {
       if (holdsPage(*r, banked))
-        mem.readPages[slot] = ReadPage{&r->buffer, banked - static_cast<uint32_t>(r->start)};
+        mem.readPages[slot] = r->buffer.data() + (banked - static_cast<uint32_t>(r->start));
     } else if (pageUnmapped(mem, banked)) {
-      mem.readPages[slot] = ReadPage{&kUnmappedPage, 0};
+      mem.readPages[slot] = kUnmappedPage.data();
     }
     // Writes to ROM and to nothing are dropped by the region table.
     if (Region* r = rowOf(mem, physical, true); r && holdsPage(*r, physical))
-      mem.writePages[slot] = WritePage{&r->buffer, physical - static_cast<uint32_t>(r->start)};
+      mem.writePages[slot] = r->buffer.data() + (physical - static_cast<uint32_t>(r->start));
   }
 }
 

@@ -37,20 +37,6 @@ constexpr uint32_t kIoWindowStart = 0x00C00;
 constexpr uint32_t kIoWindowEnd = 0x00C10;
 constexpr uint32_t kBankSwitchFloor = 0x00C12;
 
-// Where the processor's accesses to one 4 KB page land, for one segment
-// selector: the buffer that holds the page and the offset of the page's
-// first byte in it. Without a buffer every access to the page goes through
-// the region table. The buffer is named, not its storage, so a buffer that
-// is assigned anew is still found.
-struct ReadPage {
-  const std::vector<uint8_t>* buffer = nullptr;
-  uint32_t offset = 0;
-};
-struct WritePage {
-  std::vector<uint8_t>* buffer = nullptr;
-  uint32_t offset = 0;
-};
-
 // Page tables are indexed by selector (bits 0-1) and address bits 12-15.
 constexpr unsigned kPageSlots = 64;
 constexpr uint16_t kPageMask = 0x0FFF;
@@ -67,17 +53,21 @@ struct MemoryMap {
   uint8_t& bankA() { return rows[kBankRow].buffer[0]; }
   uint8_t& bankB() { return rows[kBankRow].buffer[1]; }
 
-  // Shortcut from selector and page to the backing buffer, for byte
-  // memory that maps a whole page the same way. A page holds the same
-  // bytes for as long as IB bits 6-7 (the common area) and the two bank
-  // bytes keep their values; pagesKey records the values the tables were
-  // built for (see cpu/fast_memory.h). Segment 0 page 0, with the on-chip
-  // ROM, the I/O window and the bank bytes, always takes the region table.
-  std::array<ReadPage, kPageSlots> readPages{};
-  std::array<WritePage, kPageSlots> writePages{};
+  // Shortcut from selector and page to the first byte of the page in its
+  // region buffer, for byte memory that maps a whole page the same way; a
+  // null entry sends the access through the region table. A page holds the
+  // same bytes for as long as IB bits 6-7 (the common area) and the two
+  // bank bytes keep their values and no region buffer is replaced: pagesKey
+  // and pagesStorage record what the tables were built for (see
+  // cpu/fast_memory.h). Segment 0 page 0, with the on-chip ROM, the I/O
+  // window and the bank bytes, always takes the region table.
+  std::array<const uint8_t*, kPageSlots> readPages{};
+  std::array<uint8_t*, kPageSlots> writePages{};
   uint32_t pagesKey = kPagesStale;
+  std::array<const uint8_t*, kRegionCount> pagesStorage{};
   // Leaves the tables empty, so that every access scans the region table:
-  // the reference behaviour that the shortcut must reproduce exactly.
+  // the reference behaviour that the shortcut must reproduce exactly. Set
+  // it before the first access, or set pagesKey to kPagesStale with it.
   bool exactOnly = false;
 };
 

@@ -220,7 +220,7 @@ void opPst(Machine& m) {
       break;
     case 2:  // IB; bits 6-7 move the common-area boundary
       c.IB = static_cast<uint8_t>((c.IB & 0x1F) | (value & 0xE0));
-      syncPages(m);
+      syncMapping(m);
       break;
     case 3:  // UA
     case 4:  // IA

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "cpu/exec.h"
+#include "cpu/step.h"
 #include "devices/keyboard.h"
 #include "devices/lcd.h"
 #include "devices/port.h"
@@ -139,12 +140,15 @@ void RunLoop::runTick() {
   run.cycleBudget = wrapAdd(run.cycleBudget, run.cyclesPerTick);
   if (run.cycleBudget <= 0) return;
 
+  // Between its steps the tick touches neither the common area nor the
+  // bank bytes, so the memory map's page tables are synced once.
+  syncPages(m_);
   do {
     if (run.stopFlag) {
       run.cycleBudget = 0;
       return;
     }
-    const int32_t cycles = step(m_);
+    const int32_t cycles = stepSynced(m_);
     ++stepsRun_;
     cyclesRun_ += cycles;
     run.cycleBudget = wrapSub(run.cycleBudget, cycles);

@@ -1,0 +1,51 @@
+// One processor step as an inline function, for the run loop, which calls
+// it after every few emulated cycles. step() (cpu/exec.h) is this same step
+// out of line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "cpu/exec.h"
+#include "cpu/fast_memory.h"
+#include "machine.h"
+
+namespace tarvo {
+
+// The 256 instruction handlers by opcode, filled once at program start.
+extern const std::array<Handler, 256> kDispatch;
+
+// Pushes PC and enters the highest requested interrupt.
+void enterInterrupt(Machine& m);
+
+// The step for a caller that has synced the page tables since anything
+// outside a step last touched the machine. Steps keep the tables in sync
+// themselves, so a loop of steps needs one syncPages before it, as long as
+// it changes neither IB bits 6-7 nor the bank bytes between its steps.
+inline int32_t stepSynced(Machine& m) {
+  ProcessorState& c = m.cpu;
+  c.cycles = 0;
+  if (c.powerOff) {
+    c.cycles = 6;
+  } else {
+    const uint8_t pending = c.IB & 0x1F & static_cast<uint8_t>(~c.inService);
+    if (pending > c.inService) {
+      enterInterrupt(m);
+    } else {
+      const uint8_t opcode = fetchOpcode(m);
+      kDispatch[opcode](m);
+      finishInstruction(m);
+    }
+  }
+  if (c.inService == 0)
+    c.cycles = static_cast<int32_t>(static_cast<uint32_t>(c.cycles) << c.clockShift);
+  return c.cycles;
+}
+
+inline int32_t stepInline(Machine& m) {
+  // Anything may have changed the mapping since the last step.
+  syncPages(m);
+  return stepSynced(m);
+}
+
+}  // namespace tarvo
