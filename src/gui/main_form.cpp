@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -11,6 +13,8 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QWindow>
+#include <cstdio>
+#include <cstdlib>
 
 #include "cpu/exec.h"
 #include "cpu/state.h"
@@ -148,7 +152,21 @@ void TMainForm::onShutdownSignal(int) {
 // ---- Timers ----
 
 void TMainForm::OnRunTimer() {
-  runLoop_->runTick();
+  const tarvo::RunControl& run = machine_->run;
+  // Fast-forward leaves the skipped ticks after the debug window closes,
+  // and a stopped machine, on host time.
+  if (!fastForward_ || run.resumeDelay > 0 || run.stopFlag) {
+    runLoop_->runTick();
+    return;
+  }
+  // The run ticks of the emulated clock, one after another, until the host
+  // time of this tick is nearly used up; the refresh and one-second ticks
+  // keep to their host timers.
+  QElapsedTimer host;
+  host.start();
+  do {
+    runLoop_->runTick();
+  } while (fastForward_ && !run.stopFlag && host.nsecsElapsed() < kFastForwardNs);
 }
 
 void TMainForm::OnRefreshTimer() {
@@ -175,6 +193,14 @@ void TMainForm::OnSecTimer() {
 
 void TMainForm::paintEvent(QPaintEvent* event) {
   FormPaint(event->rect());
+  // With TARVO_REPORT_FIRST_PAINT set, the first frame's wall-clock time
+  // goes to stderr, so that start-up can be timed from outside.
+  if (!firstPaintReported_) {
+    firstPaintReported_ = true;
+    if (std::getenv("TARVO_REPORT_FIRST_PAINT"))
+      std::fprintf(stderr, "tarvo: first frame painted at %lld ms since the epoch\n",
+                   static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+  }
 }
 
 void TMainForm::FormPaint(const QRect& area) {
@@ -288,6 +314,9 @@ bool TMainForm::event(QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress: {
       const auto* key = static_cast<QKeyEvent*>(event);
+      // Held Tab runs the machine as fast as the host allows. Tab has no
+      // key of the machine and types nothing.
+      if (key->key() == Qt::Key_Tab) fastForward_ = true;
       if (key->key() == Qt::Key_C && (key->modifiers() & Qt::ControlModifier)) {
         // Ctrl+C copies what the LCD shows; the machine sees no key.
         QGuiApplication::clipboard()->setText(lcdText());
@@ -300,10 +329,17 @@ bool TMainForm::event(QEvent* event) {
     case QEvent::KeyRelease: {
       // Held keys repeat as press and release pairs on some hosts; only the
       // real release lets go of the key.
-      if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) FormKeyUp();
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (!key->isAutoRepeat()) {
+        if (key->key() == Qt::Key_Tab) fastForward_ = false;
+        FormKeyUp();
+      }
       return true;
     }
     case QEvent::WindowDeactivate:
+      // The release of a Tab held while the window loses the keyboard
+      // never arrives here.
+      fastForward_ = false;
       FormDeactivate();
       break;
     default:

@@ -46,6 +46,10 @@ class TMainForm : public QWidget, private tarvo::Messages {
   QString lcdText() const;
   // True once FormClose has saved the machine.
   bool isClosed() const { return closed_; }
+  // True while the host's Tab key is held: every run tick then runs as many
+  // ticks' worth of cycles as fit in kFastForwardNs of host time.
+  bool fastForward() const { return fastForward_; }
+  static constexpr qint64 kFastForwardNs = 8'000'000;
 
   // The window that F3 shows (and a finished trace or breakpoint run).
   void setDebugForm(QWidget* debugForm) { debugForm_ = debugForm; }
@@ -112,4 +116,6 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool closing_ = false;
   bool closed_ = false;
   bool closeRequested_ = false;  // asked for before the machine was started
+  bool fastForward_ = false;
+  bool firstPaintReported_ = false;
 };
