@@ -91,7 +91,7 @@ std::string hex(uint32_t value, int digits) {
 void put(std::string& line, int column, std::string_view text) {
   const std::size_t at = static_cast<std::size_t>(column);
   if (line.size() < at + text.size()) line.resize(at + text.size(), ' ');
-  line.replace(at, text.size(), text);
+  std::copy(text.begin(), text.end(), line.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 Group groupOf(Pane p) {
