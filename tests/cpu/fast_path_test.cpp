@@ -16,6 +16,8 @@
 
 #include "cpu/exec.h"
 #include "cpu/memory.h"
+#include "frontpanel/files.h"
+#include "frontpanel/run_loop.h"
 #include "machine.h"
 
 namespace tarvo {
@@ -54,15 +56,15 @@ std::string difference(const Machine& a, const Machine& b) {
 #define TARVO_FIELD(f) \
   if (x.f != y.f) out << #f << ": shortcut " << +x.f << ", region table " << +y.f << "; ";
   TARVO_FIELD(PC)
-  TARVO_FIELD(SS) TARVO_FIELD(US) TARVO_FIELD(IX) TARVO_FIELD(IY) TARVO_FIELD(IZ) TARVO_FIELD(KY)
-      TARVO_FIELD(SX) TARVO_FIELD(SY) TARVO_FIELD(SZ) TARVO_FIELD(UA) TARVO_FIELD(IA)
-          TARVO_FIELD(IB) TARVO_FIELD(IE) TARVO_FIELD(PE) TARVO_FIELD(PD) TARVO_FIELD(TM)
-              TARVO_FIELD(F) TARVO_FIELD(segmentLatch) TARVO_FIELD(inService)
-                  TARVO_FIELD(clockShift) TARVO_FIELD(powerOff) TARVO_FIELD(wordFetch)
-                      TARVO_FIELD(fetchPos) TARVO_FIELD(cycles) TARVO_FIELD(kyStatus)
-                          TARVO_FIELD(prevKyStatus)
+  TARVO_FIELD(SS)
+  TARVO_FIELD(US) TARVO_FIELD(IX) TARVO_FIELD(IY) TARVO_FIELD(IZ) TARVO_FIELD(KY) TARVO_FIELD(SX)
+      TARVO_FIELD(SY) TARVO_FIELD(SZ) TARVO_FIELD(UA) TARVO_FIELD(IA) TARVO_FIELD(IB)
+          TARVO_FIELD(IE) TARVO_FIELD(PE) TARVO_FIELD(PD) TARVO_FIELD(TM) TARVO_FIELD(F)
+              TARVO_FIELD(segmentLatch) TARVO_FIELD(inService) TARVO_FIELD(clockShift)
+                  TARVO_FIELD(powerOff) TARVO_FIELD(wordFetch) TARVO_FIELD(fetchPos)
+                      TARVO_FIELD(cycles) TARVO_FIELD(kyStatus) TARVO_FIELD(prevKyStatus)
 #undef TARVO_FIELD
-                              for (int i = 0; i < 32; ++i) {
+                          for (int i = 0; i < 32; ++i) {
     if (x.R[i] != y.R[i]) out << "$" << i << " differs; ";
   }
   for (int i = 0; i < 4; ++i) {
@@ -191,6 +193,48 @@ TEST(FastPath, RandomProgramsMatchTheRegionTable) {
         });
       }
       if (!p.step("machine " + std::to_string(machine) + " step " + std::to_string(i))) return;
+    }
+  }
+}
+
+struct NoMessages : Messages {
+  void loadFailed(const std::string&) override {}
+  void saveFailed(const std::string&) override {}
+};
+
+// The run tick syncs the page tables once and then steps without looking
+// again; with the LCD pulse, the cycle timer and the external lines
+// requesting interrupts between the steps, both machines must still agree
+// after every tick.
+TEST(FastPath, RunTicksMatchTheRegionTable) {
+  std::mt19937 rng(99);
+  for (int machine = 0; machine < 40; ++machine) {
+    Pair p;
+    randomise(p, rng);
+    NoMessages messages;
+    RunLoop fastLoop(*p.fast, messages), exactLoop(*p.exact, messages);
+    const uint8_t control = static_cast<uint8_t>(rng() % 2 ? 0xC6 : rng());
+    const int32_t pulse = static_cast<int32_t>(200 + rng() % 4000);
+    p.both([&](Machine& m) {
+      m.run.cyclesPerTick = 910;
+      m.run.ticksPerSecond = 100;
+      m.run.cycleTimer = pulse;
+      m.lcd.control = control;
+      m.lcd.pulsePeriod = pulse;
+      m.cpu.inService = 0;
+    });
+    for (int tick = 0; tick < 30; ++tick) {
+      fastLoop.runTick();
+      exactLoop.runTick();
+      const std::string d = difference(*p.fast, *p.exact);
+      ASSERT_TRUE(d.empty()) << "machine " << machine << " tick " << tick << ": " << d;
+      ASSERT_EQ(fastLoop.cyclesRun(), exactLoop.cyclesRun());
+      ASSERT_EQ(fastLoop.stepsRun(), exactLoop.stepsRun());
+      // What the debugger may do between ticks.
+      if (rng() % 4 == 0) {
+        const uint8_t a = static_cast<uint8_t>(rng());
+        p.both([&](Machine& m) { m.mem.bankA() = a; });
+      }
     }
   }
 }
