@@ -16,6 +16,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Unasked-for bytes dropped before one send at most, so that a peer that
+// floods the link cannot hold the step.
+constexpr std::size_t kMaxStaleBytes = 64 * 1024;
+
 // Waits until the socket is ready for the given events or the deadline has
 // passed. Error and hang-up conditions count as ready: the following call
 // reports them.
@@ -78,6 +82,22 @@ void TcpDiskLink::close() {
 
 bool TcpDiskLink::sendByte(uint8_t value) {
   if (fd_ < 0) return false;
+  // Each byte sent is answered by exactly one byte, and the answer is
+  // awaited before the next byte goes out. Anything already waiting now
+  // answers nothing that was asked: drop it, so that it is not taken as the
+  // reply to this byte. A peer that has closed shows here as well.
+  uint8_t stale[256];
+  for (std::size_t dropped = 0; dropped < kMaxStaleBytes;) {
+    const ssize_t n = ::recv(fd_, stale, sizeof stale, MSG_DONTWAIT);
+    if (n > 0) {
+      dropped += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    close();
+    return false;
+  }
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   for (;;) {
     // A peer that has gone away must not raise SIGPIPE in the emulator.

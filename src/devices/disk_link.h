@@ -18,7 +18,9 @@ class DiskLink {
   virtual void close() = 0;
   virtual bool connected() const = 0;
   // Each returns false on any failure (refused, reset, closed by the peer,
-  // no progress within the bound); the link is then closed.
+  // no progress within the bound); the link is then closed. sendByte first
+  // drops whatever the peer sent without being asked, so that the next
+  // receiveByte returns the answer to this byte.
   virtual bool sendByte(uint8_t value) = 0;
   virtual bool receiveByte(uint8_t& value) = 0;
 };
