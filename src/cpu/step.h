@@ -28,8 +28,9 @@ inline int32_t stepSynced(Machine& m) {
   if (c.powerOff) {
     c.cycles = 6;
   } else {
-    const uint8_t pending = c.IB & 0x1F & static_cast<uint8_t>(~c.inService);
-    if (pending > c.inService) {
+    // Without a request latched nothing can be pending.
+    const uint8_t requests = c.IB & 0x1F;
+    if (requests != 0 && (requests & static_cast<uint8_t>(~c.inService)) > c.inService) {
       enterInterrupt(m);
     } else {
       const uint8_t opcode = fetchOpcode(m);
@@ -37,7 +38,7 @@ inline int32_t stepSynced(Machine& m) {
       finishInstruction(m);
     }
   }
-  if (c.inService == 0)
+  if (c.clockShift != 0 && c.inService == 0)
     c.cycles = static_cast<int32_t>(static_cast<uint32_t>(c.cycles) << c.clockShift);
   return c.cycles;
 }

@@ -141,13 +141,17 @@ void RunLoop::runTick() {
   if (run.cycleBudget <= 0) return;
 
   // Between its steps the tick touches neither the common area nor the
-  // bank bytes, so the memory map's page tables are synced once.
+  // bank bytes, so the memory map's page tables are synced once. Nor does
+  // anything between them set the stop flag or arm a trace or breakpoint
+  // (a step cannot, and the tick returns as soon as it stops the machine),
+  // so those are looked at once too.
   syncPages(m_);
+  if (run.stopFlag) {
+    run.cycleBudget = 0;
+    return;
+  }
+  const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0;
   do {
-    if (run.stopFlag) {
-      run.cycleBudget = 0;
-      return;
-    }
     const int32_t cycles = stepSynced(m_);
     ++stepsRun_;
     cyclesRun_ += cycles;
@@ -185,16 +189,18 @@ void RunLoop::runTick() {
       if (!(c.IA & 0x80)) requestInterrupt(m_, 0x08);
     }
 
-    if (run.traceCount > 0) {
-      --run.traceCount;
-      if (run.traceCount == 0) {
+    if (watching) {
+      if (run.traceCount > 0) {
+        --run.traceCount;
+        if (run.traceCount == 0) {
+          stop();
+          return;
+        }
+      }
+      if (run.breakpointAddress >= 0 && run.breakpointAddress == c.PC) {
         stop();
         return;
       }
-    }
-    if (run.breakpointAddress >= 0 && run.breakpointAddress == c.PC) {
-      stop();
-      return;
     }
   } while (run.cycleBudget > 0);
 }
