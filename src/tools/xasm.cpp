@@ -17,6 +17,12 @@ namespace tarvo {
 namespace {
 
 constexpr int kMaxIncludeDepth = 16;
+// Files read for one program, counting every include. A file that includes
+// itself (or one that leads back to it) several times would otherwise be
+// read a number of times that grows exponentially with the depth.
+constexpr std::size_t kMaxFilesRead = 1024;
+// Source text read for one program, all files together.
+constexpr std::size_t kMaxSourceBytes = 16u << 20;
 constexpr int kMaxExpressionDepth = 64;
 constexpr int64_t kValueLimit = 0xFFFFFFFFll;  // keeps sums of symbols far from overflow
 constexpr uint32_t kAddressSpace = 0x10000;    // addresses (bytes or words) per image
@@ -354,6 +360,7 @@ class Program {
   const SourceReader& reader_;
   const uint32_t unit_;  // bytes per address
   std::vector<std::string> files_;
+  std::size_t sourceBytes_ = 0;
   std::vector<SourceLine> lines_;
   std::vector<LineInfo> info_;
   SymbolMap symbols_;
@@ -392,6 +399,17 @@ class Program {
       }
       return;
     }
+    sourceBytes_ += text->size();
+    if (sourceBytes_ > kMaxSourceBytes) {
+      const std::string why = "more than " + std::to_string(kMaxSourceBytes >> 20) +
+                              " MB of source text in one program";
+      if (from) {
+        error(from->first, from->second, why);
+      } else {
+        errors_.push_back({0, {path, 0, 0, why}});
+      }
+      return;
+    }
     std::size_t start = 0;
     int number = 0;
     while (start < text->size()) {
@@ -425,6 +443,10 @@ class Program {
     if (depth + 1 > kMaxIncludeDepth) {
       return error(index, p,
                    "includes nested more than " + std::to_string(kMaxIncludeDepth) + " deep");
+    }
+    if (files_.size() >= kMaxFilesRead) {
+      return error(index, p,
+                   "more than " + std::to_string(kMaxFilesRead) + " files read for one program");
     }
     const std::string name(lines_[index].text.substr(p + 1, close - p - 1));
     std::filesystem::path target(name);
