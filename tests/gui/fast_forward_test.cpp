@@ -44,7 +44,8 @@ class FastForwardTest : public QObject {
     qint64 hostNs = 0;
     const int64_t fast = cyclesOfOneRunTimer(form, &hostNs);
     QVERIFY2(hostNs >= TMainForm::kFastForwardNs, qPrintable(QString::number(hostNs)));
-    QVERIFY2(hostNs < 10 * TMainForm::kFastForwardNs, qPrintable(QString::number(hostNs)));
+    // It stops once the time is used up (a loaded host may add a little).
+    QVERIFY2(hostNs < 30 * TMainForm::kFastForwardNs, qPrintable(QString::number(hostNs)));
     // Whole ticks' worth, as many as the host managed in the time.
     QVERIFY2(fast >= 2 * perTick, qPrintable(QString::number(fast)));
     QVERIFY(qAbs(fast - fast / perTick * perTick) < 100 ||
