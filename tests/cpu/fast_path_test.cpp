@@ -54,17 +54,36 @@ std::string difference(const Machine& a, const Machine& b) {
   const ProcessorState& x = a.cpu;
   const ProcessorState& y = b.cpu;
 #define TARVO_FIELD(f) \
-  if (x.f != y.f) out << #f << ": shortcut " << +x.f << ", region table " << +y.f << "; ";
-  TARVO_FIELD(PC)
-  TARVO_FIELD(SS)
-  TARVO_FIELD(US) TARVO_FIELD(IX) TARVO_FIELD(IY) TARVO_FIELD(IZ) TARVO_FIELD(KY) TARVO_FIELD(SX)
-      TARVO_FIELD(SY) TARVO_FIELD(SZ) TARVO_FIELD(UA) TARVO_FIELD(IA) TARVO_FIELD(IB)
-          TARVO_FIELD(IE) TARVO_FIELD(PE) TARVO_FIELD(PD) TARVO_FIELD(TM) TARVO_FIELD(F)
-              TARVO_FIELD(segmentLatch) TARVO_FIELD(inService) TARVO_FIELD(clockShift)
-                  TARVO_FIELD(powerOff) TARVO_FIELD(wordFetch) TARVO_FIELD(fetchPos)
-                      TARVO_FIELD(cycles) TARVO_FIELD(kyStatus) TARVO_FIELD(prevKyStatus)
+  if (x.f != y.f) out << #f << ": shortcut " << +x.f << ", region table " << +y.f << "; "
+  TARVO_FIELD(PC);
+  TARVO_FIELD(SS);
+  TARVO_FIELD(US);
+  TARVO_FIELD(IX);
+  TARVO_FIELD(IY);
+  TARVO_FIELD(IZ);
+  TARVO_FIELD(KY);
+  TARVO_FIELD(SX);
+  TARVO_FIELD(SY);
+  TARVO_FIELD(SZ);
+  TARVO_FIELD(UA);
+  TARVO_FIELD(IA);
+  TARVO_FIELD(IB);
+  TARVO_FIELD(IE);
+  TARVO_FIELD(PE);
+  TARVO_FIELD(PD);
+  TARVO_FIELD(TM);
+  TARVO_FIELD(F);
+  TARVO_FIELD(segmentLatch);
+  TARVO_FIELD(inService);
+  TARVO_FIELD(clockShift);
+  TARVO_FIELD(powerOff);
+  TARVO_FIELD(wordFetch);
+  TARVO_FIELD(fetchPos);
+  TARVO_FIELD(cycles);
+  TARVO_FIELD(kyStatus);
+  TARVO_FIELD(prevKyStatus);
 #undef TARVO_FIELD
-                          for (int i = 0; i < 32; ++i) {
+  for (int i = 0; i < 32; ++i) {
     if (x.R[i] != y.R[i]) out << "$" << i << " differs; ";
   }
   for (int i = 0; i < 4; ++i) {
