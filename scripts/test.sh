@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test.
+# Builds everything and runs every test: a bounded fuzzing run of every fuzz
+# target, the whole test suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the normal build and its tests (whose
+# summary comes last).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages "${TARVO_PACKAGES[@]}" socat
+
+bash scripts/fuzz.sh "${TARVO_FUZZ_SECONDS:-30}"
+TARVO_SANITIZE_GUI=OFF bash scripts/sanitize.sh build-sanitize
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON >/dev/null
 cmake --build build -j2
