@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the whole test suite with AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs it. Any sanitizer report fails: every report stops its process
-# (-fno-sanitize-recover=all, halt_on_error), and reports are also written to
-# files, so that one from a child process whose exit status a test ignores
-# still fails the run.
+# (-fno-sanitize-recover=all, halt_on_error), and reports go to files in
+# BUILD_DIR/sanitizer-reports/, which are printed at the end and fail the run
+# even when they come from a child process whose exit status a test ignores.
 #
 # Usage: scripts/sanitize.sh [BUILD_DIR]     (default: build-sanitize)
 # Environment:
-#   TARVO_SANITIZE_GUI=ON    also build and run the Qt front end and its tests
+#   TARVO_SANITIZE_GUI=OFF   leave out the Qt front end and its tests
 #   TARVO_SOAK_SECONDS=N     emulated seconds of the demo soak (default of the test)
 #   TARVO_CTEST_ARGS="..."   extra ctest arguments, e.g. "-R Soak"
 set -euo pipefail
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 ensure_packages "${TARVO_PACKAGES[@]}" socat util-linux
 
 build=${1:-build-sanitize}
-gui=${TARVO_SANITIZE_GUI:-OFF}
+gui=${TARVO_SANITIZE_GUI:-ON}
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DTARVO_WERROR=ON \
