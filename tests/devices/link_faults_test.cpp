@@ -220,6 +220,11 @@ class LinkFaults : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_EQ(openDescriptors(), descriptors_) << "a descriptor was left open";
+    // A joined thread can still be listed for a moment while the kernel
+    // reaps it; one that was left running never goes away.
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (threads() != threads_ && Clock::now() < deadline)
+      std::this_thread::sleep_for(milliseconds(5));
     EXPECT_EQ(threads(), threads_) << "a thread was left running";
   }
   // Generous for a loaded machine, but far below a hang.
