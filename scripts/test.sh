@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 ensure_packages "${TARVO_PACKAGES[@]}" socat
 
 bash scripts/fuzz.sh "${TARVO_FUZZ_SECONDS:-30}"
-TARVO_SANITIZE_GUI=OFF bash scripts/sanitize.sh build-sanitize
+bash scripts/sanitize.sh build-sanitize
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON >/dev/null
 cmake --build build -j2

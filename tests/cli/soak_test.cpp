@@ -1,7 +1,8 @@
 // Soak of the demo machine without a window: its firmware runs for a given
-// number of emulated seconds (TARVO_SOAK_SECONDS, default 600) under the run
-// loop, with random key presses on the host keyboard and the face, power
-// switch toggles and the wake key, and restarts with a random OscFreq.
+// number of emulated seconds (TARVO_SOAK_SECONDS, default 1800, half an hour)
+// under the run loop, with random key presses on the host keyboard and the
+// face, power switch toggles and the wake key, and restarts with a random
+// OscFreq.
 //
 // Checked throughout: the processor's invariants after every run tick, that
 // the machine keeps stepping whenever its clock runs, that every restart
@@ -98,7 +99,7 @@ void checkInvariants(const Machine& m) {
 
 TEST(Soak, DemoFirmwareWithRandomInput) {
   if (!fs::exists(kTemplate / "rom1.bin")) GTEST_SKIP() << "no demo machine in this build";
-  const int64_t seconds = envNumber("TARVO_SOAK_SECONDS", 600);
+  const int64_t seconds = envNumber("TARVO_SOAK_SECONDS", 1800);
   const auto seed = static_cast<uint32_t>(envNumber("TARVO_SOAK_SEED", 1));
   std::mt19937 rng(seed);
   auto chance = [&](unsigned perMille) { return rng() % 1000 < perMille; };
