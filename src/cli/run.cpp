@@ -3,6 +3,7 @@
 // (optionally typing on the host keyboard), and reports memory, the LCD and
 // the processor state.
 #include <png.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
@@ -472,7 +473,15 @@ int run(int argc, char** argv) {
     status = 2;
   }
   if (save) {
+    // A Ctrl+C or kill that arrives during the close waits until the three
+    // files are written, then ends the program: the directory holds either
+    // the old set or the new one, and no temporary file.
+    sigset_t shutdown, previous;
+    sigemptyset(&shutdown);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&shutdown, s);
+    pthread_sigmask(SIG_BLOCK, &shutdown, &previous);
     loop.close();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   } else {
     closeLink(m);
   }
