@@ -3,7 +3,6 @@
 // (optionally typing on the host keyboard), and reports memory, the LCD and
 // the processor state.
 #include <png.h>
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
@@ -476,12 +475,8 @@ int run(int argc, char** argv) {
     // A Ctrl+C or kill that arrives during the close waits until the three
     // files are written, then ends the program: the directory holds either
     // the old set or the new one, and no temporary file.
-    sigset_t shutdown, previous;
-    sigemptyset(&shutdown);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&shutdown, s);
-    pthread_sigmask(SIG_BLOCK, &shutdown, &previous);
+    const ShutdownSignalsHeld held;
     loop.close();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   } else {
     closeLink(m);
   }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <ini.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,7 +167,19 @@ LoadResult loadFile(const std::string& path, uint8_t* buffer, std::size_t n) {
   return static_cast<std::size_t>(got) == n ? LoadResult::Complete : LoadResult::Short;
 }
 
+ShutdownSignalsHeld::ShutdownSignalsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&held, s);
+  pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+ShutdownSignalsHeld::~ShutdownSignalsHeld() {
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
 bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n) {
+  const ShutdownSignalsHeld held;
   const std::string dir = directoryOf(path);
   const std::string base = path.substr(path.find_last_of('/') + 1);
   std::string temp = machinePath(dir, "." + base + ".XXXXXX");

@@ -6,6 +6,8 @@
 // machinePath().
 #pragma once
 
+#include <signal.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,8 +49,23 @@ enum class LoadResult {
 // start. Never blocks: anything that is not a regular file is Unreadable.
 LoadResult loadFile(const std::string& path, uint8_t* buffer, std::size_t n);
 
+// Holds SIGTERM, SIGINT and SIGHUP back in the calling thread while it
+// lives; one that arrives meanwhile acts when the guard goes.
+class ShutdownSignalsHeld {
+ public:
+  ShutdownSignalsHeld();
+  ~ShutdownSignalsHeld();
+  ShutdownSignalsHeld(const ShutdownSignalsHeld&) = delete;
+  ShutdownSignalsHeld& operator=(const ShutdownSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 // Writes the n bytes to a temporary file beside path, flushes it to disk and
-// renames it over path. On failure the old file is left as it was.
+// renames it over path. On failure the old file is left as it was. A
+// shutdown signal waits until the file is in place (or the temporary one
+// removed), so none is ever left half written.
 bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n);
 
 // True when something other than a directory exists at path.
