@@ -1,16 +1,27 @@
 // Program entry of tarvo: the main window over the emulated machine, and the
 // debug window beside it.
+#include <QAccessible>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <cstdio>
+#include <optional>
 
 #include "debug_form.h"
+#include "frontpanel/files.h"
 #include "main_form.h"
 #include "shutdown_signals.h"
 
 int main(int argc, char** argv) {
+  // The threads the application starts for itself (the display connection's
+  // reader; the desktop bus, which the accessibility bridge opens on first
+  // use) inherit a mask that holds the shutdown signals back, so those
+  // always reach the UI thread, and a save that holds them there is not
+  // ended through another thread.
+  std::optional<tarvo::ShutdownSignalsHeld> startingUp(std::in_place);
   QApplication app(argc, argv);
+  QAccessible::isActive();
+  startingUp.reset();
   QApplication::setApplicationName("tarvo");
   QApplication::setApplicationVersion(TARVO_VERSION);
   QApplication::setApplicationDisplayName("Zelmo Tarvo Emulator");

@@ -1,8 +1,12 @@
 // The tarvo program on the demo machine, ended by signals: SIGINT while it
 // runs closes it the orderly way and saves, and a second signal that lands
 // in the middle of that save ends it there. Either way every state file is
-// the old one or a whole new one afterwards: never a truncated file and
-// never one that is part old and part new.
+// the old one or a whole new one afterwards: never a truncated file, never
+// one that is part old and part new, and no temporary file.
+//
+// The second signal is also tried with the window on an X server (Xvfb,
+// when it is installed), where the program has threads of its own that a
+// process-wide signal could otherwise be delivered to.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,6 +25,56 @@ QString templateDir() {
 QProcessEnvironment offscreen() {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
+  return env;
+}
+
+// An X server for the life of the test program; display() is empty when
+// none could be started.
+class VirtualDisplay {
+ public:
+  ~VirtualDisplay() {
+    if (server_.state() != QProcess::NotRunning) {
+      server_.kill();
+      server_.waitForFinished(5000);
+    }
+  }
+  QString display() {
+    if (!tried_) start();
+    return display_;
+  }
+
+ private:
+  void start() {
+    tried_ = true;
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    if (xvfb.isEmpty()) return;
+    // -displayfd: the server picks a free display and writes its number.
+    server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    if (!server_.waitForStarted(5000)) return;
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray out;
+    while (!out.contains('\n') && timer.elapsed() < 10000 && server_.waitForReadyRead(1000))
+      out += server_.readAllStandardOutput();
+    bool ok = false;
+    const int number = out.trimmed().toInt(&ok);
+    if (ok) display_ = ":" + QString::number(number);
+  }
+
+  bool tried_ = false;
+  QProcess server_;
+  QString display_;
+};
+
+VirtualDisplay& virtualDisplay() {
+  static VirtualDisplay d;
+  return d;
+}
+
+QProcessEnvironment onDisplay(const QString& display) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  env.insert("DISPLAY", display);
   return env;
 }
 
@@ -92,12 +146,24 @@ class KillTest : public QObject {
 
   void secondSignalInTheMiddleOfTheSave_data() {
     QTest::addColumn<int>("event");
+    QTest::addColumn<bool>("x11");
     // Which file event of the save the second signal follows: the first
     // temporary file, its data, its rename, and on into the RAM images.
-    for (int k : {1, 2, 4, 5, 7, 9, 11}) QTest::newRow(qPrintable(QString::number(k))) << k;
+    for (bool x11 : {false, true}) {
+      for (int k : {1, 2, 4, 5, 7, 9, 11})
+        QTest::newRow(qPrintable(QString("%1 %2").arg(x11 ? "x11" : "offscreen").arg(k)))
+            << k << x11;
+    }
   }
   void secondSignalInTheMiddleOfTheSave() {
     QFETCH(int, event);
+    QFETCH(bool, x11);
+    QProcessEnvironment env = offscreen();
+    if (x11) {
+      const QString display = virtualDisplay().display();
+      if (display.isEmpty()) QSKIP("no X server (Xvfb) to show the window on");
+      env = onDisplay(display);
+    }
     DemoDir d;
     QVERIFY(d.fill());
     const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -105,7 +171,7 @@ class KillTest : public QObject {
     QVERIFY(::inotify_add_watch(watch, QFile::encodeName(d.dir.path()).constData(),
                                 IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO) >= 0);
     QProcess tarvo;
-    tarvo.setProcessEnvironment(offscreen());
+    tarvo.setProcessEnvironment(env);
     tarvo.start(TARVO_GUI_BIN, {"--dir", d.dir.path()});
     QVERIFY(tarvo.waitForStarted(10000));
     QTest::qWait(1500);
