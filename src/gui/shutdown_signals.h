@@ -2,7 +2,8 @@
 // so that a kill or a lost terminal closes the main window the same way as
 // its close key does and the machine's RAM and registers get saved. Only the
 // first signal is caught: if the close it starts cannot finish (a warning box
-// that nobody answers), a second one ends the program the default way.
+// that nobody answers), a second one ends the program the default way, once
+// the state file being written (if any) is in place.
 #pragma once
 
 #include <QObject>
