@@ -406,10 +406,6 @@ constexpr std::array<const char*, 4> RegPointerNames = {"sx", "sy", "sz", "??"};
 
 namespace {
 
-constexpr bool redirect(const DisasmRecord& r) {
-  return r.mnemonic[0] == '0' && !r.mnemonic[1];
-}
-
 // Every redirect names a group start inside the secondary area, no secondary
 // record redirects again, and every ordinary record has a form that exists.
 constexpr bool tableIsConsistent() {
