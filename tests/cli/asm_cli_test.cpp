@@ -1,7 +1,5 @@
 // tarvo-asm run as a process, and programs it assembles run with tarvo-run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,15 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "spawn.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using Result = tarvo::test::Outcome;
 
 std::string readText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -45,29 +41,9 @@ class AsmCli : public testing::Test {
 
   // Runs a tool with the arguments as given (no shell in between).
   Result run(const std::string& tool, const std::vector<std::string>& args) {
-    const fs::path outPath = dir_ / "stdout.txt";
-    const fs::path errPath = dir_ / "stderr.txt";
-    const std::string program = std::string(TARVO_BIN_DIR) + "/" + tool;
-    Result r;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(program.c_str()));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readText(outPath);
-    r.err = readText(errPath);
-    return r;
+    std::vector<std::string> argv = {std::string(TARVO_BIN_DIR) + "/" + tool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return tarvo::test::spawn(argv);
   }
 
   Result line(const std::vector<std::string>& args) { return run("tarvo-asm", args); }

@@ -3,11 +3,8 @@
 // image can be read at all. The start reports every image that matters, the
 // machine still runs, and the close writes over none of the state files it
 // could not read, although it may write in the directory.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,45 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "spawn.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string kRun = std::string(TARVO_BIN_DIR) + "/tarvo-run";
 
-struct Outcome {
-  int status = -1;
-  std::string err;
-};
-
-Outcome spawn(const std::vector<std::string>& argv) {
-  int errPipe[2];
-  Outcome r;
-  if (::pipe(errPipe) != 0) return r;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(errPipe[1], 2);
-    ::close(errPipe[0]);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  ::close(errPipe[1]);
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(errPipe[0], buf, sizeof buf)) > 0)
-    r.err.append(buf, static_cast<std::size_t>(n));
-  ::close(errPipe[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using tarvo::test::Outcome;
+using tarvo::test::spawn;
 
 class OpenDir {
  public:
