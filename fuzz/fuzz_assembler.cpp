@@ -21,17 +21,6 @@ using namespace tarvo;
 
 namespace {
 
-Machine& machine() {
-  static Machine* m = [] {
-    auto* mm = new Machine;
-    for (Region& row : mm->mem.rows) row.buffer.assign(row.size(), 0xFF);
-    // No bank switching: every read comes from the rows themselves.
-    mm->mem.bankA() = mm->mem.bankB() = 0;
-    return mm;
-  }();
-  return *m;
-}
-
 bool isDataLine(std::string_view line) {
   std::size_t p = 0;
   while (p < line.size() && line[p] == ' ') ++p;
@@ -79,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   // Word memory exists only in the on-chip ROM, 0x000-0xBFF.
   if (word && origin > 0xBFD) return 0;
-  Machine& m = machine();
+  Machine& m = fuzz::unbankedMachine();
   std::vector<uint8_t>& buffer = m.mem.rows[word ? kRomRow : kRam0Row].buffer;
   for (int i = 0; i < 4; ++i) {
     const std::size_t at = word ? static_cast<std::size_t>(origin) * 2 + static_cast<std::size_t>(i)

@@ -14,25 +14,10 @@
 
 using namespace tarvo;
 
-namespace {
-
-Machine& machine() {
-  static Machine* m = [] {
-    auto* mm = new Machine;
-    for (Region& row : mm->mem.rows) row.buffer.assign(row.size(), 0xFF);
-    // No bank switching: every read comes from the rows themselves.
-    mm->mem.bankA() = mm->mem.bankB() = 0;
-    return mm;
-  }();
-  return *m;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   const bool word = (data[0] & 1) != 0;
-  Machine& m = machine();
+  Machine& m = fuzz::unbankedMachine();
   ProcessorState& c = m.cpu;
   c.IB = static_cast<uint8_t>(data[0] & 0xC0);
   c.inService = 0;

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "machine.h"
+
 namespace tarvo::fuzz {
 
 // An invariant that must hold for every input: a failure stops the run with
@@ -20,6 +22,19 @@ namespace tarvo::fuzz {
       std::abort();                                                                     \
     }                                                                                   \
   } while (0)
+
+// One machine for the whole run, every buffer 0xFF and both bank selects
+// 0: every read comes from the rows themselves. Built once and never freed,
+// so the leak checker does not count it.
+inline Machine& unbankedMachine() {
+  static Machine* m = [] {
+    auto* mm = new Machine;
+    for (Region& row : mm->mem.rows) row.buffer.assign(row.size(), 0xFF);
+    mm->mem.bankA() = mm->mem.bankB() = 0;
+    return mm;
+  }();
+  return *m;
+}
 
 // A file that lives only in memory, reachable by a path, so that the file
 // readers see exactly the fuzz input without touching the disk.
