@@ -396,8 +396,9 @@ int run(int argc, char** argv) {
         }
       }
       loop.runTick();
-      if ((t + 1) % (kRefreshInterval / kRunInterval) == 0) loop.refreshTick();
-      if ((t + 1) % (kSecondInterval / kRunInterval) == 0) loop.secondTick();
+      const CadenceDue due = advanceCadence(loop.scheduler);
+      if (due.refresh) loop.refreshTick();
+      if (due.second) loop.secondTick();
     }
     stepsDone = loop.stepsRun();
     cyclesDone = loop.cyclesRun();

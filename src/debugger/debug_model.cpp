@@ -157,7 +157,7 @@ std::string lineText(const PaneLine& line) {
   return s;
 }
 
-DebugModel::DebugModel(Machine& m) : m_(m) {
+DebugModel::DebugModel(Machine& m, RunControl& run) : m_(m), run_(run) {
   create();
 }
 
@@ -178,14 +178,14 @@ void DebugModel::create() {
 }
 
 void DebugModel::show() {
-  debugShow(m_.run);
+  debugShow(run_);
   setListView(currentInstruction());
   activate(Group::List);
 }
 
 void DebugModel::hide() {
   closeField();
-  debugHide(m_.run);
+  debugHide(run_);
 }
 
 void DebugModel::setListView(uint32_t address) {
@@ -555,16 +555,16 @@ bool DebugModel::traceRun(std::u16string_view text) {
   const int32_t n = readTraceCount(text);
   activate(Group::Trace);
   if (n <= 0) return false;
-  m_.run.breakpointAddress = -1;
-  m_.run.traceCount = n;
+  run_.breakpointAddress = -1;
+  run_.traceCount = n;
   return true;
 }
 
 bool DebugModel::breakpointRun(std::u16string_view text) {
   const int32_t address = readBreakpointAddress(text);
   activate(Group::Bp);
-  m_.run.breakpointAddress = address;
-  m_.run.traceCount = -1;
+  run_.breakpointAddress = address;
+  run_.traceCount = -1;
   return true;
 }
 

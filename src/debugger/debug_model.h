@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "debugger/text_input.h"
+#include "frontpanel/run_control.h"
 
 namespace tarvo {
 
@@ -128,7 +129,7 @@ struct DebugView {
 class DebugModel {
  public:
   // Creates the view state (DebugCreate).
-  explicit DebugModel(Machine& m);
+  DebugModel(Machine& m, RunControl& run);
 
   Machine& machine() { return m_; }
   const DebugView& view() const { return view_; }
@@ -200,6 +201,7 @@ class DebugModel {
   void moveTo(Pane p, int position);
 
   Machine& m_;
+  RunControl& run_;
   DebugView view_;
   std::array<Size, kPaneCount> size_{};
   std::optional<Group> active_;

@@ -18,16 +18,14 @@
 
 #include "cpu/memory.h"
 #include "frontpanel/files.h"
+#include "frontpanel/run_control.h"
+#include "machine/operations.h"
+#include "machine/scheduler.h"
 
 namespace tarvo {
 
 struct Machine;
-struct RunControl;
 
-// Timer periods in milliseconds.
-constexpr int32_t kRunInterval = 10;
-constexpr int32_t kRefreshInterval = 50;
-constexpr int32_t kSecondInterval = 1000;
 // Run ticks skipped after the debug window hides.
 constexpr int32_t kResumeDelayTicks = 30;
 
@@ -37,11 +35,6 @@ void debugShow(RunControl& run);
 // Effects of the debug window being hidden: stepping resumes after
 // kResumeDelayTicks run ticks.
 void debugHide(RunControl& run);
-
-// The machine's power-on sequence (also the reset key): LCD off and reset,
-// port input lines 3-7 set and line 2 cleared, PE 0, port link reset, both
-// bank bytes 0, CPU reset. The flag register is left alone.
-void powerOnSequence(Machine& m);
 
 class RunLoop {
  public:
@@ -87,8 +80,14 @@ class RunLoop {
 
   // Processor steps executed by runTick() and the sum of their cycle counts,
   // since construction.
-  uint64_t stepsRun() const { return stepsRun_; }
-  int64_t cyclesRun() const { return cyclesRun_; }
+  uint64_t stepsRun() const { return scheduler.stepsRun; }
+  int64_t cyclesRun() const { return scheduler.cyclesRun; }
+
+  // The host's side of the run: stop flag, resume delay, trace and
+  // breakpoint arms.
+  RunControl run;
+  // The cycle budget and the cadence of the ticks.
+  Scheduler scheduler;
 
  private:
   void stop();
@@ -101,8 +100,6 @@ class RunLoop {
   // saving them at close would destroy what is still on disk.
   std::array<bool, kRegionCount> keepImage_{};
   bool keepRegisters_ = false;
-  uint64_t stepsRun_ = 0;
-  int64_t cyclesRun_ = 0;
 };
 
 }  // namespace tarvo

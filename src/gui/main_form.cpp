@@ -21,6 +21,7 @@
 #include "devices/keyboard.h"
 #include "frontpanel/lcd_text.h"
 #include "machine.h"
+#include "machine/operations.h"
 #include "shutdown_signals.h"
 
 using tarvo::KeyHit;
@@ -114,7 +115,7 @@ void TMainForm::FormShow() {
 
 void TMainForm::FormClose() {
   closing_ = true;
-  machine_->run.stopFlag = 1;
+  runLoop_->run.stopFlag = 1;
   runTimer_.stop();
   refreshTimer_.stop();
   secTimer_.stop();
@@ -152,7 +153,7 @@ void TMainForm::onShutdownSignal(int) {
 // ---- Timers ----
 
 void TMainForm::OnRunTimer() {
-  const tarvo::RunControl& run = machine_->run;
+  const tarvo::RunControl& run = runLoop_->run;
   // Fast-forward leaves the skipped ticks after the debug window closes,
   // and a stopped machine, on host time.
   if (!fastForward_ || run.resumeDelay > 0 || run.stopFlag) {
@@ -241,7 +242,7 @@ void TMainForm::FormMouseDown(Qt::MouseButton button, QPoint at) {
   if (button != Qt::LeftButton) return;
   releaseMouseKey(QPoint(-1, -1));
   const KeyHit key = tarvo::keyAt(at.x(), at.y(), lastGroup_, highestKey_);
-  machine_->keys.mouseKey = key.code;
+  tarvo::holdKey(*machine_, tarvo::KeyHolder::Mouse, key.code);
   if (key.code == 0) {
     // The window has no frame: a press beside the keys drags it.
     startWindowDrag();
@@ -251,7 +252,7 @@ void TMainForm::FormMouseDown(Qt::MouseButton button, QPoint at) {
     drawKey(key, (machine_->cpu.F & tarvo::kFlagPower) == 0);  // where it will go
   else
     drawKey(key, true);
-  if (key.code >= 4 && key.code < tarvo::kKeyHostOnly) tarvo::keyInterruptCheck(*machine_);
+  tarvo::pressKey(*machine_, tarvo::KeyHolder::Mouse, key.code);
 }
 
 void TMainForm::FormMouseMove(QPoint at) {
@@ -260,12 +261,10 @@ void TMainForm::FormMouseMove(QPoint at) {
 
 void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
   if (button != Qt::LeftButton) return;
-  tarvo::ProcessorState& c = machine_->cpu;
   switch (machine_->keys.mouseKey) {
     case tarvo::kKeyPower:
-      c.F ^= tarvo::kFlagPower;
-      releaseMouseKey(QPoint(-1, -1));
-      if (c.F & tarvo::kFlagPower) tarvo::wake(*machine_, false);
+      tarvo::togglePowerSwitch(*machine_);
+      releaseMouseKey(QPoint(-1, -1));  // drawn where it now stands
       break;
     case tarvo::kKeyMinimise:
       releaseMouseKey(QPoint(-1, -1));
@@ -277,7 +276,7 @@ void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
       break;
     case tarvo::kKeyWake:
       releaseMouseKey(QPoint(-1, -1));
-      tarvo::wake(*machine_, false);
+      tarvo::releaseWakeKey(*machine_);
       break;
     default:
       releaseMouseKey(QPoint(-1, -1));
@@ -417,7 +416,7 @@ void TMainForm::FormDeactivate() {
 }
 
 void TMainForm::showDebugWindow() {
-  tarvo::debugShow(machine_->run);
+  tarvo::debugShow(runLoop_->run);
   if (!debugForm_) return;
   debugForm_->show();
   debugForm_->raise();

@@ -32,7 +32,7 @@ struct Started {
   void start(int32_t oscFreq = 0, bool optionalKey = false) {
     loop = std::make_unique<RunLoop>(m, messages, dir.path());
     loop->create();
-    if (oscFreq != 0) m.run.oscFreq = oscFreq;
+    if (oscFreq != 0) m.timers.oscFreq = oscFreq;
     loop->show(optionalKey);
     loop->showDebugger = [this] { ++debuggerShown; };
     auto& rom1 = m.mem.rows[kRom1Row].buffer;
@@ -55,10 +55,10 @@ TEST(Start, EmptyDirectory) {
   EXPECT_EQ(m.cpu.F, 0x08);
   EXPECT_FALSE(m.cpu.powerOff);
   EXPECT_EQ(m.port.inputLines, 0xFA);  // no optional key, no rom2/rom3
-  EXPECT_EQ(m.run.cyclesPerTick, 9100);
-  EXPECT_EQ(m.run.ticksPerSecond, 100);
-  EXPECT_EQ(m.run.traceCount, -1);
-  EXPECT_EQ(m.run.breakpointAddress, -1);
+  EXPECT_EQ(m.timers.cyclesPerTick, 9100);
+  EXPECT_EQ(m.timers.ticksPerSecond, 100);
+  EXPECT_EQ(s.loop->run.traceCount, -1);
+  EXPECT_EQ(s.loop->run.breakpointAddress, -1);
   EXPECT_EQ(m.mem.bankA(), 0);
   EXPECT_EQ(m.mem.bankB(), 0);
   EXPECT_EQ(m.cpu.kyStatus, 0x0C00);
@@ -101,8 +101,8 @@ TEST(Start, ImagesAndSettings) {
   EXPECT_EQ(s.m.mem.rows[kRam0Row].buffer[99], pattern(100, 1)[99]);
   EXPECT_EQ(s.m.mem.rows[kRam0Row].buffer[100], 0xFF);
   EXPECT_EQ(s.m.cpu.R[0], 2);
-  EXPECT_EQ(s.m.run.oscFreq, 1024);
-  EXPECT_EQ(s.m.run.cyclesPerTick, 10240);
+  EXPECT_EQ(s.m.timers.oscFreq, 1024);
+  EXPECT_EQ(s.m.timers.cyclesPerTick, 10240);
   EXPECT_EQ(s.m.port.optionCode, 0x55);
   EXPECT_EQ(s.loop->settings().optionCode, 341);
   EXPECT_EQ(s.m.port.address, "127.0.0.1");
@@ -134,7 +134,7 @@ TEST(Close, SavesRegistersAndRamWhole) {
   s.m.cpu.R[5] = 0x99;
   s.m.cpu.SS = 0x1234;
   s.loop->close();
-  EXPECT_EQ(s.m.run.stopFlag, 1);
+  EXPECT_EQ(s.loop->run.stopFlag, 1);
   const auto ram0 = s.dir.read("ram0.bin");
   ASSERT_EQ(ram0.size(), 65536u);
   EXPECT_EQ(ram0[99], pattern(100)[99]);
@@ -204,7 +204,7 @@ TEST(PowerOn, ResetsDevicesButNotTheFlags) {
   m.mem.bankA() = 1;
   m.mem.bankB() = 2;
   m.lcd.control = 0xC6;
-  m.run.cycleBudget = 500;
+  m.cpu.budgetRestart = false;
   powerOnSequence(m);
   EXPECT_EQ(m.cpu.F, 0xF3);
   EXPECT_EQ(m.cpu.PE, 0);
@@ -215,7 +215,7 @@ TEST(PowerOn, ResetsDevicesButNotTheFlags) {
   EXPECT_EQ(m.mem.bankA(), 0);
   EXPECT_EQ(m.mem.bankB(), 0);
   EXPECT_EQ(m.lcd.control, 0);
-  EXPECT_EQ(m.run.cycleBudget, 0);
+  EXPECT_TRUE(m.cpu.budgetRestart);  // the cycle budget starts afresh
 }
 
 TEST(RunTick, CycleBudgetCarriesAcrossTicks) {
@@ -223,10 +223,10 @@ TEST(RunTick, CycleBudgetCarriesAcrossTicks) {
   s.start(10);  // 100 cycles a tick, 6 a step
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 17u);  // 102 cycles
-  EXPECT_EQ(s.m.run.cycleBudget, -2);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, -2);
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 34u);
-  EXPECT_EQ(s.m.run.cycleBudget, -4);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, -4);
   for (int i = 0; i < 48; ++i) s.loop->runTick();
   // 50 ticks are 5000 cycles: the long-run rate is exact.
   EXPECT_EQ(s.loop->cyclesRun(), 5004);
@@ -237,7 +237,7 @@ TEST(RunTick, NoClockRunsNothing) {
   for (int32_t freq : {-5, -1000000}) {
     Started s;
     s.start(freq);
-    s.m.run.cyclesPerTick = s.m.run.cyclesPerTick;
+    s.m.timers.cyclesPerTick = s.m.timers.cyclesPerTick;
     for (int i = 0; i < 10; ++i) s.loop->runTick();
     EXPECT_EQ(s.steps(), 0u) << freq;
     s.loop->secondTick();
@@ -245,7 +245,7 @@ TEST(RunTick, NoClockRunsNothing) {
   }
   Started s;
   s.start();
-  s.m.run.cyclesPerTick = 0;
+  s.m.timers.cyclesPerTick = 0;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 0u);
 }
@@ -253,7 +253,7 @@ TEST(RunTick, NoClockRunsNothing) {
 TEST(RunTick, HugeClockWrapsAsTwosComplement) {
   Started s;
   s.start(300000000);  // 10 x 3e8 does not fit 32 bits
-  EXPECT_EQ(s.m.run.cyclesPerTick, static_cast<int32_t>(3000000000u));
+  EXPECT_EQ(s.m.timers.cyclesPerTick, static_cast<int32_t>(3000000000u));
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 0u);
 
@@ -262,41 +262,41 @@ TEST(RunTick, HugeClockWrapsAsTwosComplement) {
   Started t;
   t.start(3000000);
   t.m.cpu.IA = 0x40;
-  t.m.run.traceCount = 1;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   EXPECT_EQ(t.steps(), 1u);
-  EXPECT_EQ(t.m.run.cycleTimer, static_cast<int32_t>(3000000000u - 6u));
+  EXPECT_EQ(t.m.timers.cycleTimer, static_cast<int32_t>(3000000000u - 6u));
 }
 
 TEST(RunTick, TraceOfOneStopsAfterOneStep) {
   Started s;
   s.start();
-  s.m.run.traceCount = 1;
+  s.loop->run.traceCount = 1;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 1u);
   EXPECT_EQ(s.debuggerShown, 1);
-  EXPECT_EQ(s.m.run.stopFlag, 1);
-  EXPECT_EQ(s.m.run.traceCount, -1);
-  EXPECT_EQ(s.m.run.cycleBudget, 0);
+  EXPECT_EQ(s.loop->run.stopFlag, 1);
+  EXPECT_EQ(s.loop->run.traceCount, -1);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
   s.loop->runTick();  // stopped: nothing more
   EXPECT_EQ(s.steps(), 1u);
-  EXPECT_EQ(s.m.run.cycleBudget, 0);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
 }
 
 TEST(RunTick, BreakpointIsTestedAfterEachStep) {
   Started s;
   s.start();
-  s.m.run.breakpointAddress = 0x2003;
+  s.loop->run.breakpointAddress = 0x2003;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 3u);
   EXPECT_EQ(s.m.cpu.PC, 0x2003);
   EXPECT_EQ(s.debuggerShown, 1);
-  EXPECT_EQ(s.m.run.breakpointAddress, -1);
+  EXPECT_EQ(s.loop->run.breakpointAddress, -1);
 
   // At the current PC: not hit before the instruction there has run.
-  debugHide(s.m.run);
-  s.m.run.resumeDelay = 0;
-  s.m.run.breakpointAddress = s.m.cpu.PC;
+  debugHide(s.loop->run);
+  s.loop->run.resumeDelay = 0;
+  s.loop->run.breakpointAddress = s.m.cpu.PC;
   s.loop->runTick();
   EXPECT_EQ(s.debuggerShown, 1);
   EXPECT_GT(s.steps(), 1000u);
@@ -305,10 +305,10 @@ TEST(RunTick, BreakpointIsTestedAfterEachStep) {
 TEST(RunTick, BreakpointAbove16BitsNeverMatches) {
   Started s;
   s.start();
-  s.m.run.breakpointAddress = 0x12003;
+  s.loop->run.breakpointAddress = 0x12003;
   for (int i = 0; i < 3; ++i) s.loop->runTick();
   EXPECT_EQ(s.debuggerShown, 0);
-  EXPECT_EQ(s.m.run.stopFlag, 0);
+  EXPECT_EQ(s.loop->run.stopFlag, 0);
 }
 
 TEST(RunTick, BreakpointWhilePoweredOffHitsAfterOneIdleStep) {
@@ -316,7 +316,7 @@ TEST(RunTick, BreakpointWhilePoweredOffHitsAfterOneIdleStep) {
   s.start();
   s.m.cpu.powerOff = true;
   s.m.cpu.PC = 0x0010;
-  s.m.run.breakpointAddress = 0x0010;
+  s.loop->run.breakpointAddress = 0x0010;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 1u);
   EXPECT_EQ(s.loop->cyclesRun(), 6);
@@ -325,15 +325,15 @@ TEST(RunTick, BreakpointWhilePoweredOffHitsAfterOneIdleStep) {
 TEST(RunTick, ResumeDelayIsExactlyThirtyTicks) {
   Started s;
   s.start();
-  debugShow(s.m.run);
+  debugShow(s.loop->run);
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 0u);
-  debugHide(s.m.run);
-  EXPECT_EQ(s.m.run.stopFlag, 0);
+  debugHide(s.loop->run);
+  EXPECT_EQ(s.loop->run.stopFlag, 0);
   for (int i = 0; i < 30; ++i) {
-    s.m.run.cycleBudget = 77;
+    s.loop->scheduler.cycleBudget = 77;
     s.loop->runTick();
-    EXPECT_EQ(s.m.run.cycleBudget, 0);
+    EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
   }
   EXPECT_EQ(s.steps(), 0u);
   s.loop->runTick();
@@ -343,9 +343,9 @@ TEST(RunTick, ResumeDelayIsExactlyThirtyTicks) {
 TEST(RunTick, AbortFlagIsClearedAtTheStartOfATick) {
   Started s;
   s.start();
-  s.m.run.abortTick = true;
+  s.m.port.linkFailed = true;
   s.loop->runTick();
-  EXPECT_FALSE(s.m.run.abortTick);
+  EXPECT_FALSE(s.m.port.linkFailed);
   EXPECT_EQ(s.loop->cyclesRun(), 9102);
 }
 
@@ -379,9 +379,9 @@ TEST(RunTick, LinkFailureEndsTheTickAndTheMachineRunsOn) {
   s.loop->runTick();
   EXPECT_EQ(refusing.opens, 1);
   EXPECT_EQ(s.steps(), 1u);
-  EXPECT_TRUE(s.m.run.abortTick);
+  EXPECT_TRUE(s.m.port.linkFailed);
   s.loop->runTick();
-  EXPECT_FALSE(s.m.run.abortTick);
+  EXPECT_FALSE(s.m.port.linkFailed);
   EXPECT_GT(s.steps(), 1000u);
 }
 
@@ -389,14 +389,14 @@ TEST(RunTick, LineALevelRequestsAfterEveryStep) {
   Started s;
   s.start();
   s.m.cpu.IE = 0x20;  // request 2 enabled, line A active low: no request
-  s.m.run.traceCount = 1;
+  s.loop->run.traceCount = 1;
   s.loop->runTick();
   EXPECT_EQ(s.m.cpu.IB, 0);
 
   Started t;
   t.start();
   t.m.cpu.IE = 0x21;  // active high: line A is always high
-  t.m.run.traceCount = 1;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   EXPECT_EQ(t.m.cpu.IB, 0x04);
 }
@@ -407,7 +407,7 @@ TEST(RunTick, LineBRequestsOnTheSelectedEdgeOnly) {
     s.start();
     s.m.cpu.IE = ie;
     s.m.cpu.kyStatus = 0x0400;  // line B fell since the last step
-    s.m.run.traceCount = 1;
+    s.loop->run.traceCount = 1;
     s.loop->runTick();
     EXPECT_EQ(s.m.cpu.IB, ie == 0x80 ? 0x10 : 0x00) << int(ie);
     EXPECT_EQ(s.m.cpu.prevKyStatus, 0x0400);
@@ -426,9 +426,9 @@ TEST(RunTick, LcdPulseOnlyWithBothControlBits) {
   s.m.cpu.IE = 0x08;
   s.m.lcd.control = 0x80;
   s.m.lcd.pulsePeriod = 4;
-  s.m.run.traceCount = 3;
+  s.loop->run.traceCount = 3;
   s.loop->runTick();
-  EXPECT_EQ(s.m.run.lcdPulseCountdown, 0);
+  EXPECT_EQ(s.m.timers.lcdPulseCountdown, 0);
   EXPECT_EQ(s.m.cpu.kyStatus, 0x0C00);
 
   Started t;
@@ -436,18 +436,18 @@ TEST(RunTick, LcdPulseOnlyWithBothControlBits) {
   t.m.cpu.IE = 0x08;
   t.m.lcd.control = 0xC0;
   t.m.lcd.pulsePeriod = 4;
-  t.m.run.traceCount = 1;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   // 0 - 6 + 4 is still negative: the countdown restarts at the period.
-  EXPECT_EQ(t.m.run.lcdPulseCountdown, 4);
+  EXPECT_EQ(t.m.timers.lcdPulseCountdown, 4);
   EXPECT_EQ(t.m.cpu.kyStatus, 0x0E00);
   EXPECT_EQ(t.m.cpu.IB, 0);
-  debugHide(t.m.run);
-  t.m.run.resumeDelay = 0;
-  t.m.run.traceCount = 1;
+  debugHide(t.loop->run);
+  t.loop->run.resumeDelay = 0;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   // 4 - 6 + 4 = 2; the line falls and requests 0.
-  EXPECT_EQ(t.m.run.lcdPulseCountdown, 2);
+  EXPECT_EQ(t.m.timers.lcdPulseCountdown, 2);
   EXPECT_EQ(t.m.cpu.kyStatus, 0x0C00);
   EXPECT_EQ(t.m.cpu.IB, 0x01);
 }
@@ -465,9 +465,9 @@ TEST(RunTick, CycleTimerRateAndSource) {
     s.start();
     s.m.cpu.IE = 0x40;
     s.m.cpu.IA = c.ia;
-    s.m.run.traceCount = 1;
+    s.loop->run.traceCount = 1;
     s.loop->runTick();
-    EXPECT_EQ(s.m.run.cycleTimer, c.timer) << int(c.ia);
+    EXPECT_EQ(s.m.timers.cycleTimer, c.timer) << int(c.ia);
     EXPECT_EQ(s.m.cpu.IB, c.ib) << int(c.ia);
   }
 }
@@ -492,7 +492,7 @@ TEST(SecondTick, MinutesAndTheRequest) {
   // While stopped the counter goes on without the request.
   s.m.cpu.IB = 0;
   s.m.cpu.TM = 0x7B;
-  debugShow(s.m.run);
+  debugShow(s.loop->run);
   s.loop->secondTick();
   EXPECT_EQ(s.m.cpu.TM, 0x80);
   EXPECT_EQ(s.m.cpu.IB, 0);
@@ -501,7 +501,7 @@ TEST(SecondTick, MinutesAndTheRequest) {
 TEST(Close, StopsBeforeSavingAndNoStepFollows) {
   Started s;
   s.start();
-  s.m.run.traceCount = 500000;
+  s.loop->run.traceCount = 500000;
   s.loop->runTick();
   const uint64_t before = s.steps();
   s.loop->close();
