@@ -14,6 +14,7 @@
 
 #include "debugger/text_input.h"
 #include "frontpanel/run_control.h"
+#include "machine/registers.h"
 
 namespace tarvo {
 
@@ -46,9 +47,10 @@ enum class EditMode : uint8_t {
 
 // One row of the register pane.
 struct RegisterField {
-  const char* label;
-  int digits;  // 2: one byte, 4: 16 bits
+  std::string_view name;  // shown with a colon after it
+  int digits;             // 2: one byte, 4: 16 bits
   uint16_t mask;
+  const RegisterDef* reg;
 };
 constexpr int kRegisterFieldCount = 13;
 extern const std::array<RegisterField, kRegisterFieldCount> kRegisterFields;

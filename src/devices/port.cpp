@@ -89,7 +89,7 @@ void closeLink(Machine& m) {
   if (m.port.fddSocket->connected()) m.port.fddSocket->close();
 }
 
-uint8_t ioRead(Machine& m, unsigned reg) {
+uint8_t ioRead(const Machine& m, unsigned reg) {
   if ((reg & 7) == 3 && registersOpen(m)) return m.port.receiveByte;
   return 0xFF;
 }

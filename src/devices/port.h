@@ -39,7 +39,7 @@ void portLinkReset(Machine& m);
 void closeLink(Machine& m);
 
 // I/O window registers 0..7 (0x00C00-0x00C0F).
-uint8_t ioRead(Machine& m, unsigned reg);
+uint8_t ioRead(const Machine& m, unsigned reg);
 void ioWrite(Machine& m, unsigned reg, uint8_t value);
 
 }  // namespace tarvo
