@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -76,14 +78,120 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Mode for a new file: the old file's, or what the process would give a new
-// file.
-mode_t newFileMode(const std::string& path) {
+// Follows symbolic links from path to the file they finally name, which
+// need not exist yet. A relative link is taken against the directory of the
+// link itself. Returns path unchanged when it is no link.
+std::string resolveLinks(std::string path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+    const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
+    if (got <= 0 || static_cast<std::size_t>(got) >= target.size()) return path;
+    const std::string link(target.data(), static_cast<std::size_t>(got));
+    path = link.front() == '/' ? link : machinePath(directoryOf(path), link);
+  }
+  return path;
+}
+
+// Creates a new, empty file with a name of its own beside the image. Mode
+// 0666 lets the kernel apply the process's umask, as for any new file.
+int createTemporary(const std::string& dir, const std::string& base, std::string& name) {
+  uint64_t seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<uint64_t>(::getpid()) << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%012llx",
+                  static_cast<unsigned long long>(seed >> 16) & 0xFFFFFFFFFFFFull);
+    name = machinePath(dir, "." + base + suffix);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// The temporary file's content goes over the image in one rename. Returns
+// false with errno set by the step that failed; nothing is left behind.
+bool saveByRename(const std::string& path, const struct stat* old, const uint8_t* buffer,
+                  std::size_t n) {
+  const std::string dir = directoryOf(path);
+  std::string temp;
+  const int fd = createTemporary(dir, path.substr(path.find_last_of('/') + 1), temp);
+  if (fd < 0) return false;
+  bool ok = (old == nullptr || ::fchmod(fd, old->st_mode & 07777) == 0) &&
+            writeAll(fd, buffer, n) && ::fsync(fd) == 0;
+  int error = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    errno = error;
+    return false;
+  }
+  // Make the rename itself durable; the data is already safe either way.
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+bool writeAllAt(int fd, const uint8_t* buffer, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::pwrite(fd, buffer + done, n - done, static_cast<off_t>(done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// Images larger than this are not the machine's: an in-place save refuses
+// them rather than hold a copy for undoing.
+constexpr off_t kMaxInPlaceSize = 64 << 20;
+
+// Writes the existing file itself: its name, links, owner and mode stay as
+// they are. The old content is read first, so that a write that fails
+// halfway can be undone and the file is left as it was.
+bool saveInPlace(const std::string& path, const uint8_t* buffer, std::size_t n) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInPlaceSize) {
+    ::close(fd);
+    return false;
+  }
+  std::vector<uint8_t> old(static_cast<std::size_t>(st.st_size));
+  const long got = readUpTo(fd, old.data(), old.size());
+  if (got < 0) {
+    ::close(fd);
+    return false;
+  }
+  old.resize(static_cast<std::size_t>(got));
+  bool ok =
+      writeAllAt(fd, buffer, n) && ::ftruncate(fd, static_cast<off_t>(n)) == 0 && ::fsync(fd) == 0;
+  if (!ok) {
+    // Put back what was there; the undo can only shrink or rewrite bytes
+    // that were already written once.
+    writeAllAt(fd, old.data(), old.size());
+    ::ftruncate(fd, static_cast<off_t>(old.size()));
+    ::fsync(fd);
+  }
+  ok = (::close(fd) == 0) && ok;
+  return ok;
 }
 
 bool isBlank(char ch) {
@@ -180,28 +288,23 @@ ShutdownSignalsHeld::~ShutdownSignalsHeld() {
 
 bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n) {
   const ShutdownSignalsHeld held;
-  const std::string dir = directoryOf(path);
-  const std::string base = path.substr(path.find_last_of('/') + 1);
-  std::string temp = machinePath(dir, "." + base + ".XXXXXX");
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  const mode_t mode = newFileMode(path);
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, buffer, n) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(name.data(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(name.data());
-    return false;
-  }
-  // Make the rename itself durable; the data is already safe either way.
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
+  // Through a link, the file it names is written and the link stays.
+  const std::string target = resolveLinks(path);
+  struct stat st;
+  // Links that never end in a file name nothing that could be written.
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return false;
+  const bool exists = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  // A new file in place of this one would part it from its other names or
+  // give it to the user running now.
+  if (exists && (st.st_nlink > 1 || st.st_uid != ::geteuid()))
+    return saveInPlace(target, buffer, n);
+  if (saveByRename(target, exists ? &st : nullptr, buffer, n)) return true;
+  // A directory that takes no new names (read-only, or a machine folder
+  // shared by several users) may still hold an image that can be written.
+  const int error = errno;
+  if (exists && (error == EACCES || error == EPERM || error == EROFS))
+    return saveInPlace(target, buffer, n);
+  return false;
 }
 
 bool fileExists(const std::string& path) {

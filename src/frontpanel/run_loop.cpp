@@ -111,12 +111,14 @@ void RunLoop::show(bool hasOptionalKey) {
 void RunLoop::close() {
   m_.run.stopFlag = 1;
   closeLink(m_);
-  if (!keepRegisters_ && !saveRegisters(m_.cpu, path("register.bin")))
+  // A file kept because it could not be read at start is not saved either:
+  // the user learns that this session's state of it is lost.
+  if (keepRegisters_ || !saveRegisters(m_.cpu, path("register.bin")))
     messages_.saveFailed("register.bin");
   for (int i = 0; i < kRegionCount; ++i) {
     const Region& row = m_.mem.rows[i];
-    if (!row.writable || row.imageFile[0] == '\0' || keepImage_[i]) continue;
-    if (!saveFile(path(row.imageFile), row.buffer.data(), row.buffer.size()))
+    if (!row.writable || row.imageFile[0] == '\0') continue;
+    if (keepImage_[i] || !saveFile(path(row.imageFile), row.buffer.data(), row.buffer.size()))
       messages_.saveFailed(row.imageFile);
   }
 }

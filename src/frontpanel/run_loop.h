@@ -61,7 +61,8 @@ class RunLoop {
 
   // Window close: stop flag, disk link closed, "register.bin" and the
   // writable images saved. Save failures are reported through Messages; an
-  // image that existed but could not be read at start is not overwritten.
+  // image that existed but could not be read at start is not overwritten,
+  // and is reported as not saved.
   void close();
 
   // The 10 ms tick: spends the cycle budget on processor steps and feeds the

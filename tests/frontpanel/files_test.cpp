@@ -89,6 +89,64 @@ TEST(SaveFile, FailureLeavesWhatWasThere) {
   EXPECT_FALSE(saveFile(dir.file("missing/ram1.bin"), data.data(), data.size()));
 }
 
+ino_t inodeOf(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// What the user set up around an image survives a save: symbolic links
+// (followed through a chain, relative to each link's own folder, and to a
+// target not yet there), further hard links, and an owner other than the
+// user running now.
+TEST(SaveFile, KeepsLinksAndOwnership) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.file("store").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("links").c_str(), 0755), 0);
+  dir.write("store/ram0.img", pattern(100));
+  ASSERT_EQ(::chmod(dir.file("store/ram0.img").c_str(), 0604), 0);
+  ASSERT_EQ(::symlink("../store/ram0.img", dir.file("links/mid").c_str()), 0);
+  ASSERT_EQ(::symlink("links/mid", dir.file("ram0.bin").c_str()), 0);
+  const auto data = pattern(200, 3);
+  ASSERT_TRUE(saveFile(dir.file("ram0.bin"), data.data(), data.size()));
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.file("ram0.bin").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::lstat(dir.file("links/mid").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir.read("store/ram0.img"), data);
+  ASSERT_EQ(::stat(dir.file("store/ram0.img").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(dir.entries().size(), 3u);  // no temporary file anywhere
+  EXPECT_EQ(std::filesystem::directory_iterator(dir.file("store"))->path().filename(), "ram0.img");
+
+  // A link to a file that is not there yet creates it.
+  ASSERT_EQ(::symlink("store/ram1.img", dir.file("ram1.bin").c_str()), 0);
+  ASSERT_TRUE(saveFile(dir.file("ram1.bin"), data.data(), data.size()));
+  ASSERT_EQ(::lstat(dir.file("ram1.bin").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir.read("store/ram1.img"), data);
+
+  // Hard links: every name sees the new content, and it is the same file.
+  dir.write("register.bin", pattern(36));
+  ASSERT_EQ(::link(dir.file("register.bin").c_str(), dir.file("backup.bin").c_str()), 0);
+  const ino_t inode = inodeOf(dir.file("register.bin"));
+  const auto regs = pattern(36, 5);
+  ASSERT_TRUE(saveFile(dir.file("register.bin"), regs.data(), regs.size()));
+  EXPECT_EQ(inodeOf(dir.file("register.bin")), inode);
+  EXPECT_EQ(dir.read("backup.bin"), regs);
+
+  // Another user's file keeps its owner; a longer old file is cut to size.
+  if (::geteuid() == 0) {
+    dir.write("other.bin", pattern(300));
+    ASSERT_EQ(::chown(dir.file("other.bin").c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(saveFile(dir.file("other.bin"), data.data(), data.size()));
+    ASSERT_EQ(::stat(dir.file("other.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(dir.read("other.bin"), data);
+  }
+}
+
 TEST(RegisterFile, LayoutAndMissingFile) {
   TempDir dir;
   ProcessorState c;
