@@ -133,6 +133,8 @@ void RunLoop::runTick() {
   RunControl& run = m_.run;
   ProcessorState& c = m_.cpu;
   run.abortTick = false;
+  // The disk link may wait a bounded time within each tick, in total.
+  m_.port.fddSocket->startTick();
 
   if (run.resumeDelay > 0) {
     --run.resumeDelay;

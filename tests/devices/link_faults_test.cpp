@@ -342,6 +342,34 @@ TEST_F(LinkFaults, UnroutableAddress) {
   EXPECT_FALSE(dm.machine().port.fddSocket->connected());
 }
 
+TEST_F(LinkFaults, SlowServerCannotHoldOneTickForLong) {
+  // Each answer comes just inside the link's own bound for one reply, so no
+  // single exchange fails; what bounds the tick is the waiting it has done
+  // in total. The first answers are slow, the rest prompt.
+  std::atomic<int> slow{4};
+  {
+    FaultyServer server([&](int fd, const std::atomic<bool>& stop) {
+      uint8_t b;
+      while (FaultyServer::readByte(fd, stop, b)) {
+        if (slow-- > 0) std::this_thread::sleep_for(milliseconds(900));
+        const uint8_t reply = b ^ kReplyXor;
+        if (::send(fd, &reply, 1, MSG_NOSIGNAL) != 1) return;
+      }
+    });
+    DriveMachine dm("127.0.0.1", server.port());
+    dm.machine().port.fddSocket = std::make_unique<TcpDiskLink>();  // 1 s per reply and per tick
+    std::vector<double> ticks;
+    for (int i = 0; i < 12; ++i) ticks.push_back(dm.runTicks(1));
+    // A tick may wait 1 s on the link, and a little over while one reply is
+    // already on its way; never the four slow replies in a row (3.6 s).
+    for (double t : ticks) EXPECT_LT(t, 2.5);
+    // The machine goes on, and the prompt answers are taken again.
+    bool allGood = false;
+    EXPECT_GT(dm.goodReplies(&allGood), 16);
+    EXPECT_TRUE(allGood);
+  }
+}
+
 TEST_F(LinkFaults, ExtraBytesAreNotTakenAsTheNextReply) {
   {
     FaultyServer server([&](int fd, const std::atomic<bool>& stop) {

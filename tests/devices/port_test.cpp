@@ -318,8 +318,10 @@ TEST_F(PortTest, ServerThatNeverAnswersEndsTheTickWithinTheBound) {
     EXPECT_FALSE(ready());
     EXPECT_EQ(ioRead(m, 3), 0x55);
 
-    // The machine goes on: further edges do nothing and do not wait.
+    // The machine goes on in the next tick: further edges do nothing and do
+    // not wait.
     m.run.abortTick = false;
+    m.port.fddSocket->startTick();
     const auto later = Clock::now();
     pins(kDrivePins, 0x08);
     strobe(0x32);
