@@ -1,5 +1,7 @@
 #include "frontpanel/run_loop.h"
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "cpu/exec.h"
@@ -23,6 +25,15 @@ inline int32_t wrapSub(int32_t a, int32_t b) {
 }
 inline int32_t wrapMul(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+
+// A clock too fast for 32 bits is the fastest there is, never a negative
+// one; a clock of 0 or less gives 0 or less, and the machine never steps.
+int32_t cyclesPerTickFor(int32_t oscFreq) {
+  const int64_t cycles = int64_t{kRunInterval} * oscFreq;
+  if (cycles > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (cycles < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(cycles);
 }
 
 constexpr uint16_t kLinePulse = 0x0200;  // KY status bit 9
@@ -103,7 +114,7 @@ void RunLoop::show(bool hasOptionalKey) {
   if (!hasOptionalKey) lines &= ~0x01;
   m_.port.inputLines = lines;
 
-  m_.run.cyclesPerTick = wrapMul(kRunInterval, m_.run.oscFreq);
+  m_.run.cyclesPerTick = cyclesPerTickFor(m_.run.oscFreq);
   powerOnSequence(m_);
   m_.cpu.F = kFlagPower;
 }
@@ -141,7 +152,13 @@ void RunLoop::runTick() {
     run.cycleBudget = 0;
     return;
   }
-  run.cycleBudget = wrapAdd(run.cycleBudget, run.cyclesPerTick);
+  // Without a positive clock nothing is added, so the budget cannot run
+  // down and wrap round to billions of cycles.
+  if (run.cyclesPerTick <= 0) return;
+  // The budget left by a tick that ended early is carried, but never past
+  // the largest budget there is.
+  run.cycleBudget = static_cast<int32_t>(std::min<int64_t>(
+      int64_t{run.cycleBudget} + run.cyclesPerTick, std::numeric_limits<int32_t>::max()));
   if (run.cycleBudget <= 0) return;
 
   // Between its steps the tick touches neither the common area nor the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <limits>
 #include <memory>
 
 #include "cpu/exec.h"
@@ -234,11 +235,14 @@ TEST(RunTick, CycleBudgetCarriesAcrossTicks) {
 }
 
 TEST(RunTick, NoClockRunsNothing) {
-  for (int32_t freq : {-5, -1000000}) {
+  // Never, however long it runs: a negative clock must not drive the
+  // budget down until it wraps (-1000000 would after 215 ticks), nor may a
+  // product beyond 32 bits wrap to a positive clock.
+  for (int32_t freq : {-5, -910, -1000000, -300000000, std::numeric_limits<int32_t>::min()}) {
     Started s;
     s.start(freq);
-    s.m.run.cyclesPerTick = s.m.run.cyclesPerTick;
-    for (int i = 0; i < 10; ++i) s.loop->runTick();
+    EXPECT_LE(s.m.run.cyclesPerTick, 0) << freq;
+    for (int i = 0; i < 300; ++i) s.loop->runTick();
     EXPECT_EQ(s.steps(), 0u) << freq;
     s.loop->secondTick();
     EXPECT_EQ(s.m.cpu.TM, 1);
@@ -250,12 +254,15 @@ TEST(RunTick, NoClockRunsNothing) {
   EXPECT_EQ(s.steps(), 0u);
 }
 
-TEST(RunTick, HugeClockWrapsAsTwosComplement) {
-  Started s;
-  s.start(300000000);  // 10 x 3e8 does not fit 32 bits
-  EXPECT_EQ(s.m.run.cyclesPerTick, static_cast<int32_t>(3000000000u));
-  s.loop->runTick();
-  EXPECT_EQ(s.steps(), 0u);
+TEST(RunTick, HugeClockIsTheLargestCyclesPerTick) {
+  for (int32_t freq : {300000000, std::numeric_limits<int32_t>::max()}) {
+    Started s;
+    s.start(freq);  // 10 x freq does not fit 32 bits
+    EXPECT_EQ(s.m.run.cyclesPerTick, std::numeric_limits<int32_t>::max()) << freq;
+    s.m.run.traceCount = 1;
+    s.loop->runTick();
+    EXPECT_EQ(s.steps(), 1u) << freq;
+  }
 
   // Cycles per tick fits, one second of them does not: the cycle timer's
   // reload wraps.
