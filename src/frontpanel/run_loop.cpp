@@ -36,6 +36,10 @@ int32_t cyclesPerTickFor(int32_t oscFreq) {
   return static_cast<int32_t>(cycles);
 }
 
+// Steps between two readings of the host clock in a bounded tick: well
+// under a millisecond of host time.
+constexpr uint32_t kStepsPerClockRead = 1024;
+
 constexpr uint16_t kLinePulse = 0x0200;  // KY status bit 9
 constexpr uint16_t kLineA = 0x0400;      // KY status bit 10
 constexpr uint16_t kLineB = 0x0800;      // KY status bit 11
@@ -172,6 +176,11 @@ void RunLoop::runTick() {
     return;
   }
   const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0;
+  // The host clock is read once every kStepsPerClockRead steps, when bounded.
+  const bool bounded = hostTimeLimit_.count() > 0;
+  const auto hostEnd = bounded ? std::chrono::steady_clock::now() + hostTimeLimit_
+                               : std::chrono::steady_clock::time_point{};
+  uint32_t untilClockRead = kStepsPerClockRead;
   do {
     const int32_t cycles = stepSynced(m_);
     ++stepsRun_;
@@ -220,6 +229,14 @@ void RunLoop::runTick() {
       }
       if (run.breakpointAddress >= 0 && run.breakpointAddress == c.PC) {
         stop();
+        return;
+      }
+    }
+
+    if (bounded && --untilClockRead == 0) {
+      untilClockRead = kStepsPerClockRead;
+      if (std::chrono::steady_clock::now() >= hostEnd) {
+        run.cycleBudget = 0;
         return;
       }
     }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -81,6 +82,12 @@ class RunLoop {
   // window from here.
   std::function<void()> showDebugger;
 
+  // Host time one run tick may take at most; what is left of its budget
+  // then is dropped (there is no catch-up), so a slow host or an absurd
+  // clock never freezes the window. Zero, the default, counts every cycle
+  // exactly, as the headless runner needs.
+  void setHostTimeLimit(std::chrono::nanoseconds limit) { hostTimeLimit_ = limit; }
+
   const Settings& settings() const { return settings_; }
   const std::string& dir() const { return dir_; }
   // A file of the machine directory.
@@ -102,6 +109,7 @@ class RunLoop {
   // saving them at close would destroy what is still on disk.
   std::array<bool, kRegionCount> keepImage_{};
   bool keepRegisters_ = false;
+  std::chrono::nanoseconds hostTimeLimit_{0};
   uint64_t stepsRun_ = 0;
   int64_t cyclesRun_ = 0;
 };

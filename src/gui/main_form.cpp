@@ -62,6 +62,7 @@ TMainForm::TMainForm(QWidget* parent)
   connect(&secTimer_, &QTimer::timeout, this, &TMainForm::OnSecTimer);
 
   runLoop_->showDebugger = [this] { showDebugWindow(); };
+  runLoop_->setHostTimeLimit(std::chrono::nanoseconds(kRunTickHostLimitNs));
 
   FormCreate();
 }

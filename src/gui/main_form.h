@@ -50,6 +50,9 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // ticks' worth of cycles as fit in kFastForwardNs of host time.
   bool fastForward() const { return fastForward_; }
   static constexpr qint64 kFastForwardNs = 8'000'000;
+  // Host time one run tick may take, whatever the clock: the rest of its
+  // work is dropped, so the window always answers.
+  static constexpr qint64 kRunTickHostLimitNs = 100'000'000;
 
   // The window that F3 shows (and a finished trace or breakpoint run).
   void setDebugForm(QWidget* debugForm) { debugForm_ = debugForm; }

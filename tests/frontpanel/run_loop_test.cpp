@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <limits>
 #include <memory>
 
@@ -273,6 +274,49 @@ TEST(RunTick, HugeClockIsTheLargestCyclesPerTick) {
   t.loop->runTick();
   EXPECT_EQ(t.steps(), 1u);
   EXPECT_EQ(t.m.run.cycleTimer, static_cast<int32_t>(3000000000u - 6u));
+}
+
+// Without a host bound (the headless runner) every clock runs exactly its
+// cycles per tick, the overshoot of the last step carried; a host bound
+// that is never reached changes nothing.
+TEST(RunTick, EveryClockRunsItsExactCycles) {
+  for (int32_t freq : {1, 7, 910, 123457, 1000000}) {
+    int64_t cycles[2] = {};
+    uint64_t steps[2] = {};
+    for (int bounded : {0, 1}) {
+      Started s;
+      s.start(freq);
+      if (bounded) s.loop->setHostTimeLimit(std::chrono::hours(1));
+      const int ticks = freq >= 100000 ? 3 : 200;
+      for (int i = 0; i < ticks; ++i) s.loop->runTick();
+      const int64_t owed = int64_t{ticks} * 10 * freq;
+      cycles[bounded] = s.loop->cyclesRun();
+      steps[bounded] = s.steps();
+      // Never less than owed, over by less than one step (an interrupt
+      // entry is the longest), and the overshoot is what the budget owes.
+      EXPECT_GE(cycles[bounded], owed) << freq;
+      EXPECT_LT(cycles[bounded], owed + 64) << freq;
+      EXPECT_EQ(cycles[bounded] - owed, -s.m.run.cycleBudget) << freq;
+    }
+    EXPECT_EQ(cycles[0], cycles[1]) << freq;
+    EXPECT_EQ(steps[0], steps[1]) << freq;
+  }
+}
+
+// A host bound that is reached drops the rest of the tick's budget: the next
+// tick starts afresh, with no catch-up.
+TEST(RunTick, HostBoundDropsTheRestOfTheTick) {
+  Started s;
+  s.start(200000000);  // two billion cycles a tick
+  s.loop->setHostTimeLimit(std::chrono::milliseconds(20));
+  const auto start = std::chrono::steady_clock::now();
+  s.loop->runTick();
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(took, 1.0);
+  EXPECT_GT(s.steps(), 0u);
+  EXPECT_LT(s.loop->cyclesRun(), 2000000000);
+  EXPECT_EQ(s.m.run.cycleBudget, 0);
 }
 
 TEST(RunTick, TraceOfOneStopsAfterOneStep) {
