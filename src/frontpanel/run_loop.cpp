@@ -62,6 +62,9 @@ void powerOnSequence(Machine& m) {
   m.lcd.reset();
   m.port.inputLines = static_cast<uint8_t>((m.port.inputLines & 0x03) | 0xF8);
   m.cpu.PE = 0;
+  // Line 4 goes high with PE, but the reset consumes that edge: the disk
+  // server's session is ended here, not left open until the next call.
+  closeLink(m);
   portLinkReset(m);
   m.mem.bankA() = 0;
   m.mem.bankB() = 0;

@@ -40,8 +40,9 @@ void debugShow(RunControl& run);
 void debugHide(RunControl& run);
 
 // The machine's power-on sequence (also the reset key): LCD off and reset,
-// port input lines 3-7 set and line 2 cleared, PE 0, port link reset, both
-// bank bytes 0, CPU reset. The flag register is left alone.
+// port input lines 3-7 set and line 2 cleared, PE 0, an open disk link
+// closed, port link reset, both bank bytes 0, CPU reset. The flag register is
+// left alone.
 void powerOnSequence(Machine& m);
 
 class RunLoop {
