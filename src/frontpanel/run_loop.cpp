@@ -184,14 +184,25 @@ void RunLoop::runTick() {
   const auto hostEnd = bounded ? std::chrono::steady_clock::now() + hostTimeLimit_
                                : std::chrono::steady_clock::time_point{};
   uint32_t untilClockRead = kStepsPerClockRead;
+  // After a step: the trace count runs out, or PC has reached the
+  // breakpoint.
+  const auto watchStops = [&] {
+    if (run.traceCount > 0 && --run.traceCount == 0) return true;
+    return run.breakpointAddress >= 0 && run.breakpointAddress == c.PC;
+  };
   do {
     const int32_t cycles = stepSynced(m_);
     ++stepsRun_;
     cyclesRun_ += cycles;
     run.cycleBudget = wrapSub(run.cycleBudget, cycles);
     // A disk-link failure inside the step ends the tick at once, before the
-    // per-step work; what is left of the budget carries over.
-    if (run.abortTick) return;
+    // per-step work; what is left of the budget carries over. The step still
+    // counts for a trace, and a breakpoint on the next instruction still
+    // stops there.
+    if (run.abortTick) {
+      if (watching && watchStops()) stop();
+      return;
+    }
 
     // Line B requests on the edge that IE bit 1 selects.
     if (((c.kyStatus ^ c.prevKyStatus) & kLineB) &&
@@ -222,18 +233,9 @@ void RunLoop::runTick() {
       if (!(c.IA & 0x80)) requestInterrupt(m_, 0x08);
     }
 
-    if (watching) {
-      if (run.traceCount > 0) {
-        --run.traceCount;
-        if (run.traceCount == 0) {
-          stop();
-          return;
-        }
-      }
-      if (run.breakpointAddress >= 0 && run.breakpointAddress == c.PC) {
-        stop();
-        return;
-      }
+    if (watching && watchStops()) {
+      stop();
+      return;
     }
 
     if (bounded && --untilClockRead == 0) {

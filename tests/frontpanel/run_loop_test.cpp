@@ -1,7 +1,11 @@
 #include "frontpanel/run_loop.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <limits>
@@ -434,6 +438,49 @@ TEST(RunTick, LinkFailureEndsTheTickAndTheMachineRunsOn) {
   s.loop->runTick();
   EXPECT_FALSE(s.m.run.abortTick);
   EXPECT_GT(s.steps(), 1000u);
+}
+
+// A port on 127.0.0.1 where nothing listens: calls there are refused.
+int refusingPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
+// The step whose call was refused ends the tick, but a breakpoint on the
+// next instruction, or a trace that this step finishes, still stops there.
+TEST(RunTick, BreakpointAndTraceAfterAFailedLinkStillStop) {
+  for (bool trace : {false, true}) {
+    Started s;
+    s.dir.writeText("tarvo.ini",
+                    "[Settings]\nOptionCode=0x55\n[Floppy Disk Drive]\n"
+                    "Address=127.0.0.1\nPort=" +
+                        std::to_string(refusingPort()) + "\n");
+    s.start();
+    auto& rom1 = s.m.mem.rows[kRom1Row].buffer;
+    rom1[0x2000] = 0x56;  // pst PE,0x30: line 4 falls and the call goes out
+    rom1[0x2001] = 0x00;
+    rom1[0x2002] = 0x30;
+    if (trace) {
+      s.m.run.traceCount = 1;
+    } else {
+      s.m.run.breakpointAddress = 0x2003;
+    }
+    s.loop->runTick();
+    EXPECT_TRUE(s.m.run.abortTick) << trace;
+    EXPECT_EQ(s.steps(), 1u) << trace;
+    EXPECT_EQ(s.m.cpu.PC, 0x2003) << trace;
+    EXPECT_EQ(s.m.run.stopFlag, 1) << trace;
+    EXPECT_EQ(s.debuggerShown, 1) << trace;
+    s.loop->runTick();
+    EXPECT_EQ(s.steps(), 1u) << trace;
+  }
 }
 
 TEST(RunTick, LineALevelRequestsAfterEveryStep) {
