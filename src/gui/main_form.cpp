@@ -428,8 +428,7 @@ void TMainForm::showDebugWindow() {
 // ---- Messages ----
 
 void TMainForm::showWarning(const QString& text) {
-  QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), text,
-                  QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Warning, kApplicationTitle, text, QMessageBox::Ok, this);
   box.exec();
 }
 

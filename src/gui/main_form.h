@@ -28,6 +28,9 @@ class TMainForm : public QWidget, private tarvo::Messages {
   static constexpr int kClientWidth = 673;
   static constexpr int kClientHeight = 294;
   static constexpr QPoint kLcdAt{63, 45};
+  // The application's title: the caption of its warning boxes and the
+  // name in --help. The windows' own captions carry nothing else.
+  static constexpr const char* kApplicationTitle = "Zelmo Tarvo Emulator";
 
   // Creating the window loads every machine file from the current directory
   // (FormCreate); showing it for the first time starts the machine.
