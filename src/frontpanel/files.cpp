@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -198,11 +199,66 @@ bool isBlank(char ch) {
   return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
 }
 
+// The library takes lines of at most 198 characters and reads the rest of a
+// longer one as a line of its own. Longer lines are therefore given to it
+// in a short form of the same meaning, with a value that would still be too
+// long kept aside and handed over by its number.
+constexpr std::size_t kShortLine = 150;
+// A value beginning with this byte is the number of a value kept aside.
+constexpr char kKeptValue = '\x01';
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The short form of a long line: "[name]" for a section, "name=value" for
+// a key, cut where the library would cut it (the first '=' or ':', an
+// inline comment after a blank). A section or key name too long to be one
+// of the settings becomes one that matches nothing; a line that is neither
+// is dropped, as the library would ignore it.
+std::string shortenLine(std::string_view line, std::vector<std::string>& keptValues) {
+  if (line.front() == '[') {
+    const auto close = line.find(']');
+    if (close == std::string_view::npos) return {};
+    const std::string_view name = trimBlanks(line.substr(1, close - 1));
+    if (name.size() > kShortLine) return std::string("[") + kKeptValue + "]";
+    return "[" + std::string(name) + "]";
+  }
+  std::size_t sep = 0;
+  while (sep < line.size() && line[sep] != '=' && line[sep] != ':' &&
+         !(line[sep] == ';' && sep > 0 && isBlank(line[sep - 1])))
+    ++sep;
+  if (sep == line.size() || line[sep] == ';') return {};
+  const std::string_view name = trimBlanks(line.substr(0, sep));
+  std::string_view value = line.substr(sep + 1);
+  for (std::size_t at = 1; at < value.size(); ++at) {
+    if (value[at] == ';' && isBlank(value[at - 1])) {
+      value = value.substr(0, at);
+      break;
+    }
+  }
+  value = trimBlanks(value);
+  if (name.size() > kShortLine) return std::string(1, kKeptValue) + "=";
+  std::string out(name);
+  out.push_back('=');
+  if (value.size() > kShortLine || (!value.empty() && value.front() == kKeptValue)) {
+    out.push_back(kKeptValue);
+    out += std::to_string(keptValues.size());
+    keptValues.emplace_back(value);
+  } else {
+    out.append(value);
+  }
+  return out;
+}
+
 // The library reads indented lines as continuations of the previous value,
 // and strips a byte-order mark only where its build allows it. Blanks before
 // a name and the mark carry no meaning here, so both go before parsing, as do
 // whole-line comments (which may be longer than a line the library takes).
-std::string normaliseSettingsText(std::string_view text) {
+// Lines too long for the library are shortened.
+std::string normaliseSettingsText(std::string_view text, std::vector<std::string>& keptValues) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::string out;
   out.reserve(text.size() + 1);
@@ -212,7 +268,11 @@ std::string normaliseSettingsText(std::string_view text) {
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
     if (!line.empty() && (line.front() == ';' || line.front() == '#')) continue;
-    out.append(line);
+    if (line.size() > kShortLine || line.find(kKeptValue) != std::string_view::npos) {
+      out += shortenLine(line, keptValues);
+    } else {
+      out.append(line);
+    }
     out.push_back('\n');
   }
   return out;
@@ -221,11 +281,16 @@ std::string normaliseSettingsText(std::string_view text) {
 struct SettingsReader {
   Settings settings;
   bool haveOscFreq = false, haveOptionCode = false, haveAddress = false, havePort = false;
+  std::vector<std::string> keptValues;
 };
 
 // The first occurrence of each key counts; later ones are ignored.
 int settingsHandler(void* user, const char* section, const char* name, const char* value) {
   auto& r = *static_cast<SettingsReader*>(user);
+  if (value[0] == kKeptValue) {
+    const std::size_t index = std::strtoul(value + 1, nullptr, 10);
+    value = index < r.keptValues.size() ? r.keptValues[index].c_str() : "";
+  }
   auto is = [](std::string_view a, const char* b) {
     while (!a.empty() && isBlank(a.front())) a.remove_prefix(1);
     while (!a.empty() && isBlank(a.back())) a.remove_suffix(1);
@@ -355,7 +420,7 @@ Settings readSettings(const std::string& path) {
   // A NUL byte would end the text early for the library; nothing after it
   // could be meant as a setting anyway.
   text.resize(std::strlen(text.c_str()));
-  const std::string normal = normaliseSettingsText(text);
+  const std::string normal = normaliseSettingsText(text, reader.keptValues);
   ::ini_parse_string(normal.c_str(), settingsHandler, &reader);
   return reader.settings;
 }

@@ -290,6 +290,61 @@ TEST(Settings, GarbageValuesAndWrongSectionsGiveDefaults) {
   EXPECT_EQ(s.port, 0);
 }
 
+// Lines of any length are read whole: blanks, comments, padded section
+// names and values as long as a line the ini library would cut in two.
+TEST(Settings, LongLinesAreReadWhole) {
+  const std::string blanks(190, ' ');
+  const std::string zeros(400, '0');
+  TempDir dir;
+  dir.writeText("tarvo.ini",
+                "[Settings]\n"
+                "OscFreq=" +
+                    blanks +
+                    "455\n"
+                    "OptionCode = " +
+                    zeros + "341 ;" + std::string(300, 'x') +
+                    "\n"
+                    "Unknown" +
+                    blanks + "Key = 1\n" + std::string(300, 'k') +
+                    " = 2\n"
+                    "[" +
+                    blanks + "Floppy Disk Drive" + blanks +
+                    "]\n"
+                    "Address = " +
+                    blanks + "127.0.0.1" + blanks +
+                    "\n"
+                    "Port=" +
+                    zeros + "8080\n");
+  const Settings s = readSettings(dir.file("tarvo.ini"));
+  EXPECT_EQ(s.oscFreq, 455);
+  EXPECT_EQ(s.optionCode, 341);
+  EXPECT_EQ(s.address, "127.0.0.1");
+  EXPECT_EQ(s.port, 8080);
+
+  // A long value that is no setting gives the default, and a long line
+  // leaks nothing into the lines after it.
+  dir.writeText("tarvo.ini",
+                "[Settings]\n"
+                "OscFreq=" +
+                    std::string(250, '9') +
+                    "\n"
+                    "[" +
+                    std::string(250, 's') +
+                    "]\n"
+                    "OptionCode=85\n"
+                    "[Floppy Disk Drive]\n"
+                    "Address=" +
+                    std::string(190, '1') +
+                    "OptionCode=85\n"
+                    "Port=\x01"
+                    "0\n");
+  const Settings t = readSettings(dir.file("tarvo.ini"));
+  EXPECT_EQ(t.oscFreq, 910);
+  EXPECT_EQ(t.optionCode, 255);
+  EXPECT_EQ(t.address, std::string(190, '1') + "OptionCode=85");
+  EXPECT_EQ(t.port, 0);
+}
+
 TEST(Settings, FirstOccurrenceWinsAndInlineCommentsGo) {
   TempDir dir;
   dir.writeText("tarvo.ini",
