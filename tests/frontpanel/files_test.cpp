@@ -78,6 +78,21 @@ TEST(SaveFile, ReplacesTheFileWholeAndKeepsItsMode) {
   EXPECT_EQ(dir.entries().size(), 2u);  // no temporary file left behind
 }
 
+// A new image gets what the process's umask allows, and the umask itself
+// is left alone.
+TEST(SaveFile, NewFileFollowsTheUmask) {
+  TempDir dir;
+  const mode_t previous = ::umask(027);
+  const auto data = pattern(8);
+  const bool saved = saveFile(dir.file("ram0.bin"), data.data(), data.size());
+  const mode_t during = ::umask(previous);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(during, 027u);
+  struct stat st;
+  ASSERT_EQ(::stat(dir.file("ram0.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
 TEST(SaveFile, FailureLeavesWhatWasThere) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.file("ram0.bin").c_str(), 0755), 0);
