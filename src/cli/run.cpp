@@ -339,7 +339,12 @@ int run(int argc, char** argv) {
   int64_t cyclesDone = 0;
   if (useSteps) {
     // The debugger's single step: the step alone.
-    for (uint64_t i = 0; i < steps; ++i) cyclesDone += step(m);
+    // The disk link's waiting time is bounded per step here, as the
+    // debugger's steps come between run ticks.
+    for (uint64_t i = 0; i < steps; ++i) {
+      m.port.fddSocket->startTick();
+      cyclesDone += step(m);
+    }
     stepsDone = steps;
   } else if (useTicks) {
     constexpr uint64_t kTypingStart = 100, kHold = 5, kGap = 5;

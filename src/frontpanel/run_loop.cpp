@@ -1,5 +1,6 @@
 #include "frontpanel/run_loop.h"
 
+#include <chrono>
 #include <utility>
 
 #include "cpu/exec.h"
@@ -10,6 +11,14 @@
 #include "machine.h"
 
 namespace tarvo {
+
+namespace {
+
+// Steps between two readings of the host clock in a bounded tick: well
+// under a millisecond of host time.
+constexpr uint32_t kStepsPerClockRead = 1024;
+
+}  // namespace
 
 void debugShow(RunControl& run) {
   run.stopFlag = 1;
@@ -80,12 +89,14 @@ void RunLoop::show(bool hasOptionalKey) {
 void RunLoop::close() {
   run.stopFlag = 1;
   closeLink(m_);
-  if (!keepRegisters_ && !saveRegisters(m_.cpu, path("register.bin")))
+  // A file kept because it could not be read at start is not saved either:
+  // the user learns that this session's state of it is lost.
+  if (keepRegisters_ || !saveRegisters(m_.cpu, path("register.bin")))
     messages_.saveFailed("register.bin");
   for (int i = 0; i < kRegionCount; ++i) {
     const Region& row = m_.mem.rows[i];
-    if (!row.writable || row.imageFile[0] == '\0' || keepImage_[i]) continue;
-    if (!saveFile(path(row.imageFile), row.buffer.data(), row.buffer.size()))
+    if (!row.writable || row.imageFile[0] == '\0') continue;
+    if (keepImage_[i] || !saveFile(path(row.imageFile), row.buffer.data(), row.buffer.size()))
       messages_.saveFailed(row.imageFile);
   }
 }
@@ -99,6 +110,8 @@ void RunLoop::stop() {
 void RunLoop::runTick() {
   Scheduler& s = scheduler;
   m_.port.linkFailed = false;
+  // The disk link may wait a bounded time within each tick, in total.
+  m_.port.fddSocket->startTick();
   if (run.resumeDelay > 0) {
     --run.resumeDelay;
     m_.cpu.budgetRestart = false;
@@ -117,15 +130,36 @@ void RunLoop::runTick() {
     s.cycleBudget = 0;
     return;
   }
-  if (run.traceCount <= 0 && run.breakpointAddress < 0) {
+  const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0;
+  const bool bounded = hostTimeLimit_.count() > 0;
+  if (!watching && !bounded) {
     spendBudget(m_, s, [] { return false; });
     return;
   }
-  const TickEnd end = spendBudget(m_, s, [this] {
-    if (run.traceCount > 0 && --run.traceCount == 0) return true;
-    return run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC;
+  // The host clock is read once every kStepsPerClockRead steps, when bounded.
+  const auto hostEnd = bounded ? std::chrono::steady_clock::now() + hostTimeLimit_
+                               : std::chrono::steady_clock::time_point{};
+  uint32_t untilClockRead = kStepsPerClockRead;
+  bool timeUp = false;
+  const TickEnd end = spendBudget(m_, s, [&] {
+    // The trace count runs out, or PC has reached the breakpoint.
+    if (watching) {
+      if (run.traceCount > 0 && --run.traceCount == 0) return true;
+      if (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC) return true;
+    }
+    if (bounded && --untilClockRead == 0) {
+      untilClockRead = kStepsPerClockRead;
+      timeUp = std::chrono::steady_clock::now() >= hostEnd;
+      return timeUp;
+    }
+    return false;
   });
-  if (end == TickEnd::Watched) stop();
+  if (end != TickEnd::Watched) return;
+  if (timeUp) {
+    s.cycleBudget = 0;  // the rest of this tick's work is dropped
+  } else {
+    stop();
+  }
 }
 
 void RunLoop::secondTick() {

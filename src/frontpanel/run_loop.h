@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,7 +55,8 @@ class RunLoop {
 
   // Window close: stop flag, disk link closed, "register.bin" and the
   // writable images saved. Save failures are reported through Messages; an
-  // image that existed but could not be read at start is not overwritten.
+  // image that existed but could not be read at start is not overwritten,
+  // and is reported as not saved.
   void close();
 
   // The 10 ms tick: spends the cycle budget on processor steps and feeds the
@@ -72,6 +74,12 @@ class RunLoop {
   // flag is already set and the run disarmed). The window shows its debug
   // window from here.
   std::function<void()> showDebugger;
+
+  // Host time one run tick may take at most; what is left of its budget
+  // then is dropped (there is no catch-up), so a slow host or an absurd
+  // clock never freezes the window. Zero, the default, counts every cycle
+  // exactly, as the headless runner needs.
+  void setHostTimeLimit(std::chrono::nanoseconds limit) { hostTimeLimit_ = limit; }
 
   const Settings& settings() const { return settings_; }
   const std::string& dir() const { return dir_; }
@@ -100,6 +108,7 @@ class RunLoop {
   // saving them at close would destroy what is still on disk.
   std::array<bool, kRegionCount> keepImage_{};
   bool keepRegisters_ = false;
+  std::chrono::nanoseconds hostTimeLimit_{0};
 };
 
 }  // namespace tarvo

@@ -63,6 +63,7 @@ TMainForm::TMainForm(QWidget* parent)
   connect(&secTimer_, &QTimer::timeout, this, &TMainForm::OnSecTimer);
 
   runLoop_->showDebugger = [this] { showDebugWindow(); };
+  runLoop_->setHostTimeLimit(std::chrono::nanoseconds(kRunTickHostLimitNs));
 
   FormCreate();
 }
@@ -426,8 +427,7 @@ void TMainForm::showDebugWindow() {
 // ---- Messages ----
 
 void TMainForm::showWarning(const QString& text) {
-  QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), text,
-                  QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Warning, kApplicationTitle, text, QMessageBox::Ok, this);
   box.exec();
 }
 

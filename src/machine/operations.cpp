@@ -1,5 +1,8 @@
 #include "machine/operations.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "devices/keyboard.h"
 #include "devices/port.h"
 #include "machine/scheduler.h"
@@ -18,6 +21,9 @@ void powerOnSequence(Machine& m) {
   m.lcd.reset();
   m.port.inputLines = static_cast<uint8_t>((m.port.inputLines & 0x03) | 0xF8);
   m.cpu.PE = 0;
+  // Line 4 goes high with PE, but the reset consumes that edge: the disk
+  // server's session is ended here, not left open until the next call.
+  closeLink(m);
   portLinkReset(m);
   m.mem.bankA() = 0;
   m.mem.bankB() = 0;
@@ -59,8 +65,12 @@ void secondTick(Machine& m, bool running) {
 }
 
 void setClock(Machine& m, int32_t oscFreq) {
+  // A clock too fast for 32 bits is the fastest there is, never a negative
+  // one; a clock of 0 or less gives 0 or less, and the machine never steps.
+  const int64_t cycles = int64_t{kRunInterval} * oscFreq;
   m.timers.oscFreq = oscFreq;
-  m.timers.cyclesPerTick = detail::wrapMul(kRunInterval, oscFreq);
+  m.timers.cyclesPerTick = static_cast<int32_t>(std::clamp<int64_t>(
+      cycles, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
   m.timers.ticksPerSecond = 1000 / kRunInterval;
 }
 

@@ -11,8 +11,8 @@
 
 namespace tarvo {
 
-// LCD off and reset, port input lines 3-7 set and line 2 cleared, PE 0,
-// port link reset, both bank bytes 0, CPU reset. The flag register (with
+// LCD off and reset, port input lines 3-7 set and line 2 cleared, PE 0, an
+// open disk link closed, port link reset, both bank bytes 0, CPU reset. The flag register (with
 // the power switch) is left alone.
 void powerOnSequence(Machine& m);
 
@@ -37,7 +37,8 @@ void releaseKey(Machine& m, KeyHolder holder);
 void secondTick(Machine& m, bool running);
 
 // The clock's cycles per run tick and the cycle timer's reload, from
-// oscFreq (the tick is 10 ms, one second has 100 of them).
+// oscFreq (the tick is 10 ms, one second has 100 of them). A clock whose
+// cycles per tick do not fit 32 bits gets the largest number that does.
 void setClock(Machine& m, int32_t oscFreq);
 
 namespace detail {

@@ -39,11 +39,15 @@ inline void restartBudgetIfAsked(Machine& m, Scheduler& s) {
 }
 
 // The start of a run tick: one tick's cycles added to the budget. Returns
-// whether there is anything to spend.
+// whether there is anything to spend. Without a positive clock nothing is
+// added, so the budget cannot run down and wrap round to billions of
+// cycles; a budget carried from a tick that ended early never grows past
+// the largest one there is.
 inline bool beginRunTick(Machine& m, Scheduler& s) {
-  m.port.linkFailed = false;
   restartBudgetIfAsked(m, s);
-  s.cycleBudget = detail::wrapAdd(s.cycleBudget, m.timers.cyclesPerTick);
+  if (m.timers.cyclesPerTick <= 0) return false;
+  const int64_t budget = int64_t{s.cycleBudget} + m.timers.cyclesPerTick;
+  s.cycleBudget = budget > INT32_MAX ? INT32_MAX : static_cast<int32_t>(budget);
   return s.cycleBudget > 0;
 }
 
@@ -54,9 +58,11 @@ enum class TickEnd : uint8_t {
 };
 
 // Steps until the budget is spent. After each step: the clock's work, then
-// watch() (a trace count or breakpoint; a no-op costs nothing), which stops
-// the run by returning true. A failed disk-link operation ends the run at
-// once, before the clock's work, and leaves the rest of the budget.
+// watch() (a trace count, a breakpoint, the host's time; a no-op costs
+// nothing), which stops the run by returning true. A failed disk-link
+// operation ends the run at once, before the clock's work, and leaves the
+// rest of the budget; watch() still sees that step, so a trace counts it
+// and a breakpoint on the next instruction stops there.
 // The caller has synced the page tables (syncPages) since anything outside
 // a step last touched the machine.
 template <class Watch>
@@ -66,7 +72,7 @@ inline TickEnd spendBudget(Machine& m, Scheduler& s, Watch&& watch) {
     ++s.stepsRun;
     s.cyclesRun += cycles;
     s.cycleBudget = detail::wrapSub(s.cycleBudget, cycles);
-    if (m.port.linkFailed) return TickEnd::LinkFailed;
+    if (m.port.linkFailed) return watch() ? TickEnd::Watched : TickEnd::LinkFailed;
     afterStep(m, cycles);
     restartBudgetIfAsked(m, s);
     if (watch()) return TickEnd::Watched;

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "frontpanel/run_loop.h"
 #include "machine.h"
 
 extern char** environ;
@@ -318,8 +319,10 @@ TEST_F(PortTest, ServerThatNeverAnswersEndsTheTickWithinTheBound) {
     EXPECT_FALSE(ready());
     EXPECT_EQ(ioRead(m, 3), 0x55);
 
-    // The machine goes on: further edges do nothing and do not wait.
+    // The machine goes on in the next tick: further edges do nothing and do
+    // not wait.
     m.port.linkFailed = false;
+    m.port.fddSocket->startTick();
     const auto later = Clock::now();
     pins(kDrivePins, 0x08);
     strobe(0x32);
@@ -331,6 +334,32 @@ TEST_F(PortTest, ServerThatNeverAnswersEndsTheTickWithinTheBound) {
     EXPECT_TRUE(connected());
     closeLink(m);
     EXPECT_FALSE(connected());
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, PowerOnSequenceEndsTheServersSession) {
+  {
+    std::atomic<bool> ended{false};
+    TestServer server([&](int fd, const std::atomic<bool>& stop) {
+      uint8_t b;
+      while (TestServer::readByte(fd, stop, b)) {
+      }
+      if (!stop) ended = true;
+    });
+    powerOn("127.0.0.1", server.port(), 0x55);
+    connectDrive();
+    ASSERT_TRUE(connected());
+    // The reset key: the session ends now, not at the next edge of line 4.
+    powerOnSequence(m);
+    EXPECT_FALSE(connected());
+    const auto start = Clock::now();
+    while (!ended && secondsSince(start) < 5) std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_TRUE(ended) << "the server still holds the session";
+    // The program then calls afresh.
+    connectDrive();
+    EXPECT_TRUE(connected());
+    closeLink(m);
   }
   EXPECT_EQ(openDescriptors(), descriptorsAtStart);
 }

@@ -1,8 +1,14 @@
 #include "frontpanel/run_loop.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <limits>
 #include <memory>
 
 #include "cpu/exec.h"
@@ -157,9 +163,9 @@ TEST(Close, UnreadableRamImageIsReportedAndKept) {
   EXPECT_EQ(s.messages.shown.back(), "Failed to load the file ram0.bin");
   s.messages.shown.clear();
   s.loop->close();
-  // Not overwritten, no save message for it, and the rest still saved.
+  // Not overwritten, reported as not saved, and the rest still saved.
   EXPECT_TRUE(s.dir.isDirectory("ram0.bin"));
-  EXPECT_TRUE(s.messages.shown.empty());
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Failed to save the file ram0.bin"}));
   EXPECT_EQ(s.dir.read("ram1.bin").size(), 32768u);
   EXPECT_EQ(s.dir.read("register.bin").size(), 36u);
 
@@ -173,7 +179,7 @@ TEST(Close, UnreadableRamImageIsReportedAndKept) {
   t.messages.shown.clear();
   t.loop->close();
   EXPECT_TRUE(t.dir.isDirectory("register.bin"));
-  EXPECT_TRUE(t.messages.shown.empty());
+  EXPECT_EQ(t.messages.shown, (std::vector<std::string>{"Failed to save the file register.bin"}));
   EXPECT_EQ(t.dir.read("ram0.bin").size(), 65536u);
 }
 
@@ -234,11 +240,14 @@ TEST(RunTick, CycleBudgetCarriesAcrossTicks) {
 }
 
 TEST(RunTick, NoClockRunsNothing) {
-  for (int32_t freq : {-5, -1000000}) {
+  // Never, however long it runs: a negative clock must not drive the
+  // budget down until it wraps (-1000000 would after 215 ticks), nor may a
+  // product beyond 32 bits wrap to a positive clock.
+  for (int32_t freq : {-5, -910, -1000000, -300000000, std::numeric_limits<int32_t>::min()}) {
     Started s;
     s.start(freq);
-    s.m.timers.cyclesPerTick = s.m.timers.cyclesPerTick;
-    for (int i = 0; i < 10; ++i) s.loop->runTick();
+    EXPECT_LE(s.m.timers.cyclesPerTick, 0) << freq;
+    for (int i = 0; i < 300; ++i) s.loop->runTick();
     EXPECT_EQ(s.steps(), 0u) << freq;
     s.loop->secondTick();
     EXPECT_EQ(s.m.cpu.TM, 1);
@@ -250,12 +259,15 @@ TEST(RunTick, NoClockRunsNothing) {
   EXPECT_EQ(s.steps(), 0u);
 }
 
-TEST(RunTick, HugeClockWrapsAsTwosComplement) {
-  Started s;
-  s.start(300000000);  // 10 x 3e8 does not fit 32 bits
-  EXPECT_EQ(s.m.timers.cyclesPerTick, static_cast<int32_t>(3000000000u));
-  s.loop->runTick();
-  EXPECT_EQ(s.steps(), 0u);
+TEST(RunTick, HugeClockIsTheLargestCyclesPerTick) {
+  for (int32_t freq : {300000000, std::numeric_limits<int32_t>::max()}) {
+    Started s;
+    s.start(freq);  // 10 x freq does not fit 32 bits
+    EXPECT_EQ(s.m.timers.cyclesPerTick, std::numeric_limits<int32_t>::max()) << freq;
+    s.loop->run.traceCount = 1;
+    s.loop->runTick();
+    EXPECT_EQ(s.steps(), 1u) << freq;
+  }
 
   // Cycles per tick fits, one second of them does not: the cycle timer's
   // reload wraps.
@@ -266,6 +278,49 @@ TEST(RunTick, HugeClockWrapsAsTwosComplement) {
   t.loop->runTick();
   EXPECT_EQ(t.steps(), 1u);
   EXPECT_EQ(t.m.timers.cycleTimer, static_cast<int32_t>(3000000000u - 6u));
+}
+
+// Without a host bound (the headless runner) every clock runs exactly its
+// cycles per tick, the overshoot of the last step carried; a host bound
+// that is never reached changes nothing.
+TEST(RunTick, EveryClockRunsItsExactCycles) {
+  for (int32_t freq : {1, 7, 910, 123457, 1000000}) {
+    int64_t cycles[2] = {};
+    uint64_t steps[2] = {};
+    for (int bounded : {0, 1}) {
+      Started s;
+      s.start(freq);
+      if (bounded) s.loop->setHostTimeLimit(std::chrono::hours(1));
+      const int ticks = freq >= 100000 ? 3 : 200;
+      for (int i = 0; i < ticks; ++i) s.loop->runTick();
+      const int64_t owed = int64_t{ticks} * 10 * freq;
+      cycles[bounded] = s.loop->cyclesRun();
+      steps[bounded] = s.steps();
+      // Never less than owed, over by less than one step (an interrupt
+      // entry is the longest), and the overshoot is what the budget owes.
+      EXPECT_GE(cycles[bounded], owed) << freq;
+      EXPECT_LT(cycles[bounded], owed + 64) << freq;
+      EXPECT_EQ(cycles[bounded] - owed, -s.loop->scheduler.cycleBudget) << freq;
+    }
+    EXPECT_EQ(cycles[0], cycles[1]) << freq;
+    EXPECT_EQ(steps[0], steps[1]) << freq;
+  }
+}
+
+// A host bound that is reached drops the rest of the tick's budget: the next
+// tick starts afresh, with no catch-up.
+TEST(RunTick, HostBoundDropsTheRestOfTheTick) {
+  Started s;
+  s.start(200000000);  // two billion cycles a tick
+  s.loop->setHostTimeLimit(std::chrono::milliseconds(20));
+  const auto start = std::chrono::steady_clock::now();
+  s.loop->runTick();
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(took, 1.0);
+  EXPECT_GT(s.steps(), 0u);
+  EXPECT_LT(s.loop->cyclesRun(), 2000000000);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
 }
 
 TEST(RunTick, TraceOfOneStopsAfterOneStep) {
@@ -383,6 +438,49 @@ TEST(RunTick, LinkFailureEndsTheTickAndTheMachineRunsOn) {
   s.loop->runTick();
   EXPECT_FALSE(s.m.port.linkFailed);
   EXPECT_GT(s.steps(), 1000u);
+}
+
+// A port on 127.0.0.1 where nothing listens: calls there are refused.
+int refusingPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
+// The step whose call was refused ends the tick, but a breakpoint on the
+// next instruction, or a trace that this step finishes, still stops there.
+TEST(RunTick, BreakpointAndTraceAfterAFailedLinkStillStop) {
+  for (bool trace : {false, true}) {
+    Started s;
+    s.dir.writeText("tarvo.ini",
+                    "[Settings]\nOptionCode=0x55\n[Floppy Disk Drive]\n"
+                    "Address=127.0.0.1\nPort=" +
+                        std::to_string(refusingPort()) + "\n");
+    s.start();
+    auto& rom1 = s.m.mem.rows[kRom1Row].buffer;
+    rom1[0x2000] = 0x56;  // pst PE,0x30: line 4 falls and the call goes out
+    rom1[0x2001] = 0x00;
+    rom1[0x2002] = 0x30;
+    if (trace) {
+      s.loop->run.traceCount = 1;
+    } else {
+      s.loop->run.breakpointAddress = 0x2003;
+    }
+    s.loop->runTick();
+    EXPECT_TRUE(s.m.port.linkFailed) << trace;
+    EXPECT_EQ(s.steps(), 1u) << trace;
+    EXPECT_EQ(s.m.cpu.PC, 0x2003) << trace;
+    EXPECT_EQ(s.loop->run.stopFlag, 1) << trace;
+    EXPECT_EQ(s.debuggerShown, 1) << trace;
+    s.loop->runTick();
+    EXPECT_EQ(s.steps(), 1u) << trace;
+  }
 }
 
 TEST(RunTick, LineALevelRequestsAfterEveryStep) {

@@ -99,6 +99,23 @@ class MainFormTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(form.machine().cpu.TM != tm, 3000);
   }
 
+  void noRunTickFreezesTheWindow() {
+    // Two billion cycles a tick: the tick gives up after its host time.
+    MachineDir dir;
+    dir.writeFile("tarvo.ini", "[Settings]\nOscFreq=200000000\n");
+    TestForm form;
+    form.show();
+    QCOMPARE(form.machine().timers.cyclesPerTick, 2000000000);
+    QElapsedTimer host;
+    host.start();
+    form.OnRunTimer();
+    // 100 ms allowed; generous for a loaded host, far below the seconds
+    // that the whole budget would take.
+    QVERIFY2(host.elapsed() < 1000, qPrintable(QString::number(host.elapsed())));
+    QVERIFY(form.runLoop().stepsRun() > 0);
+    QCOMPARE(form.runLoop().scheduler.cycleBudget, 0);
+  }
+
   void missingFilesAreReportedInOrderWithoutBlocking() {
     MachineDir dir(MachineDir::Empty);
     guitest::BoxWatcher watcher;
