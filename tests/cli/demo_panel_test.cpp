@@ -141,6 +141,8 @@ TEST_F(DemoPanel, FaceKeysClearTheLineAndTheScreen) {
   click(58);  // AC: the line goes, the prompt stays
   EXPECT_EQ(screen()[3], ">_");
   click(70);  // 2
+  click(64);  // *
+  click(69);  // 1
   click(75);  // EXE
   ticks(20);
   EXPECT_EQ(screen()[2], resultLine("2"));
