@@ -111,6 +111,8 @@ cv_loop:
 
 cmdloop:
         pre ss,STACKTOP
+        st $31,(iz+CURL)        ; no line runs
+        st $31,(iz+CURL+1)
         st $31,(iz+RUNF)
         st $31,(iz+INMODE)
         st $31,(iz+BAREF)
@@ -1314,10 +1316,14 @@ do_rem:
 
 ; CLS
 do_cls:
+        gre ix,$24
+        phsw $25
         cal clearbuf
         st $31,(iz+CROW)
         st $31,(iz+CCOL)
-        cal showall
+        cal drawall
+        ppsw $24
+        pre ix,$24
         jp stmt_end
 
 ; NEW
@@ -1759,7 +1765,7 @@ un_plus:
 
 primary:
         gre ss,$24              ; room on the stack for one more level?
-        sbc $25,&HF9
+        sbc $25,&HFD
         jp c,err_deep
         ld $24,(ix+0)
         ld $25,$24
@@ -1919,7 +1925,7 @@ errtab:
 msg_syntax:     db "SYNTAX",0
 msg_overflow:   db "OVERFLOW",0
 msg_div0:       db "DIVISION BY ZERO",0
-msg_return:     db "RETURN WITHOUT GOSUB",0
+msg_return:     db "RETURN W/O GOSUB",0
 msg_next:       db "NEXT WITHOUT FOR",0
 msg_deep:       db "NESTING TOO DEEP",0
 msg_undef:      db "UNDEFINED LINE",0

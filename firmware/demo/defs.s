@@ -72,9 +72,9 @@ ARG             equ 214         ; 9: scratch value
 VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
 LBUF            equ &H4200      ; the line being typed
-LMAX            equ 60          ; at most this many characters
+LMAX            equ 90          ; at most this many characters (three rows)
+NUMBUF          equ &H4260      ; digits of a number being printed
 CBUF            equ &H4280      ; a typed line with its keywords made tokens
-NUMBUF          equ &H4240      ; digits of a number being printed
 CSTK            equ &H4300      ; FOR / GOSUB stack, 24 bytes an entry
 CSTKEND         equ &H44F8      ; 21 entries
 PSTART          equ &H4500      ; the program

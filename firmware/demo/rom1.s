@@ -47,6 +47,8 @@ warm:
         st $31,(iz+QHEAD)
         st $31,(iz+QTAIL)
         st $31,(iz+BRKF)
+        st $31,(iz+CURL)        ; no line runs
+        st $31,(iz+CURL+1)
         pst ia,IAKEYS
         pst ie,IEKEYS
         ld $24,(iz+RUNF)        ; a program or INPUT was cut off: a new prompt
