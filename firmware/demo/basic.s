@@ -134,7 +134,11 @@ cmd_direct:
         st $31,(iz+CURL+1)
         st $31,(iz+BRKF)
         cal isstmt
-        jp z,stmt_loop
+        jr nz,cmd_bare
+        ld $24,1                ; cut off by power-off, it ends at a new prompt
+        st $24,(iz+RUNF)
+        jp stmt_loop
+cmd_bare:
 ; A bare expression: its value right-aligned, as a calculator shows it.
         ld $24,1
         st $24,(iz+BAREF)
