@@ -71,6 +71,7 @@ stmttab:
 basic_cold:
         cal newprog
         st $31,(iz+LLEN)
+        st $31,(iz+EPOS)
         st $31,(iz+RUNF)
         st $31,(iz+INMODE)
         ld $24,1
@@ -277,15 +278,26 @@ ra_text:
         jp crlf
 
 ; ---------------------------------------------------------------------------
-; The line editor. LBUF gets the characters typed, LLEN counts them; EXE
-; ends the line, which is then zero-terminated, and the output goes on at
-; the start of the next row. A line may run on over the next row. IX is
-; kept. With INMODE set (INPUT), BRK stops the program.
+; The line editor. LBUF gets the characters typed, LLEN counts them and EPOS
+; is the cursor within them; the line starts on the screen at LSROW, LSCOL
+; and runs on over the next rows, 31 characters a row (the last cell is the
+; cursor's). EXE ends the line, which is then zero-terminated, and the
+; output goes on at the start of the row after it. IX is kept. With INMODE
+; set (INPUT), BRK stops the program.
 
 readline:
         gre ix,$24
         phsw $25
-        cal showcur
+        ld $24,(iz+LLEN)
+        adc $24,0
+        jr nz,rl_show           ; a line typed before goes on
+        st $31,(iz+EPOS)
+        ld $24,(iz+CROW)
+        st $24,(iz+LSROW)
+        ld $24,(iz+CCOL)
+        st $24,(iz+LSCOL)
+rl_show:
+        cal redraw
 rl_loop:
         gfl $24
         an $24,FPOWER
@@ -304,89 +316,227 @@ rl_key:
         jr z,rl_loop
         sbc $24,KEXE
         jr z,rl_exe
-        sbc $24,KBS
-        jr nz,rl_notbs
-        cal rubout
-        jr rl_loop
-rl_notbs:
-        sbc $24,KAC
-        jr nz,rl_notac
-rl_ac:
-        ld $24,(iz+LLEN)
-        adc $24,0
-        jr z,rl_loop
-        cal rubout
-        jr rl_ac
-rl_notac:
-        sbc $24,KCLS
-        jr nz,rl_notcls
-        cal clsline
-        jr rl_loop
-rl_notcls:
-        sbc $24,&H20
-        jr c,rl_loop
-        cal insch
+        cal editkey
+        cal redraw
         jr rl_loop
 rl_exe:
         ld $25,(iz+LLEN)
+        st $25,(iz+EPOS)        ; the output goes on after the line's end
         ld $26,lo(LBUF)
         ad $26,$25
         ld $27,hi(LBUF)
         st $31,($26)
+        cal endpos
+        st $26,(iz+CROW)
+        st $25,(iz+CCOL)
         cal newline
         ppsw $24
         pre ix,$24
         rtn
 
-; A printable character $24 at the end of the line.
-insch:
-        ld $25,(iz+LLEN)
-        sbc $25,LMAX
-        rtn nc
-        ld $26,lo(LBUF)
-        ad $26,$25
-        ld $27,hi(LBUF)
-        st $24,($26)
-        ad $25,1
-        st $25,(iz+LLEN)
-        ld $25,(iz+CCOL)
-        sbc $25,COLUMNS-1
-        jr c,ic_put
-        phs $24                 ; the last cell is the cursor's: next row
-        cal newline
-        pps $24
-ic_put:
-        ld $26,(iz+CROW)
-        cal rowaddr
-        ld $25,(iz+CCOL)
-        st $24,(ix+$25)
-        ad $25,1
-        st $25,(iz+CCOL)
-        jp drawcur
-
-; BS: the last character of the line goes (back over a row it ran on to).
-rubout:
-        ld $25,(iz+LLEN)
+; What key $24 does to the line.
+editkey:
+        sbc $24,KBS
+        jr nz,ek_notbs
+        ld $25,(iz+EPOS)
         sbc $25,1
         rtn c
         sb $25,1
-        st $25,(iz+LLEN)
-        ld $25,(iz+CCOL)
-        adc $25,0
-        jr nz,ru_cell
-        ld $26,(iz+CROW)
-        sb $26,1
-        st $26,(iz+CROW)
-        ld $25,COLUMNS-1
-ru_cell:
+        st $25,(iz+EPOS)
+        jr delchar
+ek_notbs:
+        sbc $24,KDEL
+        jr z,delchar
+        sbc $24,KLEFT
+        jr nz,ek_notleft
+        ld $25,(iz+EPOS)
+        sbc $25,1
+        rtn c
         sb $25,1
-        st $25,(iz+CCOL)
-        ld $26,(iz+CROW)
+        st $25,(iz+EPOS)
+        rtn
+ek_notleft:
+        sbc $24,KRIGHT
+        jr nz,ek_notright
+        ld $25,(iz+EPOS)
+        ld $26,(iz+LLEN)
+        sbc $25,$26
+        rtn nc
+        ad $25,1
+        st $25,(iz+EPOS)
+        rtn
+ek_notright:
+        sbc $24,KHOME
+        jr nz,ek_nothome
+        st $31,(iz+EPOS)
+        rtn
+ek_nothome:
+        sbc $24,KEND
+        jr nz,ek_notend
+        ld $25,(iz+LLEN)
+        st $25,(iz+EPOS)
+        rtn
+ek_notend:
+        sbc $24,KAC
+        jr nz,ek_notac
+        st $31,(iz+LLEN)
+        st $31,(iz+EPOS)
+        rtn
+ek_notac:
+        sbc $24,KCLS
+        jp z,clsline
+        sbc $24,KINS
+        jr nz,ek_notins
+        ld $24,&H20
+        cal inschar
+        ld $25,(iz+EPOS)        ; the space opens after the cursor
+        sbc $25,1
+        rtn c
+        sb $25,1
+        st $25,(iz+EPOS)
+        rtn
+ek_notins:
+        sbc $24,&H20
+        rtn c
+        jr inschar
+
+; The character at EPOS goes; the rest moves down.
+delchar:
+        ld $25,(iz+EPOS)
+        ld $28,(iz+LLEN)
+        sbc $25,$28
+        rtn nc
+        sb $28,1
+        st $28,(iz+LLEN)
+        ld $26,lo(LBUF)
+        ad $26,$25
+        ld $27,hi(LBUF)
+dc_move:
+        sbc $25,$28
+        rtn nc
+        ad $26,1
+        ld $24,($26)
+        sb $26,1
+        st $24,($26)
+        ad $26,1
+        ad $25,1
+        jr dc_move
+
+; Character $24 in at EPOS, which moves past it.
+inschar:
+        ld $25,(iz+LLEN)
+        sbc $25,LMAX
+        rtn nc
+        ld $28,(iz+EPOS)
+        ld $26,lo(LBUF)
+        ad $26,$25              ; from the end down to EPOS: up by one
+        ld $27,hi(LBUF)
+is_move:
+        sbc $25,$28
+        jr z,is_put
+        sb $26,1
+        ld $29,($26)
+        ad $26,1
+        st $29,($26)
+        sb $26,1
+        sb $25,1
+        jr is_move
+is_put:
+        st $24,($26)
+        ld $25,(iz+LLEN)
+        ad $25,1
+        st $25,(iz+LLEN)
+        ad $28,1
+        st $28,(iz+EPOS)
+        rtn
+
+; Row $26 and column $25 of character EPOS of the line (a cursor at the
+; end of a full row stays on its last cell). Uses $24.
+endpos:
+        ld $26,(iz+LSROW)
+        ld $25,(iz+LSCOL)
+        ld $24,(iz+EPOS)
+ep_loop:
+        adc $24,0
+        jr z,ep_end
+        sbc $25,COLUMNS-1
+        jr c,ep_next
+        ld $25,0                ; the row is full: on at the next one
+        ad $26,1
+ep_next:
+        ad $25,1
+        sb $24,1
+        jr ep_loop
+ep_end:                         ; on a character of the line: where it is
+        sbc $25,COLUMNS-1
+        rtn c
+        ld $24,(iz+EPOS)
+        ld $27,(iz+LLEN)
+        sbc $24,$27
+        rtn nc
+        ld $25,0
+        ad $26,1
+        rtn
+
+; The line shown again from its start, the rows after it cleared, the
+; cursor at EPOS. A line that runs below the last row scrolls the screen.
+redraw:
+        ld $17,(iz+LLEN)
+        ld $26,(iz+LSROW)
+        ld $25,(iz+LSCOL)
+        ld $16,0                ; characters shown
+rd_char:
+        sbc $25,COLUMNS-1
+        jr c,rd_same
+        ld $25,0                ; the row is full: on at the next one
+        ad $26,1
+rd_same:
+        sbc $26,ROWS
+        jr c,rd_onscreen
+        phs $25                 ; below the last row: the screen scrolls
+        cal scroll
+        ld $26,ROWS-1
+        cal clearrow
+        pps $25
+        ld $26,(iz+LSROW)
+        sb $26,1
+        st $26,(iz+LSROW)
+        ld $26,ROWS-1
+rd_onscreen:
         cal rowaddr
         ld $24,&H20
+        sbc $16,$17
+        jr nc,rd_put            ; an empty line: a blank at its start
+        ld $28,lo(LBUF)
+        ad $28,$16
+        ld $29,hi(LBUF)
+        ld $24,($28)
+rd_put:
         st $24,(ix+$25)
-        cal drawall
-        rtn
+        ad $25,1
+        ad $16,1
+        sbc $16,$17
+        jr c,rd_char
+        ld $24,&H20
+rd_rest:                        ; the rest of the row and the rows below
+        sbc $25,COLUMNS
+        jr nc,rd_rows
+        st $24,(ix+$25)
+        ad $25,1
+        jr rd_rest
+rd_rows:
+        ad $26,1
+        sbc $26,ROWS
+        jr nc,rd_cursor
+        phs $26
+        cal clearrow
+        pps $26
+        jr rd_rows
+rd_cursor:
+        cal endpos
+        st $26,(iz+CROW)
+        st $25,(iz+CCOL)
+        jp drawall
 
 ; CLS key: an empty screen, the line cleared, the prompt on the top row.
 clsline:
@@ -394,18 +544,23 @@ clsline:
         st $31,(iz+CROW)
         st $31,(iz+CCOL)
         st $31,(iz+LLEN)
+        st $31,(iz+EPOS)
+        st $31,(iz+LSROW)
         ld $24,(iz+INMODE)
         adc $24,0
         jr nz,cl_input
         ld $24,PROMPT
         cal putch
-        jp drawall
+        jr cl_start
 cl_input:
         ld $24,&H3F             ; ?
         cal putch
         ld $24,&H20
         cal putch
-        jp drawall
+cl_start:
+        ld $24,(iz+CCOL)
+        st $24,(iz+LSCOL)
+        rtn
 
 ; ---------------------------------------------------------------------------
 ; Crunching: LBUF (zero-terminated) into CBUF.

@@ -69,6 +69,9 @@ PRCOL           equ 209         ; scratch of PRINT
 SAVEP           equ 210         ; 2: scratch pointer
 LINENO          equ 212         ; 2: scratch line number
 ARG             equ 214         ; 9: scratch value
+EPOS            equ 230         ; the line editor's cursor: 0..LLEN
+LSROW           equ 231         ; row where the line being typed starts
+LSCOL           equ 232         ; its column there
 VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
 LBUF            equ &H4200      ; the line being typed
@@ -90,6 +93,12 @@ KBRK            equ &H03        ; BRK: stop a running program
 KBS             equ &H08        ; BS: delete the last character
 KCLS            equ &H0C        ; CLS: clear the screen
 KEXE            equ &H0D        ; EXE: enter the line
+KLEFT           equ &H10        ; cursor left
+KRIGHT          equ &H11        ; cursor right
+KINS            equ &H12        ; INS: a space opens at the cursor
+KDEL            equ &H13        ; DEL: the character at the cursor goes
+KHOME           equ &H14        ; cursor to the start of the line
+KEND            equ &H15        ; cursor to the end of the line
 
 PROMPT          equ &H3E        ; ">"
 CURSOR          equ &H5F        ; "_", ORed over the cell after the text

@@ -137,7 +137,7 @@ sk_done:
         rtn
 
 ; Strobe 1-11, return lines 0-15: the character a key types, one of the
-; control codes KAC, KBS, KCLS, KEXE, or 0. Letters are the capitals.
+; control codes (KAC ... KEND), or 0. Letters are the capitals.
 keytable:
         db 0,0,0,0,0,0,0,KBRK,0,0,0,0,0,0,0,0                                   ; 1: BRK
         db &H57,&H51,&H41,0,&H5A,0,0,0,0,0,0,0,0,0,&H27,0                       ; 2: W Q A Z '
@@ -148,8 +148,8 @@ keytable:
         db 0,&H3D,&H3A,&H3B,0,0,0,0,0,0,0,0,0,0,0,0                             ; 7: = : ;
         db &H35,&H34,&H32,&H31,0,&H30,0,&H37,0,0,0,0,0,0,0,0                    ; 8: 5 4 2 1 0 7
         db &H2D,&H36,&H2B,&H33,KEXE,&H2E,0,&H39,0,0,0,0,0,0,0,0                 ; 9: - 6 + 3 EXE . 9
-        db 0,0,&H2F,KBS,0,0,0,&H2A,0,0,0,0,0,0,0,0                              ; 10: / BS *
-        db 0,0,KAC,0,0,0,0,&H38,0,0,0,0,0,0,0,0                                 ; 11: AC 8
+        db KEND,KRIGHT,&H2F,KBS,0,0,0,&H2A,0,0,0,0,0,0,KHOME,KDEL               ; 10: END right / BS * HOME DEL
+        db 0,KLEFT,KAC,0,0,0,0,&H38,0,0,0,0,0,0,0,KINS                          ; 11: left AC 8 INS
 
 ; The same layout for the keys held together with shift (key 47): the
 ; second legends printed above the A and Z rows of the face.

@@ -93,6 +93,15 @@ checksig:
         ld $24,(iz+LLEN)
         sbc $24,LMAX+1
         jr nc,cs_bad
+        ld $25,(iz+EPOS)
+        sbc $24,$25
+        jr c,cs_bad             ; the line editor's cursor past the line
+        ld $24,(iz+LSROW)
+        sbc $24,ROWS
+        jr nc,cs_bad
+        ld $24,(iz+LSCOL)
+        sbc $24,COLUMNS
+        jr nc,cs_bad
         adc $31,0               ; 0 + 0: Z
         rtn
 cs_bad:
@@ -125,6 +134,9 @@ coldscreen:
         stm $0,(iz+$24),8
         st $31,(iz+COUNT)
         st $31,(iz+COUNT+1)
+        st $31,(iz+LSROW)
+        ld $24,1
+        st $24,(iz+LSCOL)
         cal basic_cold
         ld $24,&H54             ; the signature goes last
         st $24,(iz+SIG)

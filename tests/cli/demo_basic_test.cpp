@@ -170,6 +170,18 @@ TEST_F(DemoBasic, PrintsStringsInColumnsAndKeepsTheRowAfterASeparator) {
             (Lines{"A       BCD     5", "12      3", ">_", ""}));
 }
 
+TEST_F(DemoBasic, EditsTheLineAtAMovableCursorAcrossRows) {
+  // Two to the left, INS opens a space at the cursor, 1 goes in before it
+  // and DEL takes the space away again: 21*3.
+  EXPECT_EQ(run("CLS{ENTER}2*3{LEFT}{LEFT}{INS}1{DEL}{ENTER}"),
+            (Lines{">21*3", std::string(30, ' ') + "63", ">_", ""}));
+  // A line over two rows: the cursor moves back over the row boundary, BS
+  // deletes there, the cursor goes no further right than the line's end.
+  EXPECT_EQ(run("CLS{ENTER}1+2+3+4+5+6+7+8+9+10+11+12+13+14{LEFT}{LEFT}{LEFT}{LEFT}{LEFT}{BS}"
+                "{LEFT}{RIGHT}{RIGHT}{RIGHT}{RIGHT}{RIGHT}{RIGHT}0{ENTER}"),
+            (Lines{">1+2+3+4+5+6+7+8+9+10+11+1213+1", "40", std::string(28, ' ') + "1419", ">_"}));
+}
+
 TEST_F(DemoBasic, SumsAThousandNumbersWithinTenEmulatedSeconds) {
   enter({"10 FOR I=1 TO 1000:A=A+I:NEXT I", "20 PRINT A"});
   // RUN's EXE goes down 40 ticks after typing starts; 1000 ticks are 10 s.
