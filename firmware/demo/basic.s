@@ -329,6 +329,7 @@ rl_exe:
         cal endpos
         st $26,(iz+CROW)
         st $25,(iz+CCOL)
+        st $31,(iz+EPOS)        ; the line is done (its length goes to 0 next)
         cal newline
         ppsw $24
         pre ix,$24
