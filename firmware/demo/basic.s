@@ -130,7 +130,6 @@ cmd_read:
         jr z,cmdloop            ; nothing typed
         cal isline
         jp z,storeline
-cmd_direct:
         st $31,(iz+CURL)
         st $31,(iz+CURL+1)
         st $31,(iz+BRKF)

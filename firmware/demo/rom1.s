@@ -166,7 +166,7 @@ pr_loop:
 banner0:
         db "TARVO  pocket computer",0
 banner1:
-        db "open demo machine",0
+        db "open demo machine   BASIC",0
 banner2:
         db "calculate: 12+34*5 then EXE",0
 

@@ -231,21 +231,3 @@ putstr:
         jr nc,putstr
         ad $27,1
         jr putstr
-
-; The cursor's row redrawn and the cursor put after the text.
-showcur:
-        gre ix,$26
-        phsw $27
-        cal drawcur
-        ppsw $26
-        pre ix,$26
-        rtn
-
-; Every row redrawn.
-showall:
-        gre ix,$26
-        phsw $27
-        cal drawall
-        ppsw $26
-        pre ix,$26
-        rtn

@@ -93,7 +93,7 @@ TEST_F(DemoFirmware, BackspaceDeletesButKeepsThePrompt) {
 TEST_F(DemoFirmware, ScrollsTheBannerAwayLineByLine) {
   // An empty line gives a new prompt only; each one scrolls the screen up.
   EXPECT_EQ(screen("{ENTER}"),
-            (Lines{"open demo machine", "calculate: 12+34*5 then EXE", ">", ">_"}));
+            (Lines{"open demo machine   BASIC", "calculate: 12+34*5 then EXE", ">", ">_"}));
   MachineDir other;
   EXPECT_EQ(screenAfter(other.path(), "6*7{ENTER}").lines,
             (Lines{"calculate: 12+34*5 then EXE", ">6*7", resultLine("42"), ">_"}));
