@@ -100,7 +100,7 @@ checksig:
         sbc $24,ROWS
         jr nc,cs_bad
         ld $24,(iz+LSCOL)
-        sbc $24,COLUMNS
+        sbc $24,COLUMNS+1       ; 32: after a prompt that filled its row
         jr nc,cs_bad
         adc $31,0               ; 0 + 0: Z
         rtn
