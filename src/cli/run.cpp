@@ -21,6 +21,7 @@
 #include "cli/cli_common.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
+#include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
@@ -319,6 +320,7 @@ int run(int argc, char** argv) {
   const uint64_t steps = useSteps ? countArgument("--steps", stepsText) : 0;
   const uint64_t ticks = useTicks ? countArgument("--ticks", ticksText) : 0;
   const std::vector<Keystroke> typing = parseTyping(typeText);
+  const std::optional<CharMap> charMap = loadCharMap(dir);
 
   auto machine = std::make_unique<Machine>();
   Machine& m = *machine;
@@ -357,11 +359,12 @@ int run(int argc, char** argv) {
           if (phase == 0) {
             if (k.special) {
               pressHostKey(m, k.key);
-            } else {
-              pressHostChar(m, k.ch);
+            } else if (!pressHostChar(m, k.ch) && charMap) {
+              pressMappedChar(m, *charMap, k.ch);
             }
           } else if (phase == kHold) {
             releaseHostKey(m);
+            if (charMap) releaseMappedChar(m);
           }
         }
       }

@@ -405,10 +405,13 @@ void TMainForm::FormKeyDown(int key) {
 
 void TMainForm::FormKeyUp() {
   tarvo::releaseHostKey(*machine_);
+  if (mappedCharHeld_) tarvo::releaseMappedChar(*machine_);
+  mappedCharHeld_ = false;
 }
 
 void TMainForm::FormKeyPress(char32_t ch) {
-  tarvo::pressHostChar(*machine_, ch);
+  if (!tarvo::pressHostChar(*machine_, ch) && charMap_)
+    mappedCharHeld_ = tarvo::pressMappedChar(*machine_, *charMap_, ch);
 }
 
 void TMainForm::FormDeactivate() {
