@@ -6,6 +6,7 @@
 #include "devices/keyboard.h"
 #include "frontpanel/keymap.h"
 #include "machine.h"
+#include "machine/operations.h"
 
 namespace tarvo {
 
@@ -84,15 +85,14 @@ bool pressMappedChar(Machine& m, const CharMap& map, char32_t ch) {
   const std::vector<int> keys = keysForChar(&map, ch);
   if (keys.empty()) return false;
   // Both keys go down at once: the one the interrupt finds sees the other.
-  m.keys.mouseKey = keys.size() > 1 ? keys[0] : 0;
-  m.keys.hostKey = keys.back();
-  keyInterruptCheck(m);
+  holdKey(m, KeyHolder::Mouse, keys.size() > 1 ? keys[0] : 0);
+  pressKey(m, KeyHolder::Host, keys.back());
   return true;
 }
 
 void releaseMappedChar(Machine& m) {
-  m.keys.mouseKey = 0;
-  m.keys.hostKey = 0;
+  releaseKey(m, KeyHolder::Mouse);
+  releaseKey(m, KeyHolder::Host);
 }
 
 }  // namespace tarvo
