@@ -351,6 +351,7 @@ bool TMainForm::event(QEvent* event) {
       // The release of a Tab held while the window loses the keyboard
       // never arrives here.
       fastForward_ = false;
+      statesDeactivate();
       FormDeactivate();
       break;
     default:

@@ -131,6 +131,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // Save states, rewind and input recording (main_form_states.cpp).
   bool stateKeyDown(const QKeyEvent* key);
   void stateKeyUp(const QKeyEvent* key);
+  // The window lost the keyboard: a held F4's release will not arrive.
+  void statesDeactivate();
   void recordInput(tarvo::InputKind kind, int code = 0);
   // Before each run tick: the rewind history and a replay's due events.
   // False while rewinding: the machine does not run then.

@@ -202,6 +202,13 @@ void TMainForm::stateKeyUp(const QKeyEvent* key) {
   showNotice("Resumed");
 }
 
+void TMainForm::statesDeactivate() {
+  if (states_->rewindHeld) {
+    states_->rewindHeld = false;
+    showNotice("Resumed");
+  }
+}
+
 void TMainForm::feedReplay() {
   StateKeys& st = *states_;
   if (!st.replayer) return;

@@ -323,6 +323,20 @@ TEST_F(SaveState, TarvoRunSplitByStateOutAndStateInEndsAsOneRun) {
   EXPECT_FALSE(dir.has("ram0.bin"));  // a state touches no image file
 }
 
+TEST_F(SaveState, StateOutThroughALinkWritesTheFileItNames) {
+  fs::create_directory(dir.path() / "states");
+  const fs::path target = dir.path() / "states" / "real.tst";
+  const fs::path link = dir.path() / "link.tst";
+  fs::create_symlink(target, link);
+  ASSERT_EQ(runTool(dir.path(), {"--ticks", "50", "--state-out", link.string()}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(link));
+  ASSERT_TRUE(fs::exists(target));
+  DecodedState state;
+  EXPECT_EQ(readStateFile(link.string(), state), "");
+  // Nothing else is left beside it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "states"), {}), 1);
+}
+
 TEST_F(SaveState, TarvoRunReplaysARecordingToTheSameState) {
   const std::string rec = (dir.path() / "typed.txt").string();
   const RunResult recorded = runTool(
