@@ -161,6 +161,35 @@ def face():
     put("fuzz_face", "top_down", bytes([1]) + bmp(3, -3, 24))
 
 
+def state(template):
+    """State files of the demo machine, written by tarvo-run beside the template
+    (booted, after typing, switched off), and a few cut or damaged copies."""
+    if not template:
+        return
+    import shutil
+    import subprocess
+    import tempfile
+    run = os.path.join(os.path.dirname(os.path.abspath(template)), "src", "cli", "tarvo-run")
+    with tempfile.TemporaryDirectory() as d:
+        for name in ("charset.bin", "rom0.bin", "rom1.bin"):
+            shutil.copy(os.path.join(template, name), d)
+        cases = {
+            "booted": ["--ticks", "150"],
+            "typed": ["--ticks", "400", "--type", "12*3{ENTER}7"],
+            "switched_off": ["--ticks", "150", "--set", "powerOff=1"],
+        }
+        for name, args in cases.items():
+            out = os.path.join(d, name + ".tst")
+            subprocess.run([run, "--dir", d, "--state-out", out] + args, check=True,
+                           stdout=subprocess.DEVNULL)
+            with open(out, "rb") as f:
+                data = f.read()
+            put("fuzz_state", name, data)
+        put("fuzz_state", "header_only", data[:44])
+        put("fuzz_state", "cut_in_ram", data[:30000])
+        put("fuzz_state", "not_a_state", b"GIF89a" + bytes(40))
+
+
 def main():
     template = sys.argv[1] if len(sys.argv) > 1 else None
     assembler()
@@ -171,6 +200,7 @@ def main():
     ini()
     images()
     face()
+    state(template)
 
 
 if __name__ == "__main__":

@@ -44,6 +44,7 @@ max_len() {
     fuzz_images) echo 8192 ;;
     fuzz_face) echo 65536 ;;
     fuzz_xasm) echo 16384 ;;
+    fuzz_state) echo 131072 ;;
     *) echo 4096 ;;
   esac
 }

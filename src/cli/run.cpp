@@ -23,10 +23,12 @@
 #include "cpu/memory.h"
 #include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
+#include "frontpanel/input_log.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
 #include "frontpanel/lcd_text.h"
 #include "frontpanel/run_loop.h"
+#include "frontpanel/state_file.h"
 #include "machine.h"
 #include "machine/digest.h"
 #include "machine/registers.h"
@@ -284,6 +286,28 @@ bool writePng(const LcdImage& image, const std::string& file) {
   return std::fclose(out) == 0;
 }
 
+// --state-in: the whole machine from a state file, refused (exit 2, one line)
+// when the file is not a sound state, and when it was taken with other ROM
+// images or another character set unless forced.
+void loadStateIn(RunLoop& loop, Machine& m, const std::string& file, bool force) {
+  DecodedState state;
+  const std::string reason = readStateFile(file, state);
+  if (!reason.empty()) fail(stateRefusedMessage(file, reason));
+  if (!sameImages(state, m) && !force)
+    fail(stateRefusedMessage(file,
+                             "taken with other ROM images or another character set "
+                             "(--force-state loads it anyway)"));
+  applyState(state, m, loop.scheduler);
+}
+
+// --replay: the recording, checked whole before the machine starts.
+std::vector<InputEvent> readReplay(const std::string& file) {
+  std::vector<InputEvent> events;
+  const std::string reason = readInputLog(file, events);
+  if (!reason.empty()) fail("--replay: " + file + ": " + reason);
+  return events;
+}
+
 int run(int argc, char** argv) {
   CLI::App app{"Runs the Tarvo without a window and reports its state."};
   std::string dir = ".";
@@ -305,6 +329,14 @@ int run(int argc, char** argv) {
   app.add_option("--lcd-png", pngFile, "Write the LCD image as PNG");
   app.add_flag("--dump", dump, "Print the processor state as JSON");
   app.add_flag("--save", save, "Write register.bin, ram0.bin and ram1.bin back");
+  std::string stateIn, stateOut, recordFile, replayFile;
+  bool forceState = false;
+  app.add_option("--state-in", stateIn, "State file loaded before --poke and --set");
+  app.add_option("--state-out", stateOut, "State file written at the end of the run");
+  app.add_flag("--force-state", forceState, "Load a state taken with other ROM images");
+  app.add_option("--record", recordFile, "Write the input events of this run to FILE");
+  auto* replayOpt = app.add_option("--replay", replayFile, "Feed the input events of FILE");
+  replayOpt->excludes("--type")->needs(ticksOpt);
   if (!cli::parseCommandLine(app, argc, argv)) return 0;
 
   struct stat st;
@@ -321,6 +353,8 @@ int run(int argc, char** argv) {
   const uint64_t ticks = useTicks ? countArgument("--ticks", ticksText) : 0;
   const std::vector<Keystroke> typing = parseTyping(typeText);
   const std::optional<CharMap> charMap = loadCharMap(dir);
+  std::vector<InputEvent> replayEvents;
+  if (!replayOpt->empty()) replayEvents = readReplay(replayFile);
 
   auto machine = std::make_unique<Machine>();
   Machine& m = *machine;
@@ -333,7 +367,11 @@ int run(int argc, char** argv) {
   RunLoop loop(m, messages, dir);
   loop.create();
   loop.show(false);  // no face, so no optional key
-
+  if (!stateIn.empty()) loadStateIn(loop, m, stateIn, forceState);
+  // Recorded and replayed events count the cycles of this run.
+  InputRecorder recorder(loop.cyclesRun());
+  std::optional<InputReplayer> replay;
+  if (!replayOpt->empty()) replay.emplace(std::move(replayEvents), loop.cyclesRun());
   for (const Poke& p : pokeList) applyPoke(m, p);
   for (const RegisterSet& set : setList) set(m.cpu);
 
@@ -359,15 +397,23 @@ int run(int argc, char** argv) {
           if (phase == 0) {
             if (k.special) {
               pressHostKey(m, k.key);
-            } else if (!pressHostChar(m, k.ch) && charMap) {
-              pressMappedChar(m, *charMap, k.ch);
+              recorder.record(loop.cyclesRun(), InputKind::HostKey, hostKeyCode(k.key));
+            } else if (pressHostChar(m, k.ch)) {
+              recorder.record(loop.cyclesRun(), InputKind::HostChar, hostCharKey(k.ch));
+            } else if (charMap && pressMappedChar(m, *charMap, k.ch)) {
+              recordMappedChar(recorder, loop.cyclesRun(), *charMap, k.ch);
             }
           } else if (phase == kHold) {
+            if (charMap && m.keys.mouseKey != 0) {
+              releaseMappedChar(m);
+              recorder.record(loop.cyclesRun(), InputKind::FaceUp);
+            }
             releaseHostKey(m);
-            if (charMap) releaseMappedChar(m);
+            recorder.record(loop.cyclesRun(), InputKind::HostUp);
           }
         }
       }
+      if (replay) replay->feed(m, loop.cyclesRun());
       loop.runTick();
       const CadenceDue due = advanceCadence(loop.scheduler);
       if (due.refresh) loop.refreshTick();
@@ -431,6 +477,14 @@ int run(int argc, char** argv) {
   int status = 0;
   if (!pngFile.empty() && !writePng(*image, pngFile)) {
     std::cerr << "tarvo-run: cannot write the PNG file '" << pngFile << "'\n";
+    status = 2;
+  }
+  if (!stateOut.empty() && !writeStateFile(stateOut, m, loop.scheduler)) {
+    messages.saveFailed(stateOut);
+    status = 2;
+  }
+  if (!recordFile.empty() && !writeInputLog(recordFile, recorder.events())) {
+    messages.saveFailed(recordFile);
     status = 2;
   }
   if (save) {

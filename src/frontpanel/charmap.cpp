@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "devices/keyboard.h"
+#include "frontpanel/input_log.h"
 #include "frontpanel/keymap.h"
 #include "machine.h"
 #include "machine/operations.h"
@@ -93,6 +94,13 @@ bool pressMappedChar(Machine& m, const CharMap& map, char32_t ch) {
 void releaseMappedChar(Machine& m) {
   releaseKey(m, KeyHolder::Mouse);
   releaseKey(m, KeyHolder::Host);
+}
+
+void recordMappedChar(InputRecorder& recorder, int64_t cycles, const CharMap& map, char32_t ch) {
+  const std::vector<int> keys = keysForChar(&map, ch);
+  if (keys.empty()) return;
+  if (keys.size() > 1) recorder.record(cycles, InputKind::FaceHold, keys[0]);
+  recorder.record(cycles, InputKind::HostChar, keys.back());
 }
 
 }  // namespace tarvo

@@ -15,6 +15,7 @@
 // not read this way is skipped.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@
 namespace tarvo {
 
 struct Machine;
+class InputRecorder;
 
 struct CharMapEntry {
   char32_t ch = 0;
@@ -51,5 +53,9 @@ bool pressMappedChar(Machine& m, const CharMap& map, char32_t ch);
 
 // Lets go of what pressMappedChar held.
 void releaseMappedChar(Machine& m);
+
+// Records what pressMappedChar did, as a recording replays it: the first
+// key held without the interrupt check, then the last as a typed key.
+void recordMappedChar(InputRecorder& recorder, int64_t cycles, const CharMap& map, char32_t ch);
 
 }  // namespace tarvo

@@ -281,6 +281,7 @@ std::string normaliseSettingsText(std::string_view text, std::vector<std::string
 struct SettingsReader {
   Settings settings;
   bool haveOscFreq = false, haveOptionCode = false, haveAddress = false, havePort = false;
+  bool haveRewind = false;
   std::vector<std::string> keptValues;
 };
 
@@ -304,6 +305,10 @@ int settingsHandler(void* user, const char* section, const char* name, const cha
     } else if (is(name, "OptionCode") && !r.haveOptionCode) {
       r.haveOptionCode = true;
       if (parseSettingsInteger(value, number)) r.settings.optionCode = number;
+    } else if (is(name, "RewindMemory") && !r.haveRewind) {
+      r.haveRewind = true;
+      if (parseSettingsInteger(value, number) && number >= 0 && number <= 65536)
+        r.settings.rewindMegabytes = number;
     }
   } else if (is(section, "Floppy Disk Drive")) {
     if (is(name, "Address") && !r.haveAddress) {

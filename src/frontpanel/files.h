@@ -94,6 +94,9 @@ struct Settings {
   int32_t optionCode = 255;  // [Settings] OptionCode: only the low 8 bits count
   std::string address;       // [Floppy Disk Drive] Address: dotted-decimal IPv4
   int32_t port = 0;          // [Floppy Disk Drive] Port
+  // [Settings] RewindMemory: megabytes of rewind history the window keeps;
+  // 0 turns rewind off.
+  int32_t rewindMegabytes = 64;
 };
 
 // Section and key names match without regard to case; a missing file, key or

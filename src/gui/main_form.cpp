@@ -22,6 +22,7 @@
 #include "frontpanel/lcd_text.h"
 #include "machine.h"
 #include "machine/operations.h"
+#include "main_form_states.h"
 #include "shutdown_signals.h"
 
 using tarvo::KeyHit;
@@ -39,7 +40,8 @@ TMainForm::TMainForm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       machine_(std::make_unique<tarvo::Machine>()),
       runLoop_(
-          std::make_unique<tarvo::RunLoop>(*machine_, static_cast<tarvo::Messages&>(*this), ".")) {
+          std::make_unique<tarvo::RunLoop>(*machine_, static_cast<tarvo::Messages&>(*this), ".")),
+      states_(std::make_unique<StateKeys>()) {
   setWindowTitle("Tarvo");
   setFixedSize(kClientWidth, kClientHeight);
   setFocusPolicy(Qt::StrongFocus);
@@ -154,6 +156,7 @@ void TMainForm::onShutdownSignal(int) {
 // ---- Timers ----
 
 void TMainForm::OnRunTimer() {
+  if (!statesBeforeRunTick()) return;
   const tarvo::RunControl& run = runLoop_->run;
   // Fast-forward leaves the skipped ticks after the debug window closes,
   // and a stopped machine, on host time.
@@ -167,6 +170,7 @@ void TMainForm::OnRunTimer() {
   QElapsedTimer host;
   host.start();
   do {
+    feedReplay();
     runLoop_->runTick();
   } while (fastForward_ && !run.stopFlag && host.nsecsElapsed() < kFastForwardNs);
 }
@@ -209,6 +213,7 @@ void TMainForm::FormPaint(const QRect& area) {
   face_.drawLcd(lcdView_, kLcdAt);
   QPainter painter(this);
   painter.drawImage(area.topLeft(), face_.composite(), area);
+  paintNotice(painter);
   lcdImage_.changed = 0;
 }
 
@@ -235,6 +240,7 @@ void TMainForm::releaseMouseKey(QPoint at) {
   else
     drawKey(key, false);
   keys.mouseKey = 0;
+  recordInput(tarvo::InputKind::FaceUp, key.code);
 }
 
 // ---- Mouse ----
@@ -254,6 +260,7 @@ void TMainForm::FormMouseDown(Qt::MouseButton button, QPoint at) {
   else
     drawKey(key, true);
   tarvo::pressKey(*machine_, tarvo::KeyHolder::Mouse, key.code);
+  recordInput(tarvo::InputKind::FaceDown, key.code);
 }
 
 void TMainForm::FormMouseMove(QPoint at) {
@@ -265,6 +272,7 @@ void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
   switch (machine_->keys.mouseKey) {
     case tarvo::kKeyPower:
       tarvo::togglePowerSwitch(*machine_);
+      recordInput(tarvo::InputKind::Power);
       releaseMouseKey(QPoint(-1, -1));  // drawn where it now stands
       break;
     case tarvo::kKeyMinimise:
@@ -278,6 +286,7 @@ void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
     case tarvo::kKeyWake:
       releaseMouseKey(QPoint(-1, -1));
       tarvo::releaseWakeKey(*machine_);
+      recordInput(tarvo::InputKind::Wake);
       break;
     default:
       releaseMouseKey(QPoint(-1, -1));
@@ -322,6 +331,7 @@ bool TMainForm::event(QEvent* event) {
         QGuiApplication::clipboard()->setText(lcdText());
         return true;
       }
+      if (stateKeyDown(key)) return true;
       FormKeyDown(key->key());
       for (char32_t ch : key->text().toUcs4()) FormKeyPress(ch);
       return true;
@@ -332,6 +342,7 @@ bool TMainForm::event(QEvent* event) {
       const auto* key = static_cast<QKeyEvent*>(event);
       if (!key->isAutoRepeat()) {
         if (key->key() == Qt::Key_Tab) fastForward_ = false;
+        stateKeyUp(key);
         FormKeyUp();
       }
       return true;
@@ -340,6 +351,7 @@ bool TMainForm::event(QEvent* event) {
       // The release of a Tab held while the window loses the keyboard
       // never arrives here.
       fastForward_ = false;
+      statesDeactivate();
       FormDeactivate();
       break;
     default:
@@ -350,7 +362,10 @@ bool TMainForm::event(QEvent* event) {
 
 void TMainForm::FormKeyDown(int key) {
   using tarvo::HostKey;
-  auto press = [this](HostKey k) { tarvo::pressHostKey(*machine_, k); };
+  auto press = [this](HostKey k) {
+    tarvo::pressHostKey(*machine_, k);
+    recordInput(tarvo::InputKind::HostKey, tarvo::hostKeyCode(k));
+  };
   switch (key) {
     case Qt::Key_Backspace:
       press(HostKey::Backspace);
@@ -397,6 +412,7 @@ void TMainForm::FormKeyDown(int key) {
       break;
     case Qt::Key_F9:
       tarvo::powerOnSequence(*machine_);
+      recordInput(tarvo::InputKind::Reset);
       break;
     default:
       break;
@@ -404,18 +420,26 @@ void TMainForm::FormKeyDown(int key) {
 }
 
 void TMainForm::FormKeyUp() {
+  if (machine_->keys.hostKey != 0) recordInput(tarvo::InputKind::HostUp);
+  if (mappedCharHeld_) recordInput(tarvo::InputKind::FaceUp);
   tarvo::releaseHostKey(*machine_);
   if (mappedCharHeld_) tarvo::releaseMappedChar(*machine_);
   mappedCharHeld_ = false;
 }
 
 void TMainForm::FormKeyPress(char32_t ch) {
-  if (!tarvo::pressHostChar(*machine_, ch) && charMap_)
-    mappedCharHeld_ = tarvo::pressMappedChar(*machine_, *charMap_, ch);
+  if (tarvo::pressHostChar(*machine_, ch)) {
+    recordInput(tarvo::InputKind::HostChar, tarvo::hostCharKey(ch));
+  } else if (charMap_ && tarvo::pressMappedChar(*machine_, *charMap_, ch)) {
+    mappedCharHeld_ = true;
+    if (states_->recorder)
+      tarvo::recordMappedChar(*states_->recorder, runLoop_->cyclesRun(), *charMap_, ch);
+  }
 }
 
 void TMainForm::FormDeactivate() {
   releaseMouseKey(QPoint(-1, -1));
+  if (machine_->keys.hostKey != 0) recordInput(tarvo::InputKind::HostUp);
   tarvo::releaseHostKey(*machine_);
 }
 

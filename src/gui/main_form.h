@@ -13,11 +13,13 @@
 #include "face.h"
 #include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
+#include "frontpanel/input_log.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
 #include "frontpanel/run_loop.h"
 
 class ShutdownSignals;
+struct StateKeys;
 
 namespace tarvo {
 struct Machine;
@@ -81,6 +83,24 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void OnRefreshTimer();
   void OnSecTimer();
 
+  // Save states, rewind and input recording (main_form_states.cpp).
+  // F5 / F7 save and load "quick.tst"; Shift+F5 / Shift+F7 save and load the
+  // numbered slot ("state1.tst" ... "state4.tst"), which F6 (Shift+F6)
+  // moves on (back); F4 held runs the machine backwards; F1 starts and
+  // stops recording into "recording.txt" (with the state it starts from in
+  // "recording.tst"), Shift+F1 replays it. All in the machine directory.
+  static constexpr int kStateSlots = 4;
+  int stateSlot() const;
+  // The notice on the face ("" when none): what the last of these did.
+  QString notice() const;
+  bool rewinding() const;
+  bool recordingInput() const;
+  bool replayingInput() const;
+  std::size_t rewindDepth() const;
+  // Saving and loading a state file of the machine directory, as the keys do.
+  bool saveStateFile(const QString& name);
+  bool loadStateFile(const QString& name);
+
  signals:
   // The window has closed and the state is saved: the program may end.
   void closed();
@@ -98,6 +118,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   virtual void startWindowDrag();
   virtual void minimiseApplication();
   virtual void showWarning(const QString& text);
+  // Whether to load a state taken with other ROM images.
+  virtual bool askToLoadForeignState(const QString& text);
 
  private:
   void loadFailed(const std::string& file) override;
@@ -106,8 +128,22 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void showDebugWindow();
   void releaseMouseKey(QPoint at);
   void drawKey(const tarvo::KeyHit& key, bool pressed);
-  void drawPowerSwitch(bool on);
   void onShutdownSignal(int signalNumber);
+
+  // Save states, rewind and input recording (main_form_states.cpp).
+  bool stateKeyDown(const QKeyEvent* key);
+  void stateKeyUp(const QKeyEvent* key);
+  // The window lost the keyboard: a held F4's release will not arrive.
+  void statesDeactivate();
+  void recordInput(tarvo::InputKind kind, int code = 0);
+  // Before each run tick: the rewind history and a replay's due events.
+  // False while rewinding: the machine does not run then.
+  bool statesBeforeRunTick();
+  void feedReplay();
+  void showNotice(const QString& text);
+  void paintNotice(QPainter& painter);
+  void afterStateChange();
+  void stopRecording();
 
   std::unique_ptr<tarvo::Machine> machine_;
   std::unique_ptr<tarvo::RunLoop> runLoop_;
@@ -128,4 +164,5 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool closeRequested_ = false;  // asked for before the machine was started
   bool fastForward_ = false;
   bool firstPaintReported_ = false;
+  std::unique_ptr<StateKeys> states_;
 };

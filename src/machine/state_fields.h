@@ -7,6 +7,12 @@
 // visit is called as visit(bytes, size) for each field or array, with a
 // pointer that is const when the machine is. The digest hashes the list;
 // anything that stores or compares machine states uses the same list.
+//
+// group, when given, is called with a short name before the fields of each
+// group: "cpu", one per memory region ("rom0", "bank", "rom1", "ram0",
+// "ram1", "rom2", "rom3"), "lcd", "charset" (the glyph table), "keys",
+// "port", "timers" and, with a scheduler, "sched". Names are at most 8
+// characters. The state file stores one section per group.
 #pragma once
 
 #include <cstddef>
@@ -16,10 +22,19 @@
 
 namespace tarvo {
 
-template <class M, class S, class Visit>
-void forEachStateField(M& m, S* scheduler, Visit&& visit) {
+struct NoStateGroups {
+  void operator()(const char*) const {}
+};
+
+// Region rows by name, in row order.
+inline constexpr const char* kRegionGroupNames[kRegionCount] = {"rom0", "bank", "rom1", "ram0",
+                                                                "ram1", "rom2", "rom3"};
+
+template <class M, class S, class Visit, class Group = NoStateGroups>
+void forEachStateField(M& m, S* scheduler, Visit&& visit, Group&& group = Group{}) {
   auto field = [&](auto& x) { visit(&x, sizeof x); };
   auto& c = m.cpu;
+  group("cpu");
   field(c.R);
   field(c.PC), field(c.SS), field(c.US), field(c.IX), field(c.IY), field(c.IZ), field(c.KY);
   field(c.SX), field(c.SY), field(c.SZ), field(c.UA), field(c.IA), field(c.IB), field(c.IE);
@@ -28,28 +43,37 @@ void forEachStateField(M& m, S* scheduler, Visit&& visit) {
   field(c.wordFetch), field(c.fetchBuffer), field(c.fetchPos), field(c.cycles);
   field(c.kyStatus), field(c.prevKyStatus), field(c.budgetRestart);
 
-  for (auto& row : m.mem.rows) visit(row.buffer.data(), row.buffer.size());
+  for (int i = 0; i < kRegionCount; ++i) {
+    group(kRegionGroupNames[i]);
+    visit(m.mem.rows[i].buffer.data(), m.mem.rows[i].buffer.size());
+  }
 
   auto& lcd = m.lcd;
+  group("lcd");
   field(lcd.control), field(lcd.command), field(lcd.nibbleCount), field(lcd.address);
-  field(lcd.memory), field(lcd.glyphs), field(lcd.charWidth), field(lcd.displayOn);
+  field(lcd.memory), field(lcd.charWidth), field(lcd.displayOn);
   field(lcd.charCode), field(lcd.cursorMode), field(lcd.pulsePeriod), field(lcd.frame);
   for (auto& cursor : lcd.cursor) {
     field(cursor.pattern), field(cursor.start), field(cursor.halfOffset), field(cursor.x);
     field(cursor.bandOffset);
   }
+  group("charset");
+  field(lcd.glyphs);
 
+  group("keys");
   field(m.keys.mouseKey), field(m.keys.hostKey);
 
   auto& port = m.port;
+  group("port");
   field(port.inputLines), field(port.previousValue), field(port.sendByte);
   field(port.receiveByte), field(port.optionCode);
 
   auto& t = m.timers;
+  group("timers");
   field(t.oscFreq), field(t.cyclesPerTick), field(t.ticksPerSecond);
   field(t.lcdPulseCountdown), field(t.cycleTimer);
 
-  if (scheduler) field(scheduler->cycleBudget), field(scheduler->runTicks);
+  if (scheduler) group("sched"), field(scheduler->cycleBudget), field(scheduler->runTicks);
 }
 
 }  // namespace tarvo
