@@ -26,6 +26,7 @@
 #include "frontpanel/lcd_image.h"
 #include "frontpanel/lcd_text.h"
 #include "frontpanel/run_loop.h"
+#include "frontpanel/typist.h"
 #include "machine.h"
 
 namespace {
@@ -225,13 +226,6 @@ Peek parsePeek(const std::string& arg) {
   return {*addr, *len};
 }
 
-// One thing typed: a character key or a special host key.
-struct Keystroke {
-  bool special = false;
-  char32_t ch = 0;
-  HostKey key = HostKey::Enter;
-};
-
 std::vector<Keystroke> parseTyping(const std::string& text) {
   struct Named {
     std::string_view name;
@@ -254,7 +248,7 @@ std::vector<Keystroke> parseTyping(const std::string& text) {
       bool found = false;
       for (const Named& n : kNamed) {
         if (token == n.name) {
-          out.push_back({true, 0, n.key});
+          out.push_back(specialStroke(n.key));
           found = true;
           break;
         }
@@ -264,12 +258,11 @@ std::vector<Keystroke> parseTyping(const std::string& text) {
       continue;
     }
     // One character, however many bytes its UTF-8 form takes. Only ASCII
-    // characters stand for keys; the rest take their turn and press nothing.
-    Keystroke k;
-    k.ch = b < 0x80 ? b : 0xFFFD;
+    // characters stand for keys; the rest press nothing (at a fixed pace
+    // they still take their turn).
+    out.push_back(charStroke(b < 0x80 ? b : 0xFFFD));
     ++i;
     while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-    out.push_back(k);
   }
   return out;
 }
@@ -323,7 +316,7 @@ int run(int argc, char** argv) {
   std::string dir = ".";
   std::vector<std::string> pokes, sets, peeks;
   std::string stepsText, ticksText, typeText, pngFile;
-  bool lcdText = false, lcdChars = false, dump = false, save = false;
+  bool lcdText = false, lcdChars = false, dump = false, save = false, typePace = false;
   app.add_option("--dir", dir, "Machine directory with the images and settings");
   app.add_option("--poke", pokes, "ADDR=HEXBYTES into the region buffer holding ADDR")
       ->allow_extra_args(false);
@@ -332,6 +325,10 @@ int run(int argc, char** argv) {
   auto* ticksOpt = app.add_option("--ticks", ticksText, "Run ticks of 10 ms to execute");
   stepsOpt->excludes(ticksOpt);
   app.add_option("--type", typeText, "Text typed on the host keyboard during --ticks")
+      ->needs(ticksOpt);
+  app.add_flag("--type-pace", typePace,
+               "Type at a fixed pace (each key held 5 ticks, then 5 ticks up) instead of "
+               "waiting for the program to read each key")
       ->needs(ticksOpt);
   app.add_option("--peek", peeks, "ADDR:LEN bytes to print")->allow_extra_args(false);
   app.add_flag("--lcd-text", lcdText, "Print the LCD as text");
@@ -377,24 +374,14 @@ int run(int argc, char** argv) {
     for (uint64_t i = 0; i < steps; ++i) cyclesDone += step(m);
     stepsDone = steps;
   } else if (useTicks) {
-    constexpr uint64_t kTypingStart = 100, kHold = 5, kGap = 5;
+    // Typing starts after one second, when a program has long been up.
+    constexpr uint64_t kTypingStart = 100;
+    Typist::Options pace;
+    pace.paced = typePace;
+    Typist typist(m, loop, pace);
     for (uint64_t t = 0; t < ticks; ++t) {
-      if (t >= kTypingStart) {
-        const uint64_t slot = (t - kTypingStart) / (kHold + kGap);
-        const uint64_t phase = (t - kTypingStart) % (kHold + kGap);
-        if (slot < typing.size()) {
-          const Keystroke& k = typing[slot];
-          if (phase == 0) {
-            if (k.special) {
-              pressHostKey(m, k.key);
-            } else {
-              pressHostChar(m, k.ch);
-            }
-          } else if (phase == kHold) {
-            releaseHostKey(m);
-          }
-        }
-      }
+      if (t == kTypingStart) typist.type(typing);
+      typist.beforeTick();
       loop.runTick();
       if ((t + 1) % (kRefreshInterval / kRunInterval) == 0) loop.refreshTick();
       if ((t + 1) % (kSecondInterval / kRunInterval) == 0) loop.secondTick();

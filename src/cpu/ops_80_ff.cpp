@@ -150,8 +150,11 @@ void specGet(Machine& m) {
   ProcessorState& c = m.cpu;
   const uint8_t b1 = takeByte(m);
   const unsigned index = specIndex(Op, b1);
-  if (index >= 5)
-    c.KY = static_cast<uint16_t>(keyLines(m.keys, c.IA & 0x0F) | (c.kyStatus & 0x0F00));
+  if (index >= 5) {
+    const uint16_t lines = keyLines(m.keys, c.IA & 0x0F);
+    c.KY = static_cast<uint16_t>(lines | (c.kyStatus & 0x0F00));
+    if (m.keys.watch.active) noteKeyRead(m.keys, c.IA, lines);
+  }
   pairWrite(c, firstRegister(b1), spec16(c, index));
   c.cycles += 8;
   jumpOption(m, b1);

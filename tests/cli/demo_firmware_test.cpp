@@ -30,6 +30,21 @@ class DemoFirmware : public ::testing::Test {
   MachineDir dir;
 };
 
+// Typing waits for the firmware to take each key, so a slow clock loses
+// none (at a fixed pace, OscFreq=20 takes none of them).
+TEST_F(DemoFirmware, TypingKeepsUpWithAnyClock) {
+  for (const char* osc : {"20", "910"}) {
+    std::ofstream(dir.path() / "tarvo.ini") << "[Settings]\nOscFreq=" << osc << "\n";
+    const RunResult r = runTool(dir.path(), {"--ticks", "2000", "--lcd-chars", "--type",
+                                             "1+2+3+4+5+6+7+8+9+10+11+12{ENTER}"});
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 4u);
+    EXPECT_EQ(r.lines[2], resultLine("78")) << "OscFreq=" << osc;
+    EXPECT_EQ(r.lines[3], ">_") << "OscFreq=" << osc;
+    std::filesystem::remove(dir.path() / "ram0.bin");
+  }
+}
+
 TEST_F(DemoFirmware, BootsIntoTheBannerAndAPromptWithinOneSecond) {
   const RunResult r = runTool(dir.path(), {"--ticks", "100", "--lcd-chars"});
   ASSERT_EQ(r.status, 0);
