@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <cstdio>
 #include <optional>
 
@@ -11,6 +14,36 @@
 #include "frontpanel/files.h"
 #include "main_form.h"
 #include "shutdown_signals.h"
+
+namespace {
+
+// An installed tarvo finds the demo machine in share/tarvo/machine beside
+// its bin/ folder; a tarvo run from the build tree finds nothing there.
+QString installedMachine() {
+  const QString dir =
+      QDir(QCoreApplication::applicationDirPath()).filePath("../share/tarvo/machine");
+  return QFileInfo(dir + "/rom0.bin").exists() ? QDir(dir).canonicalPath() : QString();
+}
+
+// The user's own copy of the demo machine, made from the installed one the
+// first time; its RAM then lives on in the user's data folder.
+QString userMachine(const QString& installed) {
+  QString data = qEnvironmentVariable("XDG_DATA_HOME");
+  if (data.isEmpty() || !QDir::isAbsolutePath(data)) data = QDir::homePath() + "/.local/share";
+  const QString dir = data + "/tarvo/machine";
+  if (QFileInfo(dir).isDir()) return dir;
+  if (!QDir().mkpath(dir)) return {};
+  const QDir from(installed);
+  for (const QString& name : from.entryList(QDir::Files)) {
+    const QString target = dir + "/" + name;
+    if (!QFile::copy(from.filePath(name), target)) return {};
+    // Installed files are read-only; the copies are the user's.
+    QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::WriteOwner);
+  }
+  return dir;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // The threads the application starts for itself (the display connection's
@@ -22,6 +55,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QAccessible::isActive();
   startingUp.reset();
+  QApplication::setOrganizationName("tarvo");
   QApplication::setApplicationName("tarvo");
   QApplication::setApplicationVersion(TARVO_VERSION);
   QApplication::setApplicationDisplayName("Zelmo Tarvo Emulator");
@@ -30,7 +64,10 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(
       "Zelmo Tarvo Emulator: the pocket computer on the desktop.\n"
       "Reads its ROM, RAM, register, character-set, face and settings files from\n"
-      "the machine directory and writes RAM and registers back there at close.");
+      "the machine directory and writes RAM and registers back there at close.\n"
+      "Without --dir, an installed tarvo runs the demo machine, copied once into\n"
+      "$XDG_DATA_HOME/tarvo/machine; one run from the build tree uses the current\n"
+      "directory.");
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption dirOption({"d", "dir"},
@@ -38,6 +75,8 @@ int main(int argc, char** argv) {
                                "current directory).",
                                "DIR");
   parser.addOption(dirOption);
+  QCommandLineOption zoomOption({"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N");
+  parser.addOption(zoomOption);
   parser.process(app);  // --help and --version print and exit here
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "tarvo: unexpected argument '%s'\n",
@@ -45,12 +84,30 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Try 'tarvo --help' for more information.\n");
     return 2;
   }
+  int zoom = 0;
+  if (parser.isSet(zoomOption)) {
+    bool ok = false;
+    zoom = parser.value(zoomOption).toInt(&ok);
+    if (!ok || zoom < TMainForm::kMinZoom || zoom > TMainForm::kMaxZoom) {
+      std::fprintf(stderr, "tarvo: --zoom takes 1 to 4, not '%s'\n",
+                   qPrintable(parser.value(zoomOption)));
+      return 2;
+    }
+  }
+  QString dir;
   if (parser.isSet(dirOption)) {
-    const QString dir = parser.value(dirOption);
-    if (!QDir::setCurrent(dir)) {
-      std::fprintf(stderr, "tarvo: cannot change into the directory '%s'\n", qPrintable(dir));
+    dir = parser.value(dirOption);
+  } else if (const QString installed = installedMachine(); !installed.isEmpty()) {
+    // Started from the desktop menu: the demo machine, the user's copy.
+    dir = userMachine(installed);
+    if (dir.isEmpty()) {
+      std::fprintf(stderr, "tarvo: cannot copy the demo machine into the user's data folder\n");
       return 1;
     }
+  }
+  if (!dir.isEmpty() && !QDir::setCurrent(dir)) {
+    std::fprintf(stderr, "tarvo: cannot change into the directory '%s'\n", qPrintable(dir));
+    return 1;
   }
 
   // Signals are routed into the window's close from the start, so that a
@@ -62,6 +119,8 @@ int main(int argc, char** argv) {
   QObject::connect(&mainForm, &TMainForm::closed, &app, &QCoreApplication::quit);
   mainForm.setDebugForm(&debugForm);
   mainForm.connectShutdown(&shutdownSignals);
+  mainForm.rememberView();
+  if (zoom != 0) mainForm.setZoom(zoom);
   mainForm.show();
   return QApplication::exec();
 }

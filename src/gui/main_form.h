@@ -15,11 +15,13 @@
 #include "frontpanel/lcd_image.h"
 #include "frontpanel/run_loop.h"
 
+class QMenu;
 class ShutdownSignals;
 
 namespace tarvo {
 struct Machine;
-}
+class Typist;
+}  // namespace tarvo
 
 class TMainForm : public QWidget, private tarvo::Messages {
   Q_OBJECT
@@ -50,6 +52,44 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // ticks' worth of cycles as fit in kFastForwardNs of host time.
   bool fastForward() const { return fastForward_; }
   static constexpr qint64 kFastForwardNs = 8'000'000;
+
+  // Zoom: the face and the LCD drawn at 1x to 4x. The face art is scaled
+  // smoothly, the LCD dot for dot; mouse positions are mapped back onto the
+  // face. 1x on a screen of device pixel ratio 1 draws exactly the face.
+  static constexpr int kMinZoom = 1;
+  static constexpr int kMaxZoom = 4;
+  int zoom() const { return zoom_; }
+  void setZoom(int zoom);
+  // The user's remembered zoom and window position (in the user's
+  // configuration folder, never in the machine directory), read now and
+  // written when the window closes. Windows that never call this remember
+  // nothing.
+  void rememberView();
+
+  // The LCD at the current zoom, dot for dot; the whole face as the window
+  // shows it at the current zoom.
+  QImage lcdPicture() const;
+  QImage facePicture();
+  // Saves one of them as PNG in the user's pictures folder under a dated
+  // name and shows the path in a notice; returns the path, empty on failure.
+  QString saveLcdScreenshot();
+  QString saveFaceScreenshot();
+  // The folder screenshots and recordings go to.
+  static QString picturesFolder();
+
+  // Types text through the key matrix as the program takes the keys;
+  // characters without a key are left out and counted in a notice.
+  void pasteText(const QString& text);
+  void cancelPaste();
+  bool pasting() const;
+  const tarvo::Typist& typist() const { return *typist_; }
+
+  // A short message drawn over the face for a few seconds; empty when none.
+  const QString& notice() const { return notice_; }
+  void showNotice(const QString& text);
+
+  // The context menu with every action of the window and its key.
+  QMenu* createContextMenu();
 
   // The window that F3 shows (and a finished trace or breakpoint run).
   void setDebugForm(QWidget* debugForm) { debugForm_ = debugForm; }
@@ -85,6 +125,7 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
   // Platform operations, separate so that tests can see them happen.
   virtual void startWindowDrag();
@@ -96,6 +137,16 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void saveFailed(const std::string& file) override;
 
   void showDebugWindow();
+  // Window keys that are not machine keys (zoom, screenshots, paste, menu);
+  // true when the key was one of them.
+  bool windowShortcut(const QKeyEvent* key);
+  void runTickWithTyping();
+  QPoint facePoint(QPointF windowPoint) const;
+  void updateFace(const QRect& faceArea);
+  void paintFace(QPainter& painter, const QRect& area, int zoom, bool exact);
+  QString saveScreenshot(const QImage& image, const QString& kind);
+  void showMenuAt(QPoint globalPos);
+  void saveView();
   void releaseMouseKey(QPoint at);
   void drawKey(const tarvo::KeyHit& key, bool pressed);
   void drawPowerSwitch(bool on);
@@ -103,6 +154,7 @@ class TMainForm : public QWidget, private tarvo::Messages {
 
   std::unique_ptr<tarvo::Machine> machine_;
   std::unique_ptr<tarvo::RunLoop> runLoop_;
+  std::unique_ptr<tarvo::Typist> typist_;
   Face face_;
   tarvo::LcdImage lcdImage_;
   QImage lcdView_;  // lcdImage_'s pixels seen as an image
@@ -118,4 +170,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool closeRequested_ = false;  // asked for before the machine was started
   bool fastForward_ = false;
   bool firstPaintReported_ = false;
+  int zoom_ = 1;
+  bool rememberView_ = false;
+  QString notice_;
+  QTimer noticeTimer_;
 };
