@@ -24,6 +24,7 @@
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
+#include "frontpanel/lcd_recording.h"
 #include "frontpanel/lcd_text.h"
 #include "frontpanel/run_loop.h"
 #include "frontpanel/typist.h"
@@ -315,7 +316,7 @@ int run(int argc, char** argv) {
   CLI::App app{"Runs the Tarvo without a window and reports its state."};
   std::string dir = ".";
   std::vector<std::string> pokes, sets, peeks;
-  std::string stepsText, ticksText, typeText, pngFile;
+  std::string stepsText, ticksText, typeText, pngFile, gifFile;
   bool lcdText = false, lcdChars = false, dump = false, save = false, typePace = false;
   app.add_option("--dir", dir, "Machine directory with the images and settings");
   app.add_option("--poke", pokes, "ADDR=HEXBYTES into the region buffer holding ADDR")
@@ -334,6 +335,10 @@ int run(int argc, char** argv) {
   app.add_flag("--lcd-text", lcdText, "Print the LCD as text");
   app.add_flag("--lcd-chars", lcdChars, "Print the LCD read back as 4 lines of characters");
   app.add_option("--lcd-png", pngFile, "Write the LCD image as PNG");
+  app.add_option("--lcd-gif", gifFile,
+                 "Record the LCD during --ticks as an animated GIF: a frame for every refresh "
+                 "(50 ms) that changed it")
+      ->needs(ticksOpt);
   app.add_flag("--dump", dump, "Print the processor state as JSON");
   app.add_flag("--save", save, "Write register.bin, ram0.bin and ram1.bin back");
   if (!cli::parseCommandLine(app, argc, argv)) return 0;
@@ -367,6 +372,13 @@ int run(int argc, char** argv) {
   for (const Poke& p : pokeList) applyPoke(m, p);
   for (const RegisterSet& set : setList) set(m.cpu);
 
+  LcdRecording recording;
+  LcdImage recorded;  // the LCD as the window would show it, refresh by refresh
+  if (!gifFile.empty()) {
+    if (!recording.open(gifFile)) fail("--lcd-gif: cannot write the file '" + gifFile + "'");
+    recorded.initialise(m.lcd.control);
+  }
+
   uint64_t stepsDone = 0;
   int64_t cyclesDone = 0;
   if (useSteps) {
@@ -383,7 +395,13 @@ int run(int argc, char** argv) {
       if (t == kTypingStart) typist.type(typing);
       typist.beforeTick();
       loop.runTick();
-      if ((t + 1) % (kRefreshInterval / kRunInterval) == 0) loop.refreshTick();
+      if ((t + 1) % (kRefreshInterval / kRunInterval) == 0) {
+        loop.refreshTick();
+        if (recording.isOpen()) {
+          recorded.render(m.lcd);
+          recording.refresh(recorded);
+        }
+      }
       if ((t + 1) % (kSecondInterval / kRunInterval) == 0) loop.secondTick();
     }
     stepsDone = loop.stepsRun();
@@ -454,6 +472,10 @@ int run(int argc, char** argv) {
   std::cout.flush();
 
   int status = 0;
+  if (recording.isOpen() && !recording.close()) {
+    std::cerr << "tarvo-run: cannot write the GIF file '" << gifFile << "'\n";
+    status = 2;
+  }
   if (!pngFile.empty() && !writePng(*image, pngFile)) {
     std::cerr << "tarvo-run: cannot write the PNG file '" << pngFile << "'\n";
     status = 2;

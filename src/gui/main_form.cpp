@@ -143,6 +143,7 @@ void TMainForm::FormShow() {
 
 void TMainForm::FormClose() {
   saveView();
+  if (recording_.isOpen()) recording_.close();
   closing_ = true;
   machine_->run.stopFlag = 1;
   runTimer_.stop();
@@ -219,6 +220,7 @@ void TMainForm::OnRefreshTimer() {
     // Screen readers read the display from the window's description.
     setAccessibleDescription(lcdText());
   }
+  if (recording_.isOpen()) recording_.refresh(lcdImage_);
   lcdImage_.changed = 0;
 }
 
@@ -369,19 +371,40 @@ QString TMainForm::picturesFolder() {
   return folder;
 }
 
-QString TMainForm::saveScreenshot(const QImage& image, const QString& kind) {
+QString TMainForm::datedPath(const QString& kind, const QString& suffix) const {
   const QString folder = picturesFolder();
   QDir().mkpath(folder);
   const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-  QString path = QDir(folder).filePath(QString("tarvo-%1-%2.png").arg(kind, stamp));
+  const QString base = QDir(folder).filePath(QString("tarvo-%1-%2").arg(kind, stamp));
+  QString path = base + suffix;
   for (int n = 2; QFileInfo::exists(path); ++n)
-    path = QDir(folder).filePath(QString("tarvo-%1-%2-%3.png").arg(kind, stamp).arg(n));
+    path = QString("%1-%2%3").arg(base).arg(n).arg(suffix);
+  return path;
+}
+
+QString TMainForm::saveScreenshot(const QImage& image, const QString& kind) {
+  const QString path = datedPath(kind, ".png");
   if (!image.save(path, "PNG")) {
     showNotice(tr("Could not save %1").arg(path));
     return {};
   }
   showNotice(tr("Saved %1").arg(path));
   return path;
+}
+
+void TMainForm::toggleRecording() {
+  if (recording_.isOpen()) {
+    showNotice(recording_.close() ? tr("Saved %1").arg(recordingPath_)
+                                  : tr("Could not save %1").arg(recordingPath_));
+    return;
+  }
+  recordingPath_ = datedPath("lcd", ".gif");
+  if (!recording_.open(recordingPath_.toStdString(), zoom_)) {
+    showNotice(tr("Could not save %1").arg(recordingPath_));
+    return;
+  }
+  // Frames come with the refreshes from now on.
+  showNotice(tr("Recording %1").arg(recordingPath_));
 }
 
 QString TMainForm::saveLcdScreenshot() {
@@ -661,6 +684,9 @@ bool TMainForm::windowShortcut(const QKeyEvent* key) {
       if (!ctrl) return false;
       setZoom(1);
       return true;
+    case Qt::Key_F10:
+      toggleRecording();
+      return true;
     case Qt::Key_F12:
       if (shift)
         saveFaceScreenshot();
@@ -709,6 +735,7 @@ QMenu* TMainForm::createContextMenu() {
   menu->addSeparator();
   add(tr("Save LCD Screenshot"), "F12", [this] { saveLcdScreenshot(); });
   add(tr("Save Face Screenshot"), "Shift+F12", [this] { saveFaceScreenshot(); });
+  add(recording() ? tr("Stop Recording") : tr("Record LCD"), "F10", [this] { toggleRecording(); });
   add(tr("Copy LCD Text"), "Ctrl+C", [this] { QGuiApplication::clipboard()->setText(lcdText()); });
   add(tr("Copy LCD Image"), "Ctrl+Shift+C",
       [this] { QGuiApplication::clipboard()->setImage(lcdPicture()); });

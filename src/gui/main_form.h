@@ -13,6 +13,7 @@
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
+#include "frontpanel/lcd_recording.h"
 #include "frontpanel/run_loop.h"
 
 class QMenu;
@@ -74,6 +75,10 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // name and shows the path in a notice; returns the path, empty on failure.
   QString saveLcdScreenshot();
   QString saveFaceScreenshot();
+  // Starts an animated recording of the LCD at the current zoom in the
+  // pictures folder, or ends the one running; the notice shows the file.
+  void toggleRecording();
+  bool recording() const { return recording_.isOpen(); }
   // The folder screenshots and recordings go to.
   static QString picturesFolder();
 
@@ -145,6 +150,7 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void updateFace(const QRect& faceArea);
   void paintFace(QPainter& painter, const QRect& area, int zoom, bool exact);
   QString saveScreenshot(const QImage& image, const QString& kind);
+  QString datedPath(const QString& kind, const QString& suffix) const;
   void showMenuAt(QPoint globalPos);
   void saveView();
   void releaseMouseKey(QPoint at);
@@ -173,5 +179,7 @@ class TMainForm : public QWidget, private tarvo::Messages {
   int zoom_ = 1;
   bool rememberView_ = false;
   QString notice_;
+  tarvo::LcdRecording recording_;
+  QString recordingPath_;
   QTimer noticeTimer_;
 };

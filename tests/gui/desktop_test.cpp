@@ -1,6 +1,8 @@
 // The window on the desktop: zoom with the mouse mapped back onto the face,
 // the LCD kept dot for dot, screenshots and the clipboard image, the
 // context menu, paste with Escape to cancel, and the remembered view.
+#include <gif_lib.h>
+
 #include <QClipboard>
 #include <QMenu>
 #include <QSettings>
@@ -161,6 +163,53 @@ class DesktopTest : public QObject {
     QCOMPARE(form.machine().keys.hostKey, 0);
   }
 
+  void f10RecordsTheLcdAsGif() {
+    MachineDir dir;
+    TestForm form;
+    start(form);
+    form.setZoom(2);
+    form.OnRefreshTimer();  // the grey LCD, before the recording
+    QTest::keyClick(&form, Qt::Key_F10);
+    QVERIFY(form.recording());
+    const QString file = form.notice().section(' ', 1);
+    QVERIFY2(file.endsWith(".gif"), qPrintable(file));
+    form.OnRefreshTimer();  // grey
+    drawPattern(form);      // the pattern ...
+    form.OnRefreshTimer();  // ... shown for two refreshes
+    form.machine().lcd.memory[0][0] ^= 0xF;
+    form.OnRefreshTimer();  // one dot column changed
+    QTest::keyClick(&form, Qt::Key_F10);
+    QVERIFY(!form.recording());
+    QCOMPARE(form.notice(), "Saved " + file);
+
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(file.toLocal8Bit().constData(), &error);
+    QVERIFY(gif);
+    QCOMPARE(DGifSlurp(gif), GIF_OK);
+    QCOMPARE(gif->SWidth, 768);
+    QCOMPARE(gif->SHeight, 128);
+    QCOMPARE(gif->ImageCount, 3);
+    QList<int> delays;
+    for (int i = 0; i < gif->ImageCount; ++i) {
+      GraphicsControlBlock control;
+      DGifSavedExtensionToGCB(gif, i, &control);
+      delays << control.DelayTime;
+    }
+    QCOMPARE(delays, QList<int>({5, 10, 5}));
+    // The middle frame is the LCD as the window showed it, dot for dot.
+    const QImage lcd = form.lcdPicture();
+    const GifByteType* bits = gif->SavedImages[1].RasterBits;
+    int dark = 0;
+    for (int y = 0; y < 128; y += 3)
+      for (int x = 0; x < 768; x += 3) {
+        const bool isDark = (lcd.pixel(x, y) & 0xFFFFFF) == 0;
+        if (x >= 2 * 8 || y >= 2 * 8) QCOMPARE(bits[y * 768 + x] == 0, isDark);
+        dark += isDark;
+      }
+    QVERIFY(dark > 100);
+    DGifCloseFile(gif, &error);
+  }
+
   void contextMenuListsEveryActionWithItsKey() {
     MachineDir dir;
     TestForm form;
@@ -178,8 +227,8 @@ class DesktopTest : public QObject {
     for (const char* expected :
          {"Zoom In|Ctrl++", "Zoom Out|Ctrl+-", "Actual Size|Ctrl+0", "2x|",
           "Save LCD Screenshot|F12", "Save Face Screenshot|Shift+F12", "Copy LCD Text|Ctrl+C",
-          "Copy LCD Image|Ctrl+Shift+C", "Paste as Typing|Ctrl+V", "Cancel Paste|Esc",
-          "Debug Window|F3", "Power-On Reset|F9", "Swap Key Labels|F2"})
+          "Copy LCD Image|Ctrl+Shift+C", "Record LCD|F10", "Paste as Typing|Ctrl+V",
+          "Cancel Paste|Esc", "Debug Window|F3", "Power-On Reset|F9", "Swap Key Labels|F2"})
       QVERIFY2(entries.contains(expected), expected);
     // The zoom entry of the current zoom is ticked; choosing another zooms.
     QMenu* zoom = menu->actions().first()->menu();
