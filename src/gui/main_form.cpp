@@ -522,6 +522,9 @@ void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
 
 void TMainForm::mousePressEvent(QMouseEvent* event) {
   FormMouseDown(event->button(), facePoint(event->position()));
+  // The right button has no part in the machine; left unaccepted, its press
+  // brings the context menu.
+  if (event->button() == Qt::RightButton) event->ignore();
 }
 
 void TMainForm::mouseMoveEvent(QMouseEvent* event) {
@@ -533,7 +536,6 @@ void TMainForm::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TMainForm::contextMenuEvent(QContextMenuEvent* event) {
-  // The right button has no part in the machine: it opens the menu.
   showMenuAt(event->globalPos());
 }
 

@@ -237,6 +237,24 @@ class DesktopTest : public QObject {
     QCOMPARE(form.zoom(), 3);
   }
 
+  void rightButtonAndMenuKeyOpenTheMenu() {
+    MachineDir dir;
+    TestForm form;
+    start(form);
+    form.setZoom(3);
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The right button on a key, which it leaves alone, through the window
+    // as the platform delivers it.
+    QTest::mousePress(form.windowHandle(), Qt::RightButton, {}, QPoint(20, 170) * 3);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QCOMPARE(form.machine().keys.mouseKey, 0);
+    QApplication::activePopupWidget()->close();
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QTest::keyClick(&form, Qt::Key_Menu);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    QApplication::activePopupWidget()->close();
+  }
+
   void pasteSkipsWhatHasNoKeyAndEscapeCancels() {
     MachineDir dir;
     TestForm form;
