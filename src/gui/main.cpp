@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 #include "debug_form.h"
 #include "frontpanel/files.h"
@@ -43,9 +44,53 @@ QString userMachine(const QString& installed) {
   return dir;
 }
 
+void setNames() {
+  QCoreApplication::setOrganizationName("tarvo");
+  QCoreApplication::setApplicationName("tarvo");
+  QCoreApplication::setApplicationVersion(TARVO_VERSION);
+}
+
+// The command line.
+struct Options {
+  QCommandLineOption dir{{"d", "dir"},
+                         "Machine directory holding the machine's files (default: the current "
+                         "directory; for an installed tarvo, the user's copy of the demo "
+                         "machine).",
+                         "DIR"};
+  QCommandLineOption zoom{{"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N"};
+
+  explicit Options(QCommandLineParser& parser) {
+    parser.setApplicationDescription(
+        "Zelmo Tarvo Emulator: the pocket computer on the desktop.\n"
+        "Reads its ROM, RAM, register, character-set, face and settings files from\n"
+        "the machine directory and writes RAM and registers back there at close.\n"
+        "Without --dir, an installed tarvo runs the demo machine, copied once into\n"
+        "$XDG_DATA_HOME/tarvo/machine; a tarvo run from the build tree uses the\n"
+        "current directory.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(dir);
+    parser.addOption(zoom);
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help and --version are answered without opening the display, so
+  // they work in a terminal without one.
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "-v" || arg == "--version") {
+      QCoreApplication core(argc, argv);
+      setNames();
+      QCommandLineParser parser;
+      const Options options(parser);
+      parser.process(core);  // prints and exits
+      return 0;
+    }
+  }
+
   // The threads the application starts for itself (the display connection's
   // reader; the desktop bus, which the accessibility bridge opens on first
   // use) inherit a mask that holds the shutdown signals back, so those
@@ -55,28 +100,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QAccessible::isActive();
   startingUp.reset();
-  QApplication::setOrganizationName("tarvo");
-  QApplication::setApplicationName("tarvo");
-  QApplication::setApplicationVersion(TARVO_VERSION);
+  setNames();
   QApplication::setApplicationDisplayName("Zelmo Tarvo Emulator");
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "Zelmo Tarvo Emulator: the pocket computer on the desktop.\n"
-      "Reads its ROM, RAM, register, character-set, face and settings files from\n"
-      "the machine directory and writes RAM and registers back there at close.\n"
-      "Without --dir, an installed tarvo runs the demo machine, copied once into\n"
-      "$XDG_DATA_HOME/tarvo/machine; one run from the build tree uses the current\n"
-      "directory.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  QCommandLineOption dirOption({"d", "dir"},
-                               "Machine directory holding the machine's files (default: the "
-                               "current directory).",
-                               "DIR");
-  parser.addOption(dirOption);
-  QCommandLineOption zoomOption({"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N");
-  parser.addOption(zoomOption);
+  const Options options(parser);
   parser.process(app);  // --help and --version print and exit here
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "tarvo: unexpected argument '%s'\n",
@@ -85,18 +113,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   int zoom = 0;
-  if (parser.isSet(zoomOption)) {
+  if (parser.isSet(options.zoom)) {
     bool ok = false;
-    zoom = parser.value(zoomOption).toInt(&ok);
+    zoom = parser.value(options.zoom).toInt(&ok);
     if (!ok || zoom < TMainForm::kMinZoom || zoom > TMainForm::kMaxZoom) {
       std::fprintf(stderr, "tarvo: --zoom takes 1 to 4, not '%s'\n",
-                   qPrintable(parser.value(zoomOption)));
+                   qPrintable(parser.value(options.zoom)));
       return 2;
     }
   }
   QString dir;
-  if (parser.isSet(dirOption)) {
-    dir = parser.value(dirOption);
+  if (parser.isSet(options.dir)) {
+    dir = parser.value(options.dir);
   } else if (const QString installed = installedMachine(); !installed.isEmpty()) {
     // Started from the desktop menu: the demo machine, the user's copy.
     dir = userMachine(installed);

@@ -55,6 +55,12 @@ execute_process(
 check("status EQUAL 0" "installed tarvo-run failed: ${err}")
 check("out MATCHES \" 230\\n>_\"" "installed tarvo-run did not calculate: ${out}")
 
+# Its help needs no display.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+                        --unset=QT_QPA_PLATFORM ${prefix}/bin/tarvo --help
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+check("status EQUAL 0 AND out MATCHES \"--zoom\"" "tarvo --help without a display: ${err}")
+
 # The installed window with no arguments, as the menu starts it: it copies
 # the demo machine into the user's data folder and runs it; SIGTERM closes
 # it, saving the RAM there. (Six seconds: a first start on a busy machine
