@@ -68,8 +68,7 @@ const std::vector<uint8_t>& cpuMixImage() {
 // and runs with every selector at segment 1 and the common area at 0x4000.
 std::unique_ptr<Machine> cpuMixMachine() {
   auto m = std::make_unique<Machine>();
-  m->run.cyclesPerTick = kRunInterval * m->run.oscFreq;
-  m->run.ticksPerSecond = 1000 / kRunInterval;
+  setClock(*m, m->timers.oscFreq);
   powerOnSequence(*m);
   m->cpu.F = kFlagPower;
   m->mem.rows[kRam0Row].buffer = cpuMixImage();

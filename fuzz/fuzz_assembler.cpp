@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "cpu/code_view.h"
 #include "cpu/memory.h"
 #include "fuzz_support.h"
 #include "machine.h"
@@ -35,15 +36,16 @@ int decodeLength(Machine& m, uint16_t origin, bool word, std::string& text) {
   c.inService = 0;
   c.IB = 0;
   c.UA = c.segmentLatch = word ? 0x00 : 0x01;
-  const unsigned index = disasmDecodeIndex(m);
+  CodeView code(m);
+  const unsigned index = disasmDecodeIndex(code);
   DisasmText operands;
-  disasmOperands(m, index, operands);
+  disasmOperands(code, index, operands);
   text = disasmMnemonic(index);
   if (!operands.empty()) {
     text += ' ';
     text += operands.c_str();
   }
-  return static_cast<uint16_t>(c.PC - origin);
+  return static_cast<uint16_t>(code.pc() - origin);
 }
 
 }  // namespace

@@ -119,8 +119,7 @@ void prepare(Machine& m, const Setup& s) {
   m.port.address = "127.0.0.1";
   m.port.portNumber = 1;
   m.port.fddSocket = std::make_unique<ScriptedLink>(s.linkSeed);
-  m.run.ticksPerSecond = 100;
-  m.run.cyclesPerTick = 9100;
+  setClock(m, 910);
 }
 
 void apply(Machine& m, RunLoop& loop, const Event& e) {
@@ -132,28 +131,28 @@ void apply(Machine& m, RunLoop& loop, const Event& e) {
       wake(m, (e.arg & 1) != 0);
       break;
     case 2:
-      m.keys.mouseKey = e.arg % kKeyCodeCount;
+      holdKey(m, KeyHolder::Mouse, e.arg % kKeyCodeCount);
       keyInterruptCheck(m);
       break;
     case 3:
-      m.keys.hostKey = e.arg % kKeyCodeCount;
+      holdKey(m, KeyHolder::Host, e.arg % kKeyCodeCount);
       keyInterruptCheck(m);
       break;
     case 4:
-      m.keys.mouseKey = m.keys.hostKey = 0;
+      releaseKey(m, KeyHolder::Mouse);
+      releaseKey(m, KeyHolder::Host);
       break;
     case 5:
       powerOnSequence(m);
       break;
     case 6:
-      m.cpu.F ^= kFlagPower;
-      if (m.cpu.F & kFlagPower) wake(m, false);
+      togglePowerSwitch(m);
       break;
     case 7:
-      m.run.cyclesPerTick = e.arg * 37 - 400;
-      m.run.traceCount = (e.arg & 0x80) ? e.arg & 0x1F : -1;
-      m.run.breakpointAddress = (e.arg & 0x40) ? m.cpu.PC + (e.arg & 7) : -1;
-      m.run.stopFlag = 0;
+      m.timers.cyclesPerTick = e.arg * 37 - 400;
+      loop.run.traceCount = (e.arg & 0x80) ? e.arg & 0x1F : -1;
+      loop.run.breakpointAddress = (e.arg & 0x40) ? m.cpu.PC + (e.arg & 7) : -1;
+      loop.run.stopFlag = 0;
       loop.runTick();
       break;
     case 8:
@@ -229,12 +228,11 @@ bool sameState(const Machine& a, const Machine& b) {
   if (x.segmentLatch != y.segmentLatch || x.inService != y.inService ||
       x.clockShift != y.clockShift || x.powerOff != y.powerOff || x.wordFetch != y.wordFetch ||
       x.fetchPos != y.fetchPos || x.cycles != y.cycles || x.kyStatus != y.kyStatus ||
-      x.prevKyStatus != y.prevKyStatus ||
+      x.prevKyStatus != y.prevKyStatus || x.budgetRestart != y.budgetRestart ||
       std::memcmp(x.fetchBuffer, y.fetchBuffer, sizeof x.fetchBuffer) != 0)
     return false;
-  if (a.run.cycleBudget != b.run.cycleBudget ||
-      a.run.lcdPulseCountdown != b.run.lcdPulseCountdown || a.run.cycleTimer != b.run.cycleTimer ||
-      a.run.stopFlag != b.run.stopFlag)
+  if (a.timers.lcdPulseCountdown != b.timers.lcdPulseCountdown ||
+      a.timers.cycleTimer != b.timers.cycleTimer)
     return false;
   if (a.port.receiveByte != b.port.receiveByte || a.port.sendByte != b.port.sendByte ||
       a.port.inputLines != b.port.inputLines || a.port.previousValue != b.port.previousValue)
@@ -318,14 +316,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const int shift = a->cpu.clockShift;
     const uint8_t inService = a->cpu.inService;
     const uint16_t pc = a->cpu.PC;
-    a->run.abortTick = false;
+    a->port.linkFailed = false;
     const int32_t cycles = step(*a);
     checkStep(*a, cycles, wasOff, shift, inService, pc);
     cyclesRun += cycles;
     if (differential) {
-      b->run.abortTick = false;
+      b->port.linkFailed = false;
       FUZZ_CHECK(step(*b) == cycles);
       FUZZ_CHECK(sameState(*a, *b));
+      FUZZ_CHECK(loopA.scheduler.cycleBudget == loopB.scheduler.cycleBudget &&
+                 loopA.run.stopFlag == loopB.run.stopFlag);
       if ((i & 255) == 0) FUZZ_CHECK(sameMemory(*a, *b));
     }
   }

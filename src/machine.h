@@ -1,5 +1,6 @@
-// One emulated machine: processor, memory, devices and run-control state.
-// Tests build as many as they like; nothing here is global.
+// One emulated machine: processor, memory, devices and the timers that its
+// clock drives. Everything the real machine holds is here, and nothing of
+// the host (pacing, debugger arms): tests build as many as they like.
 #pragma once
 
 #include "cpu/memory.h"
@@ -7,7 +8,7 @@
 #include "devices/keyboard.h"
 #include "devices/lcd.h"
 #include "devices/port.h"
-#include "frontpanel/run_control.h"
+#include "devices/timers.h"
 
 namespace tarvo {
 
@@ -17,7 +18,7 @@ struct Machine {
   Lcd lcd;
   KeyMatrix keys;
   Port port;
-  RunControl run;
+  MachineTimers timers;
 };
 
 }  // namespace tarvo

@@ -29,6 +29,8 @@
 #include "frontpanel/run_loop.h"
 #include "frontpanel/typist.h"
 #include "machine.h"
+#include "machine/digest.h"
+#include "machine/registers.h"
 
 namespace {
 
@@ -151,59 +153,22 @@ RegisterSet parseSet(const std::string& arg) {
   const auto parsed = parseHexWrapping(text);
   if (!parsed) fail("--set: malformed hex value '" + text + "' for " + name);
   const uint64_t v = *parsed;
-  const auto u16 = static_cast<uint16_t>(v);
   const auto u8 = static_cast<uint8_t>(v);
 
-  struct Reg16 {
-    const char* name;
-    uint16_t ProcessorState::*field;
-  };
-  static const Reg16 regs16[] = {
-      {"PC", &ProcessorState::PC}, {"SS", &ProcessorState::SS}, {"US", &ProcessorState::US},
-      {"IX", &ProcessorState::IX}, {"IY", &ProcessorState::IY}, {"IZ", &ProcessorState::IZ},
-      {"KY", &ProcessorState::KY},
-  };
-  struct Reg8 {
-    const char* name;
-    uint8_t ProcessorState::*field;
-  };
-  static const Reg8 regs8[] = {
-      {"SX", &ProcessorState::SX},
-      {"SY", &ProcessorState::SY},
-      {"SZ", &ProcessorState::SZ},
-      {"UA", &ProcessorState::UA},
-      {"IA", &ProcessorState::IA},
-      {"IB", &ProcessorState::IB},
-      {"IE", &ProcessorState::IE},
-      {"PE", &ProcessorState::PE},
-      {"PD", &ProcessorState::PD},
-      {"TM", &ProcessorState::TM},
-      {"F", &ProcessorState::F},
-      {"segmentLatch", &ProcessorState::segmentLatch},
-      {"inService", &ProcessorState::inService},
-  };
-  for (const Reg16& r : regs16) {
-    if (name == r.name) return [f = r.field, u16](ProcessorState& c) { c.*f = u16; };
-  }
-  for (const Reg8& r : regs8) {
-    if (name == r.name) return [f = r.field, u8](ProcessorState& c) { c.*f = u8; };
+  if (const RegisterDef* r = findRegister(name)) {
+    // Steps shift their cycle count by clockShift (the processor itself only
+    // ever sets 0 or 4). From 16 on an idle step's count overflows, down to
+    // 0 cycles at 31, and a run tick would never spend its budget.
+    if (r->name == "clockShift" && v > 15)
+      fail("--set: clockShift must be below 0x10, got '" + text + "'");
+    if (r->name == "powerOff" && v > 1) fail("--set: powerOff must be 0 or 1, got '" + text + "'");
+    return [r, v](ProcessorState& c) { r->set(c, static_cast<uint32_t>(v)); };
   }
   if (name.size() >= 2 && name.size() <= 3 && name[0] == 'R') {
     const auto n = parseDecimal(std::string_view(name).substr(1));
     // R0..R31, without leading zeros.
     if (n && *n < 32 && std::to_string(*n) == name.substr(1))
       return [i = *n, u8](ProcessorState& c) { c.R[i] = u8; };
-  }
-  if (name == "clockShift") {
-    // Steps shift their cycle count by it (the processor itself only ever
-    // sets 0 or 4). From 16 on an idle step's count overflows, down to 0
-    // cycles at 31, and a run tick would never spend its budget.
-    if (v > 15) fail("--set: clockShift must be below 0x10, got '" + text + "'");
-    return [v](ProcessorState& c) { c.clockShift = static_cast<int>(v); };
-  }
-  if (name == "powerOff") {
-    if (v > 1) fail("--set: powerOff must be 0 or 1, got '" + text + "'");
-    return [v](ProcessorState& c) { c.powerOff = v == 1; };
   }
   fail("--set: unknown register '" + name + "'");
 }
@@ -383,7 +348,12 @@ int run(int argc, char** argv) {
   int64_t cyclesDone = 0;
   if (useSteps) {
     // The debugger's single step: the step alone.
-    for (uint64_t i = 0; i < steps; ++i) cyclesDone += step(m);
+    // The disk link's waiting time is bounded per step here, as the
+    // debugger's steps come between run ticks.
+    for (uint64_t i = 0; i < steps; ++i) {
+      m.port.fddSocket->startTick();
+      cyclesDone += step(m);
+    }
     stepsDone = steps;
   } else if (useTicks) {
     // Typing starts after one second, when a program has long been up.
@@ -395,14 +365,15 @@ int run(int argc, char** argv) {
       if (t == kTypingStart) typist.type(typing);
       typist.beforeTick();
       loop.runTick();
-      if ((t + 1) % (kRefreshInterval / kRunInterval) == 0) {
+      const CadenceDue due = advanceCadence(loop.scheduler);
+      if (due.refresh) {
         loop.refreshTick();
         if (recording.isOpen()) {
           recorded.render(m.lcd);
           recording.refresh(recorded);
         }
       }
-      if ((t + 1) % (kSecondInterval / kRunInterval) == 0) loop.secondTick();
+      if (due.second) loop.secondTick();
     }
     stepsDone = loop.stepsRun();
     cyclesDone = loop.cyclesRun();
@@ -442,31 +413,19 @@ int run(int argc, char** argv) {
   if (dump) {
     const ProcessorState& c = m.cpu;
     nlohmann::ordered_json j;
-    j["PC"] = c.PC;
-    j["SS"] = c.SS;
-    j["US"] = c.US;
-    j["IX"] = c.IX;
-    j["IY"] = c.IY;
-    j["IZ"] = c.IZ;
-    j["KY"] = c.KY;
-    j["SX"] = c.SX;
-    j["SY"] = c.SY;
-    j["SZ"] = c.SZ;
-    j["UA"] = c.UA;
-    j["IA"] = c.IA;
-    j["IB"] = c.IB;
-    j["IE"] = c.IE;
-    j["PE"] = c.PE;
-    j["PD"] = c.PD;
-    j["TM"] = c.TM;
-    j["F"] = c.F;
-    j["segmentLatch"] = c.segmentLatch;
-    j["inService"] = c.inService;
-    j["clockShift"] = c.clockShift;
-    j["R"] = std::vector<int>(c.R, c.R + 32);
-    j["powerOff"] = c.powerOff;
+    for (const RegisterDef& r : kRegisters) {
+      // The main register file goes before the one-bit powerOff, which is
+      // printed as true or false.
+      if (r.width == 1) {
+        j["R"] = std::vector<int>(c.R, c.R + 32);
+        j[std::string(r.name)] = r.get(c) != 0;
+      } else {
+        j[std::string(r.name)] = r.get(c);
+      }
+    }
     j["steps"] = stepsDone;
     j["cycles"] = cyclesDone;
+    j["stateDigest"] = stateDigestText(m, &loop.scheduler);
     std::cout << j.dump() << '\n';
   }
   std::cout.flush();

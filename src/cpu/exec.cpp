@@ -64,7 +64,7 @@ void wake(Machine& m, bool byInterrupt) {
   if (!c.powerOff) return;
   c.F = static_cast<uint8_t>((c.F & ~kFlagWake) | (byInterrupt ? kFlagWake : 0));
   c.clockShift = 0;
-  m.run.cycleBudget = 0;
+  c.budgetRestart = true;
   c.powerOff = false;
 }
 
@@ -114,7 +114,7 @@ void cpuReset(Machine& m) {
   c.IB = 0;
   c.inService = 0;
   c.clockShift = 0;
-  m.run.cycleBudget = 0;
+  c.budgetRestart = true;
 }
 
 }  // namespace tarvo

@@ -64,8 +64,7 @@ inline void storeByte(Machine& m, unsigned selector, uint16_t address, uint8_t v
 
 // Next instruction byte: byte memory costs 3 cycles a byte, word memory 4
 // cycles a word with PC moving after the word's second byte.
-inline uint8_t takeByte(Machine& m) {
-  ProcessorState& c = m.cpu;
+inline uint8_t takeByte(ProcessorState& c) {
   const uint8_t b = c.fetchBuffer[c.fetchPos & 3];
   if (c.wordFetch == 0) {
     ++c.PC;
@@ -77,6 +76,9 @@ inline uint8_t takeByte(Machine& m) {
   }
   ++c.fetchPos;
   return b;
+}
+inline uint8_t takeByte(Machine& m) {
+  return takeByte(m.cpu);
 }
 
 // Instruction fetch. Four bytes that lie in one byte-memory page are copied
@@ -98,8 +100,11 @@ inline uint8_t fetchOpcode(Machine& m) {
 }
 
 // Word alignment after the handler.
+inline void finishInstruction(ProcessorState& c) {
+  if (c.wordFetch == 1 && (c.fetchPos & 1)) takeByte(c);
+}
 inline void finishInstruction(Machine& m) {
-  if (m.cpu.wordFetch == 1 && (m.cpu.fetchPos & 1)) takeByte(m);
+  finishInstruction(m.cpu);
 }
 
 }  // namespace tarvo

@@ -25,7 +25,9 @@ constexpr RowSpec kRows[kRegionCount] = {
     {0xB0000, 0xC0000, 0, false, false, "rom3.bin"},
 };
 
-inline bool inIoWindow(uint32_t a) { return a >= kIoWindowStart && a < kIoWindowEnd; }
+inline bool inIoWindow(uint32_t a) {
+  return a >= kIoWindowStart && a < kIoWindowEnd;
+}
 
 constexpr uint32_t kPageSize = 0x1000;
 
@@ -84,7 +86,7 @@ unsigned segmentChoice(const ProcessorState& c, unsigned selector, uint16_t addr
   return address < boundary ? 0u : (selector & 3u);
 }
 
-uint32_t bankSwitch(MemoryMap& mem, uint32_t physical) {
+uint32_t bankSwitch(const MemoryMap& mem, uint32_t physical) {
   if (physical < kBankSwitchFloor) return physical;
   const unsigned k = (physical >> 15) & 7;
   if ((mem.bankA() >> k) & 1) return physical | 0x70000;
@@ -92,11 +94,11 @@ uint32_t bankSwitch(MemoryMap& mem, uint32_t physical) {
   return physical;
 }
 
-uint8_t readPhysical(Machine& m, uint32_t physical, uint32_t* shift) {
+uint8_t readPhysical(const Machine& m, uint32_t physical, uint32_t* shift) {
   const uint32_t a = bankSwitch(m.mem, physical);
   if (shift) *shift = 0;
   if (inIoWindow(a)) return ioRead(m, a & 7);
-  for (Region& r : m.mem.rows) {
+  for (const Region& r : m.mem.rows) {
     if (static_cast<int32_t>(a) >= r.start && static_cast<int32_t>(a) < r.end) {
       if (shift) *shift = r.shift;
       return r.buffer[(a - r.start) << r.shift];
@@ -122,14 +124,18 @@ void writePhysical(Machine& m, uint32_t physical, uint8_t value) {
   }
 }
 
-uint8_t* readLocation(Machine& m, uint32_t physical) {
+const uint8_t* peekLocation(const Machine& m, uint32_t physical) {
   const uint32_t a = bankSwitch(m.mem, physical);
   if (inIoWindow(a)) return nullptr;
-  for (Region& r : m.mem.rows) {
+  for (const Region& r : m.mem.rows) {
     if (static_cast<int32_t>(a) >= r.start && static_cast<int32_t>(a) < r.end)
       return &r.buffer[(a - r.start) << r.shift];
   }
   return nullptr;
+}
+
+uint8_t* readLocation(Machine& m, uint32_t physical) {
+  return const_cast<uint8_t*>(peekLocation(m, physical));
 }
 
 uint8_t readData(Machine& m, unsigned selector, uint16_t address) {
@@ -184,9 +190,13 @@ int32_t regionStart(int row) {
   return kRows[row].start;
 }
 
-int32_t regionEnd(int row) { return kRows[row].end; }
+int32_t regionEnd(int row) {
+  return kRows[row].end;
+}
 
-bool regionWritable(int row) { return kRows[row].writable; }
+bool regionWritable(int row) {
+  return kRows[row].writable;
+}
 
 uint8_t fetchInstruction(Machine& m) {
   syncPages(m);
@@ -194,7 +204,10 @@ uint8_t fetchInstruction(Machine& m) {
 }
 
 uint8_t fetchInstructionExact(Machine& m) {
-  ProcessorState& c = m.cpu;
+  return prefetch(m, m.cpu);
+}
+
+uint8_t prefetch(const Machine& m, ProcessorState& c) {
   const unsigned selector = c.inService != 0 ? 0u : c.segmentLatch;
   c.segmentLatch = c.UA;
   uint32_t shift = 0;
@@ -208,21 +221,25 @@ uint8_t fetchInstructionExact(Machine& m) {
     }
   } else {
     // Word-organised ROM: both bytes of the word at PC and of the word at PC+1.
-    const uint8_t* w0 = readLocation(m, pc);
+    const uint8_t* w0 = peekLocation(m, pc);
     c.fetchBuffer[1] = w0[1];
     const uint32_t next = physicalAddress(c, selector, static_cast<uint16_t>(c.PC + 1));
     uint32_t nextShift = 0;
     c.fetchBuffer[2] = readPhysical(m, next, &nextShift);
     // A word at the top of the ROM is followed by byte memory or the I/O
     // window; its second byte then reads as unmapped.
-    c.fetchBuffer[3] = nextShift == 1 ? readLocation(m, next)[1] : 0xFF;
+    c.fetchBuffer[3] = nextShift == 1 ? peekLocation(m, next)[1] : 0xFF;
   }
   c.fetchPos = 0;
+  return takeByte(c);
+}
+
+uint8_t nextByte(Machine& m) {
   return takeByte(m);
 }
 
-uint8_t nextByte(Machine& m) { return takeByte(m); }
-
-void endInstruction(Machine& m) { finishInstruction(m); }
+void endInstruction(Machine& m) {
+  finishInstruction(m);
+}
 
 }  // namespace tarvo

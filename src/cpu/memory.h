@@ -14,7 +14,7 @@ struct ProcessorState;
 
 struct Region {
   int32_t start;
-  int32_t end;  // exclusive
+  int32_t end;     // exclusive
   uint32_t shift;  // 1 for word-organised memory
   bool writable;
   bool reportLoadFailure;
@@ -25,8 +25,8 @@ struct Region {
 };
 
 constexpr int kRegionCount = 7;
-constexpr int kRomRow = 0;      // on-chip ROM, word-organised
-constexpr int kBankRow = 1;     // bank bytes A and B
+constexpr int kRomRow = 0;   // on-chip ROM, word-organised
+constexpr int kBankRow = 1;  // bank bytes A and B
 constexpr int kRom1Row = 2;
 constexpr int kRam0Row = 3;
 constexpr int kRam1Row = 4;
@@ -52,6 +52,8 @@ struct MemoryMap {
 
   uint8_t& bankA() { return rows[kBankRow].buffer[0]; }
   uint8_t& bankB() { return rows[kBankRow].buffer[1]; }
+  uint8_t bankA() const { return rows[kBankRow].buffer[0]; }
+  uint8_t bankB() const { return rows[kBankRow].buffer[1]; }
 
   // Shortcut from selector and page to the first byte of the page in its
   // region buffer, for byte memory that maps a whole page the same way; a
@@ -79,11 +81,12 @@ inline uint32_t physicalAddress(const ProcessorState& c, unsigned selector, uint
 }
 
 // Bank switching applied to reads.
-uint32_t bankSwitch(MemoryMap& mem, uint32_t physical);
+uint32_t bankSwitch(const MemoryMap& mem, uint32_t physical);
 
 // Read with bank switching; *shift receives the matched row's shift
-// (0 for the I/O window and unmapped addresses).
-uint8_t readPhysical(Machine& m, uint32_t physical, uint32_t* shift = nullptr);
+// (0 for the I/O window and unmapped addresses). Reads have no side
+// effects, so debuggers read through it too.
+uint8_t readPhysical(const Machine& m, uint32_t physical, uint32_t* shift = nullptr);
 // Write without bank switching; ROM and unmapped writes are dropped.
 void writePhysical(Machine& m, uint32_t physical, uint8_t value);
 
@@ -95,6 +98,7 @@ void writeData(Machine& m, unsigned selector, uint16_t address, uint8_t value);
 // location (bank switching applied, the writable flag ignored); nullptr for
 // the I/O window and unmapped addresses. The debugger patches code with it.
 uint8_t* readLocation(Machine& m, uint32_t physical);
+const uint8_t* peekLocation(const Machine& m, uint32_t physical);
 
 // Debugger region queries over rows 0..4.
 int regionOf(uint32_t physical);  // -1 for none and for 0x00C00-0x00C11
@@ -109,6 +113,10 @@ void rebuildPages(Machine& m);
 uint8_t fetchInstruction(Machine& m);
 // The same fetch through the region table alone.
 uint8_t fetchInstructionExact(Machine& m);
+// That fetch for the fetch state c (PC, UA, segmentLatch, inService, IB and
+// the prefetch fields) over m's memory: the processor's own fetch, for
+// readers of code that must leave the processor untouched.
+uint8_t prefetch(const Machine& m, ProcessorState& c);
 // Consume the next instruction byte, counting its cycles and moving PC.
 uint8_t nextByte(Machine& m);
 // Word alignment after the handler: in word memory an odd fetch position

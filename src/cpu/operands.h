@@ -13,11 +13,19 @@
 namespace tarvo {
 
 // Data-side selectors.
-inline unsigned stackSelector(const ProcessorState& c) { return c.UA >> 2; }
-inline unsigned ixSelector(const ProcessorState& c) { return c.UA >> 4; }
-inline unsigned izSelector(const ProcessorState& c) { return c.UA >> 6; }
+inline unsigned stackSelector(const ProcessorState& c) {
+  return c.UA >> 2;
+}
+inline unsigned ixSelector(const ProcessorState& c) {
+  return c.UA >> 4;
+}
+inline unsigned izSelector(const ProcessorState& c) {
+  return c.UA >> 6;
+}
 
-inline unsigned firstRegister(uint8_t b) { return b & 0x1F; }
+inline unsigned firstRegister(uint8_t b) {
+  return b & 0x1F;
+}
 
 // Second register number: the register-number register named by bits 5-6,
 // or an explicit register byte (read now) when the selector is 3.
@@ -45,12 +53,14 @@ inline uint16_t indexOffset(Machine& m, uint8_t opcode, uint8_t b) {
 
 // Relative target: base is PC before the displacement; in word memory the
 // displacement is always the second byte of a word. Sign and magnitude.
-inline uint16_t relativeTarget(Machine& m) {
-  ProcessorState& c = m.cpu;
+inline uint16_t relativeTarget(ProcessorState& c) {
   const uint16_t base = c.PC;
-  if (c.wordFetch == 1 && (c.fetchPos & 1) == 0) takeByte(m);
-  const uint8_t d = takeByte(m);
+  if (c.wordFetch == 1 && (c.fetchPos & 1) == 0) takeByte(c);
+  const uint8_t d = takeByte(c);
   return (d & 0x80) ? static_cast<uint16_t>(base - (d & 0x7F)) : static_cast<uint16_t>(base + d);
+}
+inline uint16_t relativeTarget(Machine& m) {
+  return relativeTarget(m.cpu);
 }
 
 // The relative-jump option, taken last by the instructions that have it.
@@ -62,31 +72,45 @@ inline void jumpOption(Machine& m, uint8_t b) {
 }
 
 // Address operand of jp and cal: low, [filler in word memory], high.
-inline uint16_t immediate16(Machine& m) {
-  const uint8_t lo = takeByte(m);
-  if (m.cpu.wordFetch == 1) takeByte(m);
-  const uint8_t hi = takeByte(m);
+inline uint16_t immediate16(ProcessorState& c) {
+  const uint8_t lo = takeByte(c);
+  if (c.wordFetch == 1) takeByte(c);
+  const uint8_t hi = takeByte(c);
   return static_cast<uint16_t>(hi << 8 | lo);
+}
+inline uint16_t immediate16(Machine& m) {
+  return immediate16(m.cpu);
 }
 
 // Two plain instruction bytes, low first, no filler.
-inline uint16_t plain16(Machine& m) {
-  const uint8_t lo = takeByte(m);
-  const uint8_t hi = takeByte(m);
+inline uint16_t plain16(ProcessorState& c) {
+  const uint8_t lo = takeByte(c);
+  const uint8_t hi = takeByte(c);
   return static_cast<uint16_t>(hi << 8 | lo);
+}
+inline uint16_t plain16(Machine& m) {
+  return plain16(m.cpu);
 }
 
 // Condition codes 0 z, 1 nc, 2 lz, 3 uz, 4 nz, 5 c, 6 nlz, 7 always.
 inline bool condition(uint8_t f, unsigned cc) {
   switch (cc & 7) {
-    case 0: return !(f & kFlagNZ);
-    case 1: return !(f & kFlagC);
-    case 2: return !(f & kFlagNLZ);
-    case 3: return !(f & kFlagNUZ);
-    case 4: return (f & kFlagNZ) != 0;
-    case 5: return (f & kFlagC) != 0;
-    case 6: return (f & kFlagNLZ) != 0;
-    default: return true;
+    case 0:
+      return !(f & kFlagNZ);
+    case 1:
+      return !(f & kFlagC);
+    case 2:
+      return !(f & kFlagNLZ);
+    case 3:
+      return !(f & kFlagNUZ);
+    case 4:
+      return (f & kFlagNZ) != 0;
+    case 5:
+      return (f & kFlagC) != 0;
+    case 6:
+      return (f & kFlagNLZ) != 0;
+    default:
+      return true;
   }
 }
 
@@ -129,8 +153,12 @@ inline void setNibbleFlags(ProcessorState& c, uint8_t r) {
   if (r & 0x0F) c.F |= kFlagNLZ;
   if (r & 0xF0) c.F |= kFlagNUZ;
 }
-inline void setCarry(ProcessorState& c, bool on) { setFlagBit(c.F, kFlagC, on); }
-inline void setNonZero(ProcessorState& c, bool on) { setFlagBit(c.F, kFlagNZ, on); }
+inline void setCarry(ProcessorState& c, bool on) {
+  setFlagBit(c.F, kFlagC, on);
+}
+inline void setNonZero(ProcessorState& c, bool on) {
+  setFlagBit(c.F, kFlagNZ, on);
+}
 // nand and or (opcode bits 0-1 = 1 or 2) set C; and and xor leave it 0.
 inline void logicCarry(ProcessorState& c, uint8_t opcode) {
   const unsigned op = opcode & 3;
@@ -138,8 +166,12 @@ inline void logicCarry(ProcessorState& c, uint8_t opcode) {
 }
 
 // a + b or a - b as an unsigned 16-bit value; carry/borrow is w > 0xFF.
-inline uint16_t add8(uint8_t a, uint8_t b) { return static_cast<uint16_t>(a + b); }
-inline uint16_t sub8(uint8_t a, uint8_t b) { return static_cast<uint16_t>(a - b); }
+inline uint16_t add8(uint8_t a, uint8_t b) {
+  return static_cast<uint16_t>(a + b);
+}
+inline uint16_t sub8(uint8_t a, uint8_t b) {
+  return static_cast<uint16_t>(a - b);
+}
 
 // Packed-decimal add: result in bits 0-7, carry in bit 8.
 inline uint32_t bcdAdd(uint32_t a, uint32_t b) {
@@ -149,7 +181,9 @@ inline uint32_t bcdAdd(uint32_t a, uint32_t b) {
   if (s > 0x9F) s = ((s + 0x60) & 0xFF) | 0x100;
   return s;
 }
-inline bool bcdCarry(uint32_t s) { return s > 0xFF; }
+inline bool bcdCarry(uint32_t s) {
+  return s > 0xFF;
+}
 
 // Packed-decimal subtract in 32-bit two's complement; a borrow leaves the
 // value negative (above 0xFF when read unsigned).
@@ -164,10 +198,14 @@ inline uint32_t bcdSub(uint32_t a, uint32_t b) {
 // Logic by opcode bits 0-1: 0 and, 1 nand, 2 or, 3 xor.
 inline uint8_t logicOp(uint8_t opcode, uint8_t a, uint8_t b) {
   switch (opcode & 3) {
-    case 0: return a & b;
-    case 1: return static_cast<uint8_t>(~(a & b));
-    case 2: return a | b;
-    default: return a ^ b;
+    case 0:
+      return a & b;
+    case 1:
+      return static_cast<uint8_t>(~(a & b));
+    case 2:
+      return a | b;
+    default:
+      return a ^ b;
   }
 }
 

@@ -46,10 +46,16 @@ struct ProcessorState {
   int32_t cycles = 0;         // cycles of the step in progress
   uint16_t kyStatus = 0;      // bits 8-11 ORed into KY: bit 9 LCD pulse, 10 line A, 11 line B
   uint16_t prevKyStatus = 0;  // kyStatus after the previous step
+
+  // Set by a wake and by CPU reset: whoever paces the steps starts its
+  // cycle budget afresh, and clears the flag.
+  bool budgetRestart = false;
 };
 
 // Main registers and register pairs; numbers wrap modulo 32.
-inline uint8_t& reg(ProcessorState& c, unsigned n) { return c.R[n & 31]; }
+inline uint8_t& reg(ProcessorState& c, unsigned n) {
+  return c.R[n & 31];
+}
 inline uint16_t pairRead(const ProcessorState& c, unsigned n) {
   return static_cast<uint16_t>(c.R[n & 31] | (c.R[(n + 1) & 31] << 8));
 }
@@ -62,31 +68,47 @@ inline void pairWrite(ProcessorState& c, unsigned n, uint16_t v) {
 // 16-bit table IX IY IZ US SS KY KY KY.
 inline uint8_t& spec8(ProcessorState& c, unsigned index) {
   switch (index & 7) {
-    case 0: return c.PE;
-    case 1: return c.PD;
-    case 2: return c.IB;
-    case 3: return c.UA;
-    case 4: return c.IA;
-    case 5: return c.IE;
-    default: return c.TM;
+    case 0:
+      return c.PE;
+    case 1:
+      return c.PD;
+    case 2:
+      return c.IB;
+    case 3:
+      return c.UA;
+    case 4:
+      return c.IA;
+    case 5:
+      return c.IE;
+    default:
+      return c.TM;
   }
 }
 inline uint16_t& spec16(ProcessorState& c, unsigned index) {
   switch (index & 7) {
-    case 0: return c.IX;
-    case 1: return c.IY;
-    case 2: return c.IZ;
-    case 3: return c.US;
-    case 4: return c.SS;
-    default: return c.KY;
+    case 0:
+      return c.IX;
+    case 1:
+      return c.IY;
+    case 2:
+      return c.IZ;
+    case 3:
+      return c.US;
+    case 4:
+      return c.SS;
+    default:
+      return c.KY;
   }
 }
 // Register-number register by selector: 0 SX, 1 SY, 2 and 3 SZ.
 inline uint8_t& regPointer(ProcessorState& c, unsigned selector) {
   switch (selector & 3) {
-    case 0: return c.SX;
-    case 1: return c.SY;
-    default: return c.SZ;
+    case 0:
+      return c.SX;
+    case 1:
+      return c.SY;
+    default:
+      return c.SZ;
   }
 }
 

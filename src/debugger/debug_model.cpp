@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cpu/code_view.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
 #include "frontpanel/run_loop.h"
@@ -11,21 +12,20 @@
 
 namespace tarvo {
 
-const std::array<RegisterField, kRegisterFieldCount> kRegisterFields = {{
-    {"PC:", 4, 0xFFFF},
-    {"SS:", 4, 0xFFFF},
-    {"US:", 4, 0xFFFF},
-    {"IX:", 4, 0xFFFF},
-    {"IY:", 4, 0xFFFF},
-    {"IZ:", 4, 0xFFFF},
-    {"SX:", 2, 0x1F},
-    {"SY:", 2, 0x1F},
-    {"SZ:", 2, 0x1F},
-    {"UA:", 2, 0xFF},
-    {"IA:", 2, 0xFF},
-    {"IB:", 2, 0xFF},
-    {"IE:", 2, 0xFF},
-}};
+namespace {
+
+constexpr RegisterField paneField(std::string_view name) {
+  const RegisterDef* r = findRegister(name);
+  return {r->name, r->width / 4, r->mask, r};
+}
+
+}  // namespace
+
+const std::array<RegisterField, kRegisterFieldCount> kRegisterFields = {
+    paneField("PC"), paneField("SS"), paneField("US"), paneField("IX"), paneField("IY"),
+    paneField("IZ"), paneField("SX"), paneField("SY"), paneField("SZ"), paneField("UA"),
+    paneField("IA"), paneField("IB"), paneField("IE"),
+};
 
 const std::array<FlagField, 4> kFlagFields = {{
     {2, "Z ", "NZ", kFlagNZ, Shade::White},
@@ -35,49 +35,6 @@ const std::array<FlagField, 4> kFlagFields = {{
 }};
 
 namespace {
-
-// Register-pane rows 0..5 are the 16-bit registers, 6..12 the 8-bit ones.
-template <class State>
-auto wordRegister(State& c, int row) -> decltype(&c.PC) {
-  switch (row) {
-    case 0:
-      return &c.PC;
-    case 1:
-      return &c.SS;
-    case 2:
-      return &c.US;
-    case 3:
-      return &c.IX;
-    case 4:
-      return &c.IY;
-    case 5:
-      return &c.IZ;
-    default:
-      return nullptr;
-  }
-}
-
-template <class State>
-auto byteRegister(State& c, int row) -> decltype(&c.UA) {
-  switch (row) {
-    case 6:
-      return &c.SX;
-    case 7:
-      return &c.SY;
-    case 8:
-      return &c.SZ;
-    case 9:
-      return &c.UA;
-    case 10:
-      return &c.IA;
-    case 11:
-      return &c.IB;
-    case 12:
-      return &c.IE;
-    default:
-      return nullptr;
-  }
-}
 
 std::string hex(uint32_t value, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -136,19 +93,14 @@ char shownCharacter(uint8_t b) {
 }  // namespace
 
 uint16_t readRegisterField(const ProcessorState& c, int row) {
-  const uint16_t mask = kRegisterFields[static_cast<std::size_t>(row)].mask;
-  if (const uint16_t* w = wordRegister(c, row)) return *w & mask;
-  if (const uint8_t* b = byteRegister(c, row)) return *b & mask;
-  return 0;
+  const RegisterField& field = kRegisterFields[static_cast<std::size_t>(row)];
+  return static_cast<uint16_t>(field.reg->get(c) & field.mask);
 }
 
 void writeRegisterField(ProcessorState& c, int row, uint16_t value) {
-  const uint16_t v = value & kRegisterFields[static_cast<std::size_t>(row)].mask;
-  if (uint16_t* w = wordRegister(c, row)) *w = v;
-  if (uint8_t* b = byteRegister(c, row)) {
-    *b = static_cast<uint8_t>(v);
-    if (b == &c.UA) c.segmentLatch = c.UA;
-  }
+  const RegisterField& field = kRegisterFields[static_cast<std::size_t>(row)];
+  field.reg->set(c, value & field.mask);
+  if (field.reg->name == "UA") c.segmentLatch = c.UA;
 }
 
 std::string lineText(const PaneLine& line) {
@@ -157,7 +109,7 @@ std::string lineText(const PaneLine& line) {
   return s;
 }
 
-DebugModel::DebugModel(Machine& m) : m_(m) {
+DebugModel::DebugModel(Machine& m, RunControl& run) : m_(m), run_(run) {
   create();
 }
 
@@ -178,14 +130,14 @@ void DebugModel::create() {
 }
 
 void DebugModel::show() {
-  debugShow(m_.run);
+  debugShow(run_);
   setListView(currentInstruction());
   activate(Group::List);
 }
 
 void DebugModel::hide() {
   closeField();
-  debugHide(m_.run);
+  debugHide(run_);
 }
 
 void DebugModel::setListView(uint32_t address) {
@@ -269,7 +221,8 @@ PaneText DebugModel::paint(Pane p) {
         const int row = view_.regTop + r - 1;
         if (row >= kRegisterFieldCount) break;
         const RegisterField& field = kRegisterFields[static_cast<std::size_t>(row)];
-        std::string text = field.label;
+        std::string text(field.name);
+        text += ':';
         put(text, kFieldColumn, hex(readRegisterField(m_.cpu, row), field.digits));
         out.lines.push_back({{0, std::move(text)}});
       }
@@ -499,15 +452,9 @@ EnterResult DebugModel::enter(std::u16string_view text) {
 }
 
 bool DebugModel::wordOrganised(uint32_t address) {
-  ProcessorState& c = m_.cpu;
-  const ProcessorState saved = c;
-  c.PC = static_cast<uint16_t>(address);
-  c.UA = c.segmentLatch = static_cast<uint8_t>(address >> 16);
-  fetchInstruction(m_);
-  const bool word = c.wordFetch == 1;
-  // Looking at code leaves the paused processor exactly as it was.
-  c = saved;
-  return word;
+  CodeView code(m_, address);
+  code.fetch();
+  return code.wordOrganised();
 }
 
 EnterResult DebugModel::assembleAndStore(std::u16string_view text) {
@@ -555,16 +502,16 @@ bool DebugModel::traceRun(std::u16string_view text) {
   const int32_t n = readTraceCount(text);
   activate(Group::Trace);
   if (n <= 0) return false;
-  m_.run.breakpointAddress = -1;
-  m_.run.traceCount = n;
+  run_.breakpointAddress = -1;
+  run_.traceCount = n;
   return true;
 }
 
 bool DebugModel::breakpointRun(std::u16string_view text) {
   const int32_t address = readBreakpointAddress(text);
   activate(Group::Bp);
-  m_.run.breakpointAddress = address;
-  m_.run.traceCount = -1;
+  run_.breakpointAddress = address;
+  run_.traceCount = -1;
   return true;
 }
 

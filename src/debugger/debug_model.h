@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "debugger/text_input.h"
+#include "frontpanel/run_control.h"
+#include "machine/registers.h"
 
 namespace tarvo {
 
@@ -45,9 +47,10 @@ enum class EditMode : uint8_t {
 
 // One row of the register pane.
 struct RegisterField {
-  const char* label;
-  int digits;  // 2: one byte, 4: 16 bits
+  std::string_view name;  // shown with a colon after it
+  int digits;             // 2: one byte, 4: 16 bits
   uint16_t mask;
+  const RegisterDef* reg;
 };
 constexpr int kRegisterFieldCount = 13;
 extern const std::array<RegisterField, kRegisterFieldCount> kRegisterFields;
@@ -128,7 +131,7 @@ struct DebugView {
 class DebugModel {
  public:
   // Creates the view state (DebugCreate).
-  explicit DebugModel(Machine& m);
+  DebugModel(Machine& m, RunControl& run);
 
   Machine& machine() { return m_; }
   const DebugView& view() const { return view_; }
@@ -200,6 +203,7 @@ class DebugModel {
   void moveTo(Pane p, int position);
 
   Machine& m_;
+  RunControl& run_;
   DebugView view_;
   std::array<Size, kPaneCount> size_{};
   std::optional<Group> active_;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -20,23 +21,27 @@ using Clock = std::chrono::steady_clock;
 // floods the link cannot hold the step.
 constexpr std::size_t kMaxStaleBytes = 64 * 1024;
 
-// Waits until the socket is ready for the given events or the deadline has
-// passed. Error and hang-up conditions count as ready: the following call
-// reports them.
-bool waitReady(int fd, short events, Clock::time_point deadline) {
+}  // namespace
+
+// Error and hang-up conditions count as ready: the following call reports
+// them.
+bool TcpDiskLink::waitReady(short events, Clock::time_point deadline) {
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto start = Clock::now();
+    const auto tickLeft =
+        std::chrono::milliseconds(tickWaitMs_) - std::chrono::nanoseconds(waitedNs_);
+    const auto end =
+        std::min(deadline, start + std::chrono::duration_cast<Clock::duration>(tickLeft));
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - start).count();
     if (left <= 0) return false;
-    pollfd p{fd, events, 0};
+    pollfd p{fd_, events, 0};
     const int n = ::poll(&p, 1, static_cast<int>(left));
+    waitedNs_ += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
     if (n > 0) return true;
     if (n == 0) return false;
     if (errno != EINTR) return false;
   }
 }
-
-}  // namespace
 
 TcpDiskLink::~TcpDiskLink() {
   close();
@@ -65,7 +70,7 @@ bool TcpDiskLink::open(const std::string& address, int32_t port) {
     }
     int error = 0;
     socklen_t length = sizeof error;
-    if (!waitReady(fd_, POLLOUT, deadline) ||
+    if (!waitReady(POLLOUT, deadline) ||
         ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
       close();
       return false;
@@ -104,7 +109,7 @@ bool TcpDiskLink::sendByte(uint8_t value) {
     const ssize_t n = ::send(fd_, &value, 1, MSG_NOSIGNAL);
     if (n == 1) return true;
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(fd_, POLLOUT, deadline))
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(POLLOUT, deadline))
       continue;
     close();
     return false;
@@ -122,8 +127,7 @@ bool TcpDiskLink::receiveByte(uint8_t& value) {
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(fd_, POLLIN, deadline))
-      continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(POLLIN, deadline)) continue;
     // n == 0: the peer closed; otherwise an error or no reply in time.
     close();
     return false;

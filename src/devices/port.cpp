@@ -21,11 +21,11 @@ bool registersOpen(const Machine& m) {
   return (portValue(m) & (kLineConnect | kLineRegisters)) == 0;
 }
 
-// A failed socket operation leaves the link closed and ends the run tick;
-// the machine then sees the drive as not connected.
-void linkFailed(Machine& m) {
+// A failed socket operation leaves the link closed and tells the run loop,
+// which ends its tick; the machine then sees the drive as not connected.
+void failLink(Machine& m) {
   m.port.fddSocket->close();
-  m.run.abortTick = true;
+  m.port.linkFailed = true;
 }
 
 // One byte out, one byte back. On failure the receive byte and the ready
@@ -34,7 +34,7 @@ void exchangeByte(Machine& m) {
   Port& port = m.port;
   uint8_t reply = 0;
   if (!port.fddSocket->sendByte(port.sendByte) || !port.fddSocket->receiveByte(reply)) {
-    linkFailed(m);
+    failLink(m);
     return;
   }
   port.receiveByte = reply;
@@ -58,7 +58,7 @@ void portUpdate(Machine& m) {
     if ((q & kLineConnect) == 0) closeLink(m);
   } else {
     if (fell(kLineConnect) && port.optionCode == kDriveAttached && linkConfigured(port)) {
-      if (!port.fddSocket->open(port.address, port.portNumber)) linkFailed(m);
+      if (!port.fddSocket->open(port.address, port.portNumber)) failLink(m);
     }
     if ((p & kLineRegisters) == 0) {
       if (fell(kLineRegisters)) port.receiveByte = port.optionCode;
@@ -89,7 +89,7 @@ void closeLink(Machine& m) {
   if (m.port.fddSocket->connected()) m.port.fddSocket->close();
 }
 
-uint8_t ioRead(Machine& m, unsigned reg) {
+uint8_t ioRead(const Machine& m, unsigned reg) {
   if ((reg & 7) == 3 && registersOpen(m)) return m.port.receiveByte;
   return 0xFF;
 }

@@ -24,19 +24,22 @@ struct Port {
   uint8_t optionCode = 0xFF;
   std::string address;     // disk server, dotted-decimal IPv4
   int32_t portNumber = 0;  // disk server TCP port
+  // Set when a link operation inside a step failed; whoever runs the steps
+  // ends its run tick and clears it.
+  bool linkFailed = false;
   std::unique_ptr<DiskLink> fddSocket = std::make_unique<TcpDiskLink>();
 };
 
 // (PD AND PE) OR (NOT PE AND input lines).
 uint8_t portValue(const Machine& m);
 // After PE or PD changed: edges of lines 3, 4 and 5 drive the disk link.
-// A failed link operation closes the link and ends the current run tick.
+// A failed link operation closes the link and sets linkFailed.
 void portUpdate(Machine& m);
 void portLinkReset(Machine& m);
 void closeLink(Machine& m);
 
 // I/O window registers 0..7 (0x00C00-0x00C0F).
-uint8_t ioRead(Machine& m, unsigned reg);
+uint8_t ioRead(const Machine& m, unsigned reg);
 void ioWrite(Machine& m, unsigned reg, uint8_t value);
 
 }  // namespace tarvo

@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -76,25 +79,186 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Mode for a new file: the old file's, or what the process would give a new
-// file.
-mode_t newFileMode(const std::string& path) {
+// Follows symbolic links from path to the file they finally name, which
+// need not exist yet. A relative link is taken against the directory of the
+// link itself. Returns path unchanged when it is no link.
+std::string resolveLinks(std::string path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+    const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
+    if (got <= 0 || static_cast<std::size_t>(got) >= target.size()) return path;
+    const std::string link(target.data(), static_cast<std::size_t>(got));
+    path = link.front() == '/' ? link : machinePath(directoryOf(path), link);
+  }
+  return path;
+}
+
+// Creates a new, empty file with a name of its own beside the image. Mode
+// 0666 lets the kernel apply the process's umask, as for any new file.
+int createTemporary(const std::string& dir, const std::string& base, std::string& name) {
+  uint64_t seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<uint64_t>(::getpid()) << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%012llx",
+                  static_cast<unsigned long long>(seed >> 16) & 0xFFFFFFFFFFFFull);
+    name = machinePath(dir, "." + base + suffix);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// The temporary file's content goes over the image in one rename. Returns
+// false with errno set by the step that failed; nothing is left behind.
+bool saveByRename(const std::string& path, const struct stat* old, const uint8_t* buffer,
+                  std::size_t n) {
+  const std::string dir = directoryOf(path);
+  std::string temp;
+  const int fd = createTemporary(dir, path.substr(path.find_last_of('/') + 1), temp);
+  if (fd < 0) return false;
+  bool ok = (old == nullptr || ::fchmod(fd, old->st_mode & 07777) == 0) &&
+            writeAll(fd, buffer, n) && ::fsync(fd) == 0;
+  int error = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    errno = error;
+    return false;
+  }
+  // Make the rename itself durable; the data is already safe either way.
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+bool writeAllAt(int fd, const uint8_t* buffer, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::pwrite(fd, buffer + done, n - done, static_cast<off_t>(done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// Images larger than this are not the machine's: an in-place save refuses
+// them rather than hold a copy for undoing.
+constexpr off_t kMaxInPlaceSize = 64 << 20;
+
+// Writes the existing file itself: its name, links, owner and mode stay as
+// they are. The old content is read first, so that a write that fails
+// halfway can be undone and the file is left as it was.
+bool saveInPlace(const std::string& path, const uint8_t* buffer, std::size_t n) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInPlaceSize) {
+    ::close(fd);
+    return false;
+  }
+  std::vector<uint8_t> old(static_cast<std::size_t>(st.st_size));
+  const long got = readUpTo(fd, old.data(), old.size());
+  if (got < 0) {
+    ::close(fd);
+    return false;
+  }
+  old.resize(static_cast<std::size_t>(got));
+  bool ok =
+      writeAllAt(fd, buffer, n) && ::ftruncate(fd, static_cast<off_t>(n)) == 0 && ::fsync(fd) == 0;
+  if (!ok) {
+    // Put back what was there; the undo can only shrink or rewrite bytes
+    // that were already written once.
+    writeAllAt(fd, old.data(), old.size());
+    ::ftruncate(fd, static_cast<off_t>(old.size()));
+    ::fsync(fd);
+  }
+  ok = (::close(fd) == 0) && ok;
+  return ok;
 }
 
 bool isBlank(char ch) {
   return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
 }
 
+// The library takes lines of at most 198 characters and reads the rest of a
+// longer one as a line of its own. Longer lines are therefore given to it
+// in a short form of the same meaning, with a value that would still be too
+// long kept aside and handed over by its number.
+constexpr std::size_t kShortLine = 150;
+// A value beginning with this byte is the number of a value kept aside.
+constexpr char kKeptValue = '\x01';
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The short form of a long line: "[name]" for a section, "name=value" for
+// a key, cut where the library would cut it (the first '=' or ':', an
+// inline comment after a blank). A section or key name too long to be one
+// of the settings becomes one that matches nothing; a line that is neither
+// is dropped, as the library would ignore it.
+std::string shortenLine(std::string_view line, std::vector<std::string>& keptValues) {
+  if (line.front() == '[') {
+    const auto close = line.find(']');
+    if (close == std::string_view::npos) return {};
+    const std::string_view name = trimBlanks(line.substr(1, close - 1));
+    if (name.size() > kShortLine) return std::string("[") + kKeptValue + "]";
+    return "[" + std::string(name) + "]";
+  }
+  std::size_t sep = 0;
+  while (sep < line.size() && line[sep] != '=' && line[sep] != ':' &&
+         !(line[sep] == ';' && sep > 0 && isBlank(line[sep - 1])))
+    ++sep;
+  if (sep == line.size() || line[sep] == ';') return {};
+  const std::string_view name = trimBlanks(line.substr(0, sep));
+  std::string_view value = line.substr(sep + 1);
+  for (std::size_t at = 1; at < value.size(); ++at) {
+    if (value[at] == ';' && isBlank(value[at - 1])) {
+      value = value.substr(0, at);
+      break;
+    }
+  }
+  value = trimBlanks(value);
+  if (name.size() > kShortLine) return std::string(1, kKeptValue) + "=";
+  std::string out(name);
+  out.push_back('=');
+  if (value.size() > kShortLine || (!value.empty() && value.front() == kKeptValue)) {
+    out.push_back(kKeptValue);
+    out += std::to_string(keptValues.size());
+    keptValues.emplace_back(value);
+  } else {
+    out.append(value);
+  }
+  return out;
+}
+
 // The library reads indented lines as continuations of the previous value,
 // and strips a byte-order mark only where its build allows it. Blanks before
 // a name and the mark carry no meaning here, so both go before parsing, as do
 // whole-line comments (which may be longer than a line the library takes).
-std::string normaliseSettingsText(std::string_view text) {
+// Lines too long for the library are shortened.
+std::string normaliseSettingsText(std::string_view text, std::vector<std::string>& keptValues) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::string out;
   out.reserve(text.size() + 1);
@@ -104,7 +268,11 @@ std::string normaliseSettingsText(std::string_view text) {
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
     if (!line.empty() && (line.front() == ';' || line.front() == '#')) continue;
-    out.append(line);
+    if (line.size() > kShortLine || line.find(kKeptValue) != std::string_view::npos) {
+      out += shortenLine(line, keptValues);
+    } else {
+      out.append(line);
+    }
     out.push_back('\n');
   }
   return out;
@@ -113,11 +281,16 @@ std::string normaliseSettingsText(std::string_view text) {
 struct SettingsReader {
   Settings settings;
   bool haveOscFreq = false, haveOptionCode = false, haveAddress = false, havePort = false;
+  std::vector<std::string> keptValues;
 };
 
 // The first occurrence of each key counts; later ones are ignored.
 int settingsHandler(void* user, const char* section, const char* name, const char* value) {
   auto& r = *static_cast<SettingsReader*>(user);
+  if (value[0] == kKeptValue) {
+    const std::size_t index = std::strtoul(value + 1, nullptr, 10);
+    value = index < r.keptValues.size() ? r.keptValues[index].c_str() : "";
+  }
   auto is = [](std::string_view a, const char* b) {
     while (!a.empty() && isBlank(a.front())) a.remove_prefix(1);
     while (!a.empty() && isBlank(a.back())) a.remove_suffix(1);
@@ -180,28 +353,23 @@ ShutdownSignalsHeld::~ShutdownSignalsHeld() {
 
 bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n) {
   const ShutdownSignalsHeld held;
-  const std::string dir = directoryOf(path);
-  const std::string base = path.substr(path.find_last_of('/') + 1);
-  std::string temp = machinePath(dir, "." + base + ".XXXXXX");
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  const mode_t mode = newFileMode(path);
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, buffer, n) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(name.data(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(name.data());
-    return false;
-  }
-  // Make the rename itself durable; the data is already safe either way.
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
+  // Through a link, the file it names is written and the link stays.
+  const std::string target = resolveLinks(path);
+  struct stat st;
+  // Links that never end in a file name nothing that could be written.
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return false;
+  const bool exists = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  // A new file in place of this one would part it from its other names or
+  // give it to the user running now.
+  if (exists && (st.st_nlink > 1 || st.st_uid != ::geteuid()))
+    return saveInPlace(target, buffer, n);
+  if (saveByRename(target, exists ? &st : nullptr, buffer, n)) return true;
+  // A directory that takes no new names (read-only, or a machine folder
+  // shared by several users) may still hold an image that can be written.
+  const int error = errno;
+  if (exists && (error == EACCES || error == EPERM || error == EROFS))
+    return saveInPlace(target, buffer, n);
+  return false;
 }
 
 bool fileExists(const std::string& path) {
@@ -252,7 +420,7 @@ Settings readSettings(const std::string& path) {
   // A NUL byte would end the text early for the library; nothing after it
   // could be meant as a setting anyway.
   text.resize(std::strlen(text.c_str()));
-  const std::string normal = normaliseSettingsText(text);
+  const std::string normal = normaliseSettingsText(text, reader.keptValues);
   ::ini_parse_string(normal.c_str(), settingsHandler, &reader);
   return reader.settings;
 }

@@ -63,9 +63,13 @@ class ShutdownSignalsHeld {
 };
 
 // Writes the n bytes to a temporary file beside path, flushes it to disk and
-// renames it over path. On failure the old file is left as it was. A
-// shutdown signal waits until the file is in place (or the temporary one
-// removed), so none is ever left half written.
+// renames it over path. A symbolic link is followed and stays: the file it
+// names is the one written. The file itself is written over in place
+// (write, flush) when a new file would lose something the user set up: it
+// has other hard links, it belongs to another user, or its directory takes
+// no new files. On failure the old file is left as it was. A shutdown
+// signal waits until the file is in place (or the temporary one removed),
+// so none is ever left half written.
 bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n);
 
 // True when something other than a directory exists at path.

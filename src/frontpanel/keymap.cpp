@@ -4,6 +4,7 @@
 
 #include "devices/keyboard.h"
 #include "machine.h"
+#include "machine/operations.h"
 
 namespace tarvo {
 
@@ -129,17 +130,16 @@ int hostKeyCode(HostKey key) {
 bool pressHostChar(Machine& m, char32_t ch) {
   const int code = hostCharKey(ch);
   if (code == 0) return false;
-  m.keys.hostKey = code;
-  keyInterruptCheck(m);
+  pressKey(m, KeyHolder::Host, code);
   return true;
 }
 
 void pressHostKey(Machine& m, HostKey key) {
-  m.keys.hostKey = hostKeyCode(key);
+  holdKey(m, KeyHolder::Host, hostKeyCode(key));
 }
 
 void releaseHostKey(Machine& m) {
-  m.keys.hostKey = 0;
+  releaseKey(m, KeyHolder::Host);
 }
 
 }  // namespace tarvo

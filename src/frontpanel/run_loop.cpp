@@ -1,5 +1,6 @@
 #include "frontpanel/run_loop.h"
 
+#include <chrono>
 #include <utility>
 
 #include "cpu/exec.h"
@@ -13,21 +14,9 @@ namespace tarvo {
 
 namespace {
 
-// The run loop's counters are signed 32-bit and wrap as two's complement:
-// a huge OscFreq or a long slow instruction must not be undefined behaviour.
-inline int32_t wrapAdd(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
-}
-inline int32_t wrapSub(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
-}
-inline int32_t wrapMul(int32_t a, int32_t b) {
-  return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-
-constexpr uint16_t kLinePulse = 0x0200;  // KY status bit 9
-constexpr uint16_t kLineA = 0x0400;      // KY status bit 10
-constexpr uint16_t kLineB = 0x0800;      // KY status bit 11
+// Steps between two readings of the host clock in a bounded tick: well
+// under a millisecond of host time.
+constexpr uint32_t kStepsPerClockRead = 1024;
 
 }  // namespace
 
@@ -40,17 +29,6 @@ void debugShow(RunControl& run) {
 void debugHide(RunControl& run) {
   run.resumeDelay = kResumeDelayTicks;
   run.stopFlag = 0;
-}
-
-void powerOnSequence(Machine& m) {
-  m.lcd.control = 0;
-  m.lcd.reset();
-  m.port.inputLines = static_cast<uint8_t>((m.port.inputLines & 0x03) | 0xF8);
-  m.cpu.PE = 0;
-  portLinkReset(m);
-  m.mem.bankA() = 0;
-  m.mem.bankB() = 0;
-  cpuReset(m);
 }
 
 RunLoop::RunLoop(Machine& m, Messages& messages, std::string dir)
@@ -81,64 +59,66 @@ void RunLoop::create() {
   }
 
   settings_ = readSettings(path("tarvo.ini"));
-  m_.run.oscFreq = settings_.oscFreq;
+  m_.timers.oscFreq = settings_.oscFreq;
   m_.port.optionCode = static_cast<uint8_t>(settings_.optionCode);
   m_.port.address = settings_.address;
   m_.port.portNumber = settings_.port;
 
-  m_.run.ticksPerSecond = 1000 / kRunInterval;
+  m_.timers.ticksPerSecond = 1000 / kRunInterval;
 }
 
 void RunLoop::show(bool hasOptionalKey) {
-  m_.keys.mouseKey = 0;
-  m_.keys.hostKey = 0;
-  m_.run.stopFlag = 0;
+  releaseKey(m_, KeyHolder::Mouse);
+  releaseKey(m_, KeyHolder::Host);
+  run.stopFlag = 0;
   m_.cpu.powerOff = false;
-  m_.run.resumeDelay = 0;
-  m_.run.traceCount = -1;
-  m_.run.breakpointAddress = -1;
+  run.resumeDelay = 0;
+  run.traceCount = -1;
+  run.breakpointAddress = -1;
 
   uint8_t lines = 0xFB;
   if (fileExists(path("rom2.bin")) || fileExists(path("rom3.bin"))) lines &= ~0x02;
   if (!hasOptionalKey) lines &= ~0x01;
   m_.port.inputLines = lines;
 
-  m_.run.cyclesPerTick = wrapMul(kRunInterval, m_.run.oscFreq);
+  setClock(m_, m_.timers.oscFreq);
   powerOnSequence(m_);
   m_.cpu.F = kFlagPower;
 }
 
 void RunLoop::close() {
-  m_.run.stopFlag = 1;
+  run.stopFlag = 1;
   closeLink(m_);
-  if (!keepRegisters_ && !saveRegisters(m_.cpu, path("register.bin")))
+  // A file kept because it could not be read at start is not saved either:
+  // the user learns that this session's state of it is lost.
+  if (keepRegisters_ || !saveRegisters(m_.cpu, path("register.bin")))
     messages_.saveFailed("register.bin");
   for (int i = 0; i < kRegionCount; ++i) {
     const Region& row = m_.mem.rows[i];
-    if (!row.writable || row.imageFile[0] == '\0' || keepImage_[i]) continue;
-    if (!saveFile(path(row.imageFile), row.buffer.data(), row.buffer.size()))
+    if (!row.writable || row.imageFile[0] == '\0') continue;
+    if (keepImage_[i] || !saveFile(path(row.imageFile), row.buffer.data(), row.buffer.size()))
       messages_.saveFailed(row.imageFile);
   }
 }
 
 void RunLoop::stop() {
-  debugShow(m_.run);
-  m_.run.cycleBudget = 0;
+  debugShow(run);
+  scheduler.cycleBudget = 0;
   if (showDebugger) showDebugger();
 }
 
 void RunLoop::runTick() {
-  RunControl& run = m_.run;
-  ProcessorState& c = m_.cpu;
-  run.abortTick = false;
-
+  Scheduler& s = scheduler;
+  m_.port.linkFailed = false;
+  // The disk link may wait a bounded time within each tick, in total.
+  m_.port.fddSocket->startTick();
   if (run.resumeDelay > 0) {
     --run.resumeDelay;
-    run.cycleBudget = 0;
+    m_.cpu.budgetRestart = false;
+    s.cycleBudget = 0;
     return;
   }
-  run.cycleBudget = wrapAdd(run.cycleBudget, run.cyclesPerTick);
-  if (run.cycleBudget <= 0) return;
+  if (!beginRunTick(m_, s)) return;
 
   // Between its steps the tick touches neither the common area nor the
   // bank bytes, so the memory map's page tables are synced once. Nor does
@@ -147,72 +127,43 @@ void RunLoop::runTick() {
   // so those are looked at once too.
   syncPages(m_);
   if (run.stopFlag) {
-    run.cycleBudget = 0;
+    s.cycleBudget = 0;
     return;
   }
   const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0;
-  do {
-    const int32_t cycles = stepSynced(m_);
-    ++stepsRun_;
-    cyclesRun_ += cycles;
-    run.cycleBudget = wrapSub(run.cycleBudget, cycles);
-    // A disk-link failure inside the step ends the tick at once, before the
-    // per-step work; what is left of the budget carries over.
-    if (run.abortTick) return;
-
-    // Line B requests on the edge that IE bit 1 selects.
-    if (((c.kyStatus ^ c.prevKyStatus) & kLineB) &&
-        ((c.kyStatus & kLineB) != 0) == ((c.IE & 0x02) != 0))
-      requestInterrupt(m_, 0x10);
-    c.prevKyStatus = c.kyStatus;
-
-    // Line A requests for as long as it is at the level IE bit 0 selects.
-    if (((c.kyStatus & kLineA) != 0) == ((c.IE & 0x01) != 0)) requestInterrupt(m_, 0x04);
-
-    // The LCD pulse line toggles every pulse period while the controllers
-    // and their pulse output are enabled; its falling edge requests 0.
-    if ((m_.lcd.control & 0xC0) == 0xC0) {
-      run.lcdPulseCountdown = wrapSub(run.lcdPulseCountdown, cycles);
-      if (run.lcdPulseCountdown < 0) {
-        run.lcdPulseCountdown = wrapAdd(run.lcdPulseCountdown, m_.lcd.pulsePeriod);
-        if (run.lcdPulseCountdown < 0) run.lcdPulseCountdown = m_.lcd.pulsePeriod;
-        c.kyStatus ^= kLinePulse;
-        if (!(c.kyStatus & kLinePulse)) requestInterrupt(m_, 0x01);
-      }
-    }
-
-    // The cycle timer counts cycles (IA bit 6) or 256 per cycle, and on
-    // underflow reloads with one emulated second of cycles.
-    run.cycleTimer = wrapSub(run.cycleTimer, wrapMul(cycles, (c.IA & 0x40) ? 1 : 256));
-    if (run.cycleTimer < 0) {
-      run.cycleTimer = wrapAdd(run.cycleTimer, wrapMul(run.cyclesPerTick, run.ticksPerSecond));
-      if (!(c.IA & 0x80)) requestInterrupt(m_, 0x08);
-    }
-
+  const bool bounded = hostTimeLimit_.count() > 0;
+  if (!watching && !bounded) {
+    spendBudget(m_, s, [] { return false; });
+    return;
+  }
+  // The host clock is read once every kStepsPerClockRead steps, when bounded.
+  const auto hostEnd = bounded ? std::chrono::steady_clock::now() + hostTimeLimit_
+                               : std::chrono::steady_clock::time_point{};
+  uint32_t untilClockRead = kStepsPerClockRead;
+  bool timeUp = false;
+  const TickEnd end = spendBudget(m_, s, [&] {
+    // The trace count runs out, or PC has reached the breakpoint.
     if (watching) {
-      if (run.traceCount > 0) {
-        --run.traceCount;
-        if (run.traceCount == 0) {
-          stop();
-          return;
-        }
-      }
-      if (run.breakpointAddress >= 0 && run.breakpointAddress == c.PC) {
-        stop();
-        return;
-      }
+      if (run.traceCount > 0 && --run.traceCount == 0) return true;
+      if (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC) return true;
     }
-  } while (run.cycleBudget > 0);
+    if (bounded && --untilClockRead == 0) {
+      untilClockRead = kStepsPerClockRead;
+      timeUp = std::chrono::steady_clock::now() >= hostEnd;
+      return timeUp;
+    }
+    return false;
+  });
+  if (end != TickEnd::Watched) return;
+  if (timeUp) {
+    s.cycleBudget = 0;  // the rest of this tick's work is dropped
+  } else {
+    stop();
+  }
 }
 
 void RunLoop::secondTick() {
-  ProcessorState& c = m_.cpu;
-  ++c.TM;
-  if ((c.TM & 0x3F) == 0x3C) {
-    // Seconds back to 0 with a carry into the minutes in bits 6-7.
-    c.TM = static_cast<uint8_t>(c.TM + 4);
-    if (!m_.run.stopFlag) requestInterrupt(m_, 0x02);
-  }
+  tarvo::secondTick(m_, !run.stopFlag);
 }
 
 void RunLoop::refreshTick() {

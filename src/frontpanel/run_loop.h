@@ -12,22 +12,21 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "cpu/memory.h"
 #include "frontpanel/files.h"
+#include "frontpanel/run_control.h"
+#include "machine/operations.h"
+#include "machine/scheduler.h"
 
 namespace tarvo {
 
 struct Machine;
-struct RunControl;
 
-// Timer periods in milliseconds.
-constexpr int32_t kRunInterval = 10;
-constexpr int32_t kRefreshInterval = 50;
-constexpr int32_t kSecondInterval = 1000;
 // Run ticks skipped after the debug window hides.
 constexpr int32_t kResumeDelayTicks = 30;
 
@@ -37,11 +36,6 @@ void debugShow(RunControl& run);
 // Effects of the debug window being hidden: stepping resumes after
 // kResumeDelayTicks run ticks.
 void debugHide(RunControl& run);
-
-// The machine's power-on sequence (also the reset key): LCD off and reset,
-// port input lines 3-7 set and line 2 cleared, PE 0, port link reset, both
-// bank bytes 0, CPU reset. The flag register is left alone.
-void powerOnSequence(Machine& m);
 
 class RunLoop {
  public:
@@ -61,7 +55,8 @@ class RunLoop {
 
   // Window close: stop flag, disk link closed, "register.bin" and the
   // writable images saved. Save failures are reported through Messages; an
-  // image that existed but could not be read at start is not overwritten.
+  // image that existed but could not be read at start is not overwritten,
+  // and is reported as not saved.
   void close();
 
   // The 10 ms tick: spends the cycle budget on processor steps and feeds the
@@ -80,6 +75,12 @@ class RunLoop {
   // window from here.
   std::function<void()> showDebugger;
 
+  // Host time one run tick may take at most; what is left of its budget
+  // then is dropped (there is no catch-up), so a slow host or an absurd
+  // clock never freezes the window. Zero, the default, counts every cycle
+  // exactly, as the headless runner needs.
+  void setHostTimeLimit(std::chrono::nanoseconds limit) { hostTimeLimit_ = limit; }
+
   const Settings& settings() const { return settings_; }
   const std::string& dir() const { return dir_; }
   // A file of the machine directory.
@@ -87,8 +88,14 @@ class RunLoop {
 
   // Processor steps executed by runTick() and the sum of their cycle counts,
   // since construction.
-  uint64_t stepsRun() const { return stepsRun_; }
-  int64_t cyclesRun() const { return cyclesRun_; }
+  uint64_t stepsRun() const { return scheduler.stepsRun; }
+  int64_t cyclesRun() const { return scheduler.cyclesRun; }
+
+  // The host's side of the run: stop flag, resume delay, trace and
+  // breakpoint arms.
+  RunControl run;
+  // The cycle budget and the cadence of the ticks.
+  Scheduler scheduler;
 
  private:
   void stop();
@@ -101,8 +108,7 @@ class RunLoop {
   // saving them at close would destroy what is still on disk.
   std::array<bool, kRegionCount> keepImage_{};
   bool keepRegisters_ = false;
-  uint64_t stepsRun_ = 0;
-  int64_t cyclesRun_ = 0;
+  std::chrono::nanoseconds hostTimeLimit_{0};
 };
 
 }  // namespace tarvo

@@ -12,6 +12,8 @@
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
 
+#include "frontpanel/run_loop.h"
+
 using tarvo::EditBox;
 using tarvo::Group;
 using tarvo::Pane;
@@ -126,10 +128,10 @@ void DebugPaintBox::mousePressEvent(QMouseEvent* event) {
 
 // ---- TDebugForm ----
 
-// The run loop needs no call from here: the Run buttons arm it through the
-// machine's run-control state, and it shows this window when a run stops.
-TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop&, QWidget* parent)
-    : QWidget(parent, Qt::Window), model_(machine) {
+// The run loop needs no call from here: the Run buttons arm it through its
+// run-control state, and it shows this window when a run stops.
+TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget* parent)
+    : QWidget(parent, Qt::Window), model_(machine, runLoop.run) {
   setWindowTitle("Debug Window");
   resize(kClientWidth, kClientHeight);
   // Captions, buttons and the run boxes in a small dialog font, so that

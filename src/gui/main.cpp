@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -17,6 +16,39 @@
 #include "shutdown_signals.h"
 
 namespace {
+
+struct CommandLine {
+  QCommandLineParser parser;
+  QCommandLineOption help = parser.addHelpOption();
+  QCommandLineOption version = parser.addVersionOption();
+  QCommandLineOption dir{{"d", "dir"},
+                         "Machine directory holding the machine's files (default: the "
+                         "current directory; for an installed tarvo, the user's copy of the "
+                         "demo machine).",
+                         "DIR"};
+  QCommandLineOption zoom{{"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N"};
+
+  CommandLine() {
+    parser.setApplicationDescription(
+        QString(TMainForm::kApplicationTitle) +
+        ": the pocket computer on the desktop.\n"
+        "Reads its ROM, RAM, register, character-set, face and settings files from\n"
+        "the machine directory and writes RAM and registers back there at close.\n"
+        "Without --dir, an installed tarvo runs the demo machine, copied once into\n"
+        "$XDG_DATA_HOME/tarvo/machine; a tarvo run from the build tree uses the\n"
+        "current directory.");
+    parser.addOption(dir);
+    parser.addOption(zoom);
+  }
+};
+
+void setApplicationNames() {
+  // The user's settings (zoom, window position) go to tarvo/tarvo.conf in
+  // the configuration folder.
+  QCoreApplication::setOrganizationName("tarvo");
+  QCoreApplication::setApplicationName("tarvo");
+  QCoreApplication::setApplicationVersion(TARVO_VERSION);
+}
 
 // An installed tarvo finds the demo machine in share/tarvo/machine beside
 // its bin/ folder; a tarvo run from the build tree finds nothing there.
@@ -44,51 +76,31 @@ QString userMachine(const QString& installed) {
   return dir;
 }
 
-void setNames() {
-  QCoreApplication::setOrganizationName("tarvo");
-  QCoreApplication::setApplicationName("tarvo");
-  QCoreApplication::setApplicationVersion(TARVO_VERSION);
-}
-
-// The command line.
-struct Options {
-  QCommandLineOption dir{{"d", "dir"},
-                         "Machine directory holding the machine's files (default: the current "
-                         "directory; for an installed tarvo, the user's copy of the demo "
-                         "machine).",
-                         "DIR"};
-  QCommandLineOption zoom{{"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N"};
-
-  explicit Options(QCommandLineParser& parser) {
-    parser.setApplicationDescription(
-        "Zelmo Tarvo Emulator: the pocket computer on the desktop.\n"
-        "Reads its ROM, RAM, register, character-set, face and settings files from\n"
-        "the machine directory and writes RAM and registers back there at close.\n"
-        "Without --dir, an installed tarvo runs the demo machine, copied once into\n"
-        "$XDG_DATA_HOME/tarvo/machine; a tarvo run from the build tree uses the\n"
-        "current directory.");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOption(dir);
-    parser.addOption(zoom);
+// True when the command line asks only for help or the version, which need
+// no display.
+bool asksForHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "-h" || arg == "-?" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
+        arg == "--version")
+      return true;
   }
-};
+  return false;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help and --version are answered without opening the display, so
-  // they work in a terminal without one.
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help" || arg == "-v" || arg == "--version") {
-      QCoreApplication core(argc, argv);
-      setNames();
-      QCommandLineParser parser;
-      const Options options(parser);
-      parser.process(core);  // prints and exits
-      return 0;
-    }
+  if (asksForHelpOrVersion(argc, argv)) {
+    // Answered without opening the window system, so they work on a console
+    // with no display. Options meant for the toolkit do not stop them.
+    QCoreApplication core(argc, argv);
+    setApplicationNames();
+    CommandLine cl;
+    cl.parser.parse(QCoreApplication::arguments());
+    if (cl.parser.isSet(cl.help)) cl.parser.showHelp(0);
+    if (cl.parser.isSet(cl.version)) cl.parser.showVersion();
   }
 
   // The threads the application starts for itself (the display connection's
@@ -100,31 +112,30 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QAccessible::isActive();
   startingUp.reset();
-  setNames();
-  QApplication::setApplicationDisplayName("Zelmo Tarvo Emulator");
+  // No application display name: the toolkit would add it to every caption.
+  setApplicationNames();
 
-  QCommandLineParser parser;
-  const Options options(parser);
-  parser.process(app);  // --help and --version print and exit here
-  if (!parser.positionalArguments().isEmpty()) {
+  CommandLine cl;
+  cl.parser.process(app);  // --help and --version print and exit here
+  if (!cl.parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "tarvo: unexpected argument '%s'\n",
-                 qPrintable(parser.positionalArguments().first()));
+                 qPrintable(cl.parser.positionalArguments().first()));
     std::fprintf(stderr, "Try 'tarvo --help' for more information.\n");
     return 2;
   }
   int zoom = 0;
-  if (parser.isSet(options.zoom)) {
+  if (cl.parser.isSet(cl.zoom)) {
     bool ok = false;
-    zoom = parser.value(options.zoom).toInt(&ok);
+    zoom = cl.parser.value(cl.zoom).toInt(&ok);
     if (!ok || zoom < TMainForm::kMinZoom || zoom > TMainForm::kMaxZoom) {
       std::fprintf(stderr, "tarvo: --zoom takes 1 to 4, not '%s'\n",
-                   qPrintable(parser.value(options.zoom)));
+                   qPrintable(cl.parser.value(cl.zoom)));
       return 2;
     }
   }
   QString dir;
-  if (parser.isSet(options.dir)) {
-    dir = parser.value(options.dir);
+  if (cl.parser.isSet(cl.dir)) {
+    dir = cl.parser.value(cl.dir);
   } else if (const QString installed = installedMachine(); !installed.isEmpty()) {
     // Started from the desktop menu: the demo machine, the user's copy.
     dir = userMachine(installed);

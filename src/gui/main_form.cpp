@@ -30,6 +30,7 @@
 #include "frontpanel/lcd_text.h"
 #include "frontpanel/typist.h"
 #include "machine.h"
+#include "machine/operations.h"
 #include "shutdown_signals.h"
 
 using tarvo::KeyHit;
@@ -84,6 +85,7 @@ TMainForm::TMainForm(QWidget* parent)
   connect(&secTimer_, &QTimer::timeout, this, &TMainForm::OnSecTimer);
 
   runLoop_->showDebugger = [this] { showDebugWindow(); };
+  runLoop_->setHostTimeLimit(std::chrono::nanoseconds(kRunTickHostLimitNs));
 
   noticeTimer_.setSingleShot(true);
   noticeTimer_.setInterval(kNoticeMs);
@@ -145,7 +147,7 @@ void TMainForm::FormClose() {
   saveView();
   if (recording_.isOpen()) recording_.close();
   closing_ = true;
-  machine_->run.stopFlag = 1;
+  runLoop_->run.stopFlag = 1;
   runTimer_.stop();
   refreshTimer_.stop();
   secTimer_.stop();
@@ -183,7 +185,7 @@ void TMainForm::onShutdownSignal(int) {
 // ---- Timers ----
 
 void TMainForm::OnRunTimer() {
-  const tarvo::RunControl& run = machine_->run;
+  const tarvo::RunControl& run = runLoop_->run;
   // Fast-forward leaves the skipped ticks after the debug window closes,
   // and a stopped machine, on host time.
   if (!fastForward_ || run.resumeDelay > 0 || run.stopFlag) {
@@ -476,7 +478,7 @@ void TMainForm::FormMouseDown(Qt::MouseButton button, QPoint at) {
   if (button != Qt::LeftButton) return;
   releaseMouseKey(QPoint(-1, -1));
   const KeyHit key = tarvo::keyAt(at.x(), at.y(), lastGroup_, highestKey_);
-  machine_->keys.mouseKey = key.code;
+  tarvo::holdKey(*machine_, tarvo::KeyHolder::Mouse, key.code);
   if (key.code == 0) {
     // The window has no frame: a press beside the keys drags it.
     startWindowDrag();
@@ -486,7 +488,7 @@ void TMainForm::FormMouseDown(Qt::MouseButton button, QPoint at) {
     drawKey(key, (machine_->cpu.F & tarvo::kFlagPower) == 0);  // where it will go
   else
     drawKey(key, true);
-  if (key.code >= 4 && key.code < tarvo::kKeyHostOnly) tarvo::keyInterruptCheck(*machine_);
+  tarvo::pressKey(*machine_, tarvo::KeyHolder::Mouse, key.code);
 }
 
 void TMainForm::FormMouseMove(QPoint at) {
@@ -495,12 +497,10 @@ void TMainForm::FormMouseMove(QPoint at) {
 
 void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
   if (button != Qt::LeftButton) return;
-  tarvo::ProcessorState& c = machine_->cpu;
   switch (machine_->keys.mouseKey) {
     case tarvo::kKeyPower:
-      c.F ^= tarvo::kFlagPower;
-      releaseMouseKey(QPoint(-1, -1));
-      if (c.F & tarvo::kFlagPower) tarvo::wake(*machine_, false);
+      tarvo::togglePowerSwitch(*machine_);
+      releaseMouseKey(QPoint(-1, -1));  // drawn where it now stands
       break;
     case tarvo::kKeyMinimise:
       releaseMouseKey(QPoint(-1, -1));
@@ -512,7 +512,7 @@ void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
       break;
     case tarvo::kKeyWake:
       releaseMouseKey(QPoint(-1, -1));
-      tarvo::wake(*machine_, false);
+      tarvo::releaseWakeKey(*machine_);
       break;
     default:
       releaseMouseKey(QPoint(-1, -1));
@@ -761,7 +761,7 @@ void TMainForm::showMenuAt(QPoint globalPos) {
 }
 
 void TMainForm::showDebugWindow() {
-  tarvo::debugShow(machine_->run);
+  tarvo::debugShow(runLoop_->run);
   if (!debugForm_) return;
   debugForm_->show();
   debugForm_->raise();
@@ -771,8 +771,7 @@ void TMainForm::showDebugWindow() {
 // ---- Messages ----
 
 void TMainForm::showWarning(const QString& text) {
-  QMessageBox box(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), text,
-                  QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Warning, kApplicationTitle, text, QMessageBox::Ok, this);
   box.exec();
 }
 

@@ -31,6 +31,9 @@ class TMainForm : public QWidget, private tarvo::Messages {
   static constexpr int kClientWidth = 673;
   static constexpr int kClientHeight = 294;
   static constexpr QPoint kLcdAt{63, 45};
+  // The application's title: the caption of its warning boxes and the
+  // name in --help. The windows' own captions carry nothing else.
+  static constexpr const char* kApplicationTitle = "Zelmo Tarvo Emulator";
 
   // Creating the window loads every machine file from the current directory
   // (FormCreate); showing it for the first time starts the machine.
@@ -53,6 +56,9 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // ticks' worth of cycles as fit in kFastForwardNs of host time.
   bool fastForward() const { return fastForward_; }
   static constexpr qint64 kFastForwardNs = 8'000'000;
+  // Host time one run tick may take, whatever the clock: the rest of its
+  // work is dropped, so the window always answers.
+  static constexpr qint64 kRunTickHostLimitNs = 100'000'000;
 
   // Zoom: the face and the LCD drawn at 1x to 4x. The face art is scaled
   // smoothly, the LCD dot for dot; mouse positions are mapped back onto the

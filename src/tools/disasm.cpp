@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "cpu/code_view.h"
 #include "cpu/memory.h"
 #include "cpu/operands.h"
 #include "machine.h"
@@ -89,7 +90,8 @@ constexpr std::array<const char*, kOperandFormCount> kFormLayouts = {
 
 class OperandPrinter {
  public:
-  OperandPrinter(Machine& m, unsigned index, DisasmText& out) : m_(m), index_(index), out_(out) {}
+  OperandPrinter(CodeView& code, unsigned index, DisasmText& out)
+      : code_(code), index_(index), out_(out) {}
 
   // Forms without a layout (34 and up) print nothing.
   void print(uint16_t form) {
@@ -97,10 +99,10 @@ class OperandPrinter {
     for (const char* p = kFormLayouts[form]; *p; ++p) {
       switch (*p) {
         case '1':
-          b1_ = nextByte(m_);
+          b1_ = code_.next();
           break;
         case '2':
-          b2_ = nextByte(m_);
+          b2_ = code_.next();
           haveCount_ = true;
           break;
         case 'R':
@@ -172,7 +174,7 @@ class OperandPrinter {
   void second() {
     out_.append('$');
     if (selector() == 3) {
-      const uint8_t rb = haveCount_ ? b2_ : nextByte(m_);
+      const uint8_t rb = haveCount_ ? b2_ : code_.next();
       out_.appendDecimal(rb & 0x1F);
     } else {
       out_.append(RegPointerNames[selector()]);
@@ -187,27 +189,27 @@ class OperandPrinter {
   // The same relative target the processor jumps to, filler included.
   void target() {
     out_.append("&H");
-    out_.appendHex(relativeTarget(m_), 4);
+    out_.appendHex(relativeTarget(code_.state()), 4);
   }
   void im8() {
     out_.append("&H");
-    out_.appendHex(nextByte(m_), 2);
+    out_.appendHex(code_.next(), 2);
   }
   void im16() {
     out_.append("&H");
-    out_.appendHex(plain16(m_), 4);
+    out_.appendHex(plain16(code_.state()), 4);
   }
   // jp/cal address: a filler byte between the halves in word memory.
   void addr16() {
     out_.append("&H");
-    out_.appendHex(immediate16(m_), 4);
+    out_.appendHex(immediate16(code_.state()), 4);
   }
   void cond() {
     const unsigned cc = index_ & 7;
     if (cc < ConditionNames.size()) out_.append(ConditionNames[cc]);
   }
 
-  Machine& m_;
+  CodeView& code_;
   unsigned index_;
   DisasmText& out_;
   uint8_t b1_ = 0;
@@ -217,57 +219,24 @@ class OperandPrinter {
 
 }  // namespace
 
-unsigned disasmDecodeIndex(Machine& m) {
-  const uint8_t opcode = fetchInstruction(m);
-  return resolveDecodeIndex(opcode, m.cpu.fetchBuffer[1]);
+unsigned disasmDecodeIndex(CodeView& code) {
+  const uint8_t opcode = code.fetch();
+  return resolveDecodeIndex(opcode, code.prefetched(1));
 }
 
 const char* disasmMnemonic(unsigned index) {
   return disasmRecord(index).mnemonic;
 }
 
-void disasmOperands(Machine& m, unsigned index, DisasmText& out) {
+void disasmOperands(CodeView& code, unsigned index, DisasmText& out) {
   out.clear();
   const DisasmRecord& r = disasmRecord(index);
-  if (!isRedirect(r) && !isUndefined(r)) OperandPrinter(m, index, out).print(r.operand);
+  if (!isRedirect(r) && !isUndefined(r)) OperandPrinter(code, index, out).print(r.operand);
   // An instruction ends on a word boundary in word-organised memory.
-  endInstruction(m);
+  code.finish();
 }
 
 namespace {
-
-// The processor fields a decode changes. The walk puts all of them back, so
-// looking at code leaves the paused processor exactly as it was.
-struct SavedFetchState {
-  explicit SavedFetchState(ProcessorState& c)
-      : c_(c),
-        pc_(c.PC),
-        ua_(c.UA),
-        latch_(c.segmentLatch),
-        wordFetch_(c.wordFetch),
-        fetchPos_(c.fetchPos),
-        cycles_(c.cycles) {
-    std::memcpy(buffer_, c.fetchBuffer, sizeof buffer_);
-  }
-  ~SavedFetchState() {
-    c_.PC = pc_;
-    c_.UA = ua_;
-    c_.segmentLatch = latch_;
-    c_.wordFetch = wordFetch_;
-    c_.fetchPos = fetchPos_;
-    c_.cycles = cycles_;
-    std::memcpy(c_.fetchBuffer, buffer_, sizeof buffer_);
-  }
-  SavedFetchState(const SavedFetchState&) = delete;
-  SavedFetchState& operator=(const SavedFetchState&) = delete;
-
-  ProcessorState& c_;
-  uint16_t pc_;
-  uint8_t ua_, latch_;
-  int wordFetch_, fetchPos_;
-  int32_t cycles_;
-  uint8_t buffer_[4];
-};
 
 bool inRegion(int region, uint32_t a) {
   return static_cast<int32_t>(a) >= regionStart(region) &&
@@ -280,29 +249,28 @@ bool validRegion(int region) {
 
 // One line of the walk: decode at the low 16 bits of `a` and return the
 // full address that follows.
-uint32_t decodeLine(Machine& m, unsigned segment, uint32_t a, unsigned& index,
+uint32_t decodeLine(CodeView& code, unsigned segment, uint32_t a, unsigned& index,
                     DisasmText& operands) {
-  m.cpu.PC = static_cast<uint16_t>(a);
-  index = disasmDecodeIndex(m);
-  disasmOperands(m, index, operands);
-  return physicalAddress(m.cpu, segment, m.cpu.PC);
+  code.moveTo(static_cast<uint16_t>(a));
+  index = disasmDecodeIndex(code);
+  disasmOperands(code, index, operands);
+  return physicalAddress(code.state(), segment, code.pc());
 }
 
 }  // namespace
 
-std::size_t listInstructions(Machine& m, uint32_t top, int region, std::span<ListingRow> rows,
+std::size_t listInstructions(const Machine& m, uint32_t top, int region, std::span<ListingRow> rows,
                              uint32_t* after) {
   if (after) *after = top;
   if (!validRegion(region)) return 0;
-  SavedFetchState saved(m.cpu);
+  CodeView code(m, top);
   const unsigned segment = (top >> 16) & 3u;
-  m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(top >> 16);
   uint32_t a = top;
   std::size_t n = 0;
   while (n < rows.size() && inRegion(region, a)) {
     ListingRow& row = rows[n++];
     row.address = a;
-    a = decodeLine(m, segment, a, row.index, row.operands);
+    a = decodeLine(code, segment, a, row.index, row.operands);
     row.mnemonic = disasmMnemonic(row.index);
     row.next = a;
   }
@@ -310,17 +278,16 @@ std::size_t listInstructions(Machine& m, uint32_t top, int region, std::span<Lis
   return n;
 }
 
-std::optional<uint32_t> listingLineAddress(Machine& m, uint32_t top, int region, int line) {
+std::optional<uint32_t> listingLineAddress(const Machine& m, uint32_t top, int region, int line) {
   if (!validRegion(region) || line < 0) return std::nullopt;
-  SavedFetchState saved(m.cpu);
+  CodeView code(m, top);
   const unsigned segment = (top >> 16) & 3u;
-  m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(top >> 16);
   uint32_t a = top;
   unsigned index = 0;
   DisasmText scratch;
   for (int i = 0; i < line; ++i) {
     if (!inRegion(region, a)) return std::nullopt;
-    a = decodeLine(m, segment, a, index, scratch);
+    a = decodeLine(code, segment, a, index, scratch);
   }
   // Only a line that the listing draws can be chosen.
   if (!inRegion(region, a)) return std::nullopt;

@@ -14,6 +14,7 @@
 namespace tarvo {
 
 struct Machine;
+class CodeView;
 
 // A short text built in place; operand texts never come near the capacity
 // (the longest is "$31,$31,jr &HFFFF"), anything beyond it is cut off.
@@ -42,16 +43,16 @@ class DisasmText {
 
 // The three decoding operations, called in this order for each instruction.
 //
-// Fetches the instruction at PC (segment from segmentLatch, or 0 while an
-// interrupt is in service) and returns its decode index. The byte that picks
-// a secondary record is only looked at, not consumed.
-unsigned disasmDecodeIndex(Machine& m);
+// Fetches the instruction at the view's PC (segment from segmentLatch, or 0
+// while an interrupt is in service) and returns its decode index. The byte
+// that picks a secondary record is only looked at, not consumed.
+unsigned disasmDecodeIndex(CodeView& code);
 // The record's mnemonic; consumes nothing.
 const char* disasmMnemonic(unsigned index);
 // The operand text of the record, consuming the operand bytes in the order
 // they are printed, then the filler that completes a word in word-organised
-// memory. Afterwards PC addresses the next instruction.
-void disasmOperands(Machine& m, unsigned index, DisasmText& out);
+// memory. Afterwards the view's PC addresses the next instruction.
+void disasmOperands(CodeView& code, unsigned index, DisasmText& out);
 
 // Text columns of a listing line: "AAAAA:" at 0, mnemonic, operands.
 constexpr int kListMnemonicColumn = 7;
@@ -73,12 +74,12 @@ struct ListingRow {
 // the common-area boundary, segment 0). The processor state is restored
 // afterwards. Returns the number of rows filled; *after receives the address
 // that follows the last line decoded (`top` when there was none).
-std::size_t listInstructions(Machine& m, uint32_t top, int region, std::span<ListingRow> rows,
+std::size_t listInstructions(const Machine& m, uint32_t top, int region, std::span<ListingRow> rows,
                              uint32_t* after = nullptr);
 
 // Start address of line `line` (0 = `top`) of the same walk, or nothing when
 // the listing leaves the region before that line is reached.
-std::optional<uint32_t> listingLineAddress(Machine& m, uint32_t top, int region, int line);
+std::optional<uint32_t> listingLineAddress(const Machine& m, uint32_t top, int region, int line);
 
 // A row as the pane draws it: the address as five upper-case hex digits and
 // ":", the mnemonic from column 7, the operands from column 13, trailing

@@ -53,16 +53,12 @@ class DemoPanel : public ::testing::Test {
   }
   // The mouse let go of the power switch: it changes position and, when it
   // is now on, wakes the processor.
-  void flipPowerSwitch() {
-    m->cpu.F ^= kFlagPower;
-    if (m->cpu.F & kFlagPower) wake(*m, false);
-  }
+  void flipPowerSwitch() { togglePowerSwitch(*m); }
   // A key of the face pressed and let go with the mouse.
   void click(int code) {
-    m->keys.mouseKey = code;
-    keyInterruptCheck(*m);
+    pressKey(*m, KeyHolder::Mouse, code);
     ticks(5);
-    m->keys.mouseKey = 0;
+    releaseKey(*m, KeyHolder::Mouse);
     ticks(5);
   }
   // The mouse let go of the wake key.

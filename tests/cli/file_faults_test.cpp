@@ -79,7 +79,10 @@ TEST(PermissionFaults, NoImageCanBeRead) {
             "Failed to load the file register.bin\n"
             "Failed to load the file rom0.bin\n"
             "Failed to load the file ram0.bin\n"
-            "Failed to load the file ram1.bin\n");
+            "Failed to load the file ram1.bin\n"
+            "Failed to save the file register.bin\n"
+            "Failed to save the file ram0.bin\n"
+            "Failed to save the file ram1.bin\n");
   for (const auto& [name, bytes] : stored) {
     struct stat st;
     ASSERT_EQ(::stat(machine.file(name).c_str(), &st), 0) << name;

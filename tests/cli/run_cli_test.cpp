@@ -326,7 +326,8 @@ TEST(RunCli, DirectoryInPlaceOfARamImage) {
   fs::create_directory(dir.file("ram1.bin"));
   const Outcome r = run({"--dir", dir.path, "--save"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, kNoImages + "Failed to load the file ram1.bin\n");
+  EXPECT_EQ(r.err, kNoImages + "Failed to load the file ram1.bin\n" +
+                       "Failed to save the file ram1.bin\n");
   EXPECT_TRUE(fs::is_directory(dir.file("ram1.bin")));
   EXPECT_EQ(dir.read("ram0.bin").size(), 65536u);
 }
@@ -432,28 +433,67 @@ TEST_F(Unprivileged, UnreadableRamImageIsReportedAndNotOverwritten) {
   ::chmod(machine_.file("ram0.bin").c_str(), 0);
   const Outcome r = runAsNobody({"--dir", machine_.path, "--set", "R0=12", "--save"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, kNoImages + "Failed to load the file ram0.bin\n");
+  EXPECT_EQ(r.err, kNoImages + "Failed to load the file ram0.bin\n" +
+                       "Failed to save the file ram0.bin\n");
   EXPECT_EQ(machine_.read("ram0.bin"), bytes(65536, 0x5A));
   EXPECT_EQ(machine_.read("register.bin").at(0), 0x12);  // the rest of the close went on
   EXPECT_EQ(machine_.read("ram1.bin").size(), 32768u);
 }
 
-TEST_F(Unprivileged, ReadOnlyDirectoryAtClose) {
+// A read-only machine folder that holds writable images, as shared
+// machines have: the images are written in place, not lost.
+TEST_F(Unprivileged, ReadOnlyDirectoryWithWritableImages) {
   machine_.write("register.bin", bytes(36, 0x01));
   machine_.write("ram0.bin", bytes(65536, 0x02));
-  machine_.write("ram1.bin", bytes(32768, 0x03));
-  for (const char* f : {"register.bin", "ram0.bin", "ram1.bin"})
-    ::chmod(machine_.file(f).c_str(), 0666);
+  machine_.write("ram1.bin", bytes(100, 0x03));  // short: grows to its full size
+  for (const char* f : {"register.bin", "ram0.bin", "ram1.bin"}) {
+    ASSERT_EQ(::chown(machine_.file(f).c_str(), 65534, 65534), 0);
+    ::chmod(machine_.file(f).c_str(), 0640);
+  }
   ::chmod(machine_.path.c_str(), 0555);
   const Outcome r = runAsNobody({"--dir", machine_.path, "--set", "R0=99", "--poke", "10000=77",
                                  "--poke", "28000=88", "--save"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, kNoImages);
+  auto regs = bytes(36, 0x01);
+  regs[0] = 0x99;
+  EXPECT_EQ(machine_.read("register.bin"), regs);
+  auto ram0 = bytes(65536, 0x02);
+  ram0[0] = 0x77;
+  EXPECT_EQ(machine_.read("ram0.bin"), ram0);
+  auto ram1 = bytes(32768, 0xFF);
+  for (int i = 0; i < 100; ++i) ram1[static_cast<std::size_t>(i)] = 0x03;
+  ram1[0] = 0x88;
+  EXPECT_EQ(machine_.read("ram1.bin"), ram1);
+  for (const char* f : {"register.bin", "ram0.bin", "ram1.bin"}) {
+    struct stat st;
+    ASSERT_EQ(::stat(machine_.file(f).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << f;
+  }
+}
+
+// Where neither a new file nor the old one can be written, or the write
+// fails halfway (here a file size limit below the image size), the old
+// file stays byte for byte and the save message is shown.
+TEST_F(Unprivileged, FailedSaveInAReadOnlyDirectoryLeavesTheOldFile) {
+  if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "no prlimit";
+  machine_.write("register.bin", bytes(36, 0x01));
+  machine_.write("ram0.bin", bytes(1000, 0x02));
+  machine_.write("ram1.bin", bytes(32768, 0x03));
+  ASSERT_EQ(::chown(machine_.file("ram0.bin").c_str(), 65534, 65534), 0);
+  ::chmod(machine_.file("ram0.bin").c_str(), 0600);
+  ::chmod(machine_.file("ram1.bin").c_str(), 0644);  // root's: nobody may not write it
+  ::chmod(machine_.path.c_str(), 0555);
+  const Outcome r = spawn({"/usr/bin/prlimit", "--fsize=20000", "/usr/bin/setpriv",
+                           "--reuid=nobody", "--regid=nogroup", "--clear-groups", bin_, "--dir",
+                           machine_.path, "--poke", "10000=77", "--poke", "28000=88", "--save"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, kNoImages +
                        "Failed to save the file register.bin\n"
                        "Failed to save the file ram0.bin\n"
                        "Failed to save the file ram1.bin\n");
   EXPECT_EQ(machine_.read("register.bin"), bytes(36, 0x01));
-  EXPECT_EQ(machine_.read("ram0.bin"), bytes(65536, 0x02));
+  EXPECT_EQ(machine_.read("ram0.bin"), bytes(1000, 0x02));
   EXPECT_EQ(machine_.read("ram1.bin"), bytes(32768, 0x03));
 }
 

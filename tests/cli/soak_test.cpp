@@ -84,7 +84,7 @@ int64_t envNumber(const char* name, int64_t fallback) {
   return v && *v ? std::strtoll(v, nullptr, 10) : fallback;
 }
 
-void checkInvariants(const Machine& m) {
+void checkInvariants(const Machine& m, const RunLoop& loop) {
   const ProcessorState& c = m.cpu;
   ASSERT_LT(c.SX, 32);
   ASSERT_LT(c.SY, 32);
@@ -94,7 +94,7 @@ void checkInvariants(const Machine& m) {
   ASSERT_EQ(c.inService & ~0x1F, 0);
   ASSERT_TRUE(c.clockShift == 0 || c.clockShift == 4);
   ASSERT_TRUE(m.lcd.charWidth >= 5 && m.lcd.charWidth <= 8);
-  ASSERT_LE(m.run.cycleBudget, std::max(m.run.cyclesPerTick, 0));
+  ASSERT_LE(loop.scheduler.cycleBudget, std::max(m.timers.cyclesPerTick, 0));
 }
 
 TEST(Soak, DemoFirmwareWithRandomInput) {
@@ -172,36 +172,35 @@ TEST(Soak, DemoFirmwareWithRandomInput) {
       // off for one to five seconds, then on again.
       const bool switchOn = (m->cpu.F & kFlagPower) != 0;
       if ((switchOn && rng() % 3000 == 0) || (!switchOn && --offFor <= 0)) {
-        m->cpu.F ^= kFlagPower;
-        if (switchOn) {
-          offFor = 100 + static_cast<int>(rng() % 400);
-        } else {
-          wake(*m, false);
+        if (togglePowerSwitch(*m)) {
           onSince = t;
+        } else {
+          offFor = 100 + static_cast<int>(rng() % 400);
         }
         ++powerToggles;
       }
       if (rng() % 2000 == 0) {
-        wake(*m, false);  // the wake key released, whatever the switch says
+        releaseWakeKey(*m);  // whatever the switch says
         ++wakes;
       }
 
       loop.runTick();
-      checkInvariants(*m);
+      checkInvariants(*m, loop);
       if (HasFatalFailure()) return;
-      if ((t + 1) % (kRefreshInterval / kRunInterval) == 0) {
+      const CadenceDue due = advanceCadence(loop.scheduler);
+      if (due.refresh) {
         loop.refreshTick();
         image.render(m->lcd);
         image.changed = 0;
       }
-      if ((t + 1) % (kSecondInterval / kRunInterval) == 0) loop.secondTick();
+      if (due.second) loop.secondTick();
     }
     cycles += loop.cyclesRun();
     steps += static_cast<int64_t>(loop.stepsRun());
     // Open-loop pacing: the segment ran its ticks' cycles, less at most one
     // tick's budget for each wake (a wake empties the budget), and beyond
     // them only by the last step's overshoot.
-    const int64_t perTick = std::max(m->run.cyclesPerTick, 0);
+    const int64_t perTick = std::max(m->timers.cyclesPerTick, 0);
     const int64_t due = segment * perTick;
     const int64_t wakesHere = powerToggles + wakes - wakesBefore;
     EXPECT_LE(loop.cyclesRun(), due + kOvershoot);
@@ -211,7 +210,7 @@ TEST(Soak, DemoFirmwareWithRandomInput) {
     }
     // A machine that has been on for a few seconds at a usable clock shows
     // its prompt somewhere on the screen.
-    if (m->run.oscFreq >= 455 && (m->cpu.F & kFlagPower) && segment - onSince > 300) {
+    if (m->timers.oscFreq >= 455 && (m->cpu.F & kFlagPower) && segment - onSince > 300) {
       loop.refreshTick();
       bool prompt = false;
       for (const std::string& line : lcdTextLines(m->lcd))

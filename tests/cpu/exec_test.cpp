@@ -104,12 +104,12 @@ TEST_F(Exec, RequestWhileRunningDoesNotTouchWakeState) {
   c.IE = 0x1C;
   c.IB = 0x20;
   c.clockShift = 4;
-  m.run.cycleBudget = 500;
+  c.budgetRestart = false;
   requestInterrupt(m, 0x02);
   requestInterrupt(m, 0x01);
   EXPECT_EQ(c.F, 0x08);
   EXPECT_EQ(c.clockShift, 4);
-  EXPECT_EQ(m.run.cycleBudget, 500);
+  EXPECT_FALSE(c.budgetRestart);
 }
 
 TEST_F(Exec, WakeRules) {
@@ -117,7 +117,7 @@ TEST_F(Exec, WakeRules) {
     c.powerOff = true;
     c.clockShift = 4;
     c.F = 0x08;
-    m.run.cycleBudget = 500;
+    c.budgetRestart = false;
   };
 
   // Minute request with IB bit 5 wakes even when request 1 is disabled.
@@ -128,7 +128,7 @@ TEST_F(Exec, WakeRules) {
   EXPECT_FALSE(c.powerOff);
   EXPECT_EQ(c.F, 0x0C);  // woken by an interrupt
   EXPECT_EQ(c.clockShift, 0);
-  EXPECT_EQ(m.run.cycleBudget, 0);
+  EXPECT_TRUE(c.budgetRestart);  // the cycle budget starts afresh
 
   // Latching request 1 with IB bit 5 set wakes too.
   powerDown();
@@ -261,7 +261,7 @@ TEST_F(Exec, CpuResetClearsControlStateOnly) {
   c.IE = c.IA = c.IB = c.inService = 0x1F;
   c.clockShift = 4;
   c.kyStatus = c.prevKyStatus = 0x0200;
-  m.run.cycleBudget = 700;
+  c.budgetRestart = false;
   c.R[3] = 0x33;
   c.SX = 3;
   c.IX = 0x4444;
@@ -279,7 +279,7 @@ TEST_F(Exec, CpuResetClearsControlStateOnly) {
   EXPECT_EQ(c.clockShift, 0);
   EXPECT_EQ(c.kyStatus, 0x0C00);
   EXPECT_EQ(c.prevKyStatus, 0x0C00);
-  EXPECT_EQ(m.run.cycleBudget, 0);
+  EXPECT_TRUE(c.budgetRestart);  // the cycle budget starts afresh
 
   EXPECT_EQ(c.R[3], 0x33);
   EXPECT_EQ(c.SX, 3);

@@ -100,7 +100,7 @@ std::string difference(const Machine& a, const Machine& b) {
   if (a.port.sendByte != b.port.sendByte || a.port.receiveByte != b.port.receiveByte ||
       a.port.previousValue != b.port.previousValue || a.port.inputLines != b.port.inputLines)
     out << "port differs; ";
-  if (a.run.cycleBudget != b.run.cycleBudget) out << "cycle budget differs; ";
+  if (x.budgetRestart != y.budgetRestart) out << "budget restart differs; ";
   return out.str();
 }
 
@@ -235,9 +235,9 @@ TEST(FastPath, RunTicksMatchTheRegionTable) {
     const uint8_t control = static_cast<uint8_t>(rng() % 2 ? 0xC6 : rng());
     const int32_t pulse = static_cast<int32_t>(200 + rng() % 4000);
     p.both([&](Machine& m) {
-      m.run.cyclesPerTick = 910;
-      m.run.ticksPerSecond = 100;
-      m.run.cycleTimer = pulse;
+      m.timers.cyclesPerTick = 910;
+      m.timers.ticksPerSecond = 100;
+      m.timers.cycleTimer = pulse;
       m.lcd.control = control;
       m.lcd.pulsePeriod = pulse;
       m.cpu.inService = 0;

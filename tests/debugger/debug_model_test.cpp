@@ -43,7 +43,8 @@ class Debugger : public testing::Test {
   }
 
   Machine m;
-  DebugModel model{m};
+  RunControl run;
+  DebugModel model{m, run};
 };
 
 TEST_F(Debugger, RegisterPaneFlagsAndValues) {
@@ -165,14 +166,14 @@ TEST_F(Debugger, ViewSettersAndTheirFallbacks) {
 }
 
 TEST_F(Debugger, ShowAndHideDriveTheRunControl) {
-  m.run.traceCount = 5;
-  m.run.breakpointAddress = 0x100;
+  run.traceCount = 5;
+  run.breakpointAddress = 0x100;
   m.cpu.PC = 0x2000;
   m.cpu.segmentLatch = 1;
   model.show();
-  EXPECT_EQ(m.run.stopFlag, 1);
-  EXPECT_EQ(m.run.traceCount, -1);
-  EXPECT_EQ(m.run.breakpointAddress, -1);
+  EXPECT_EQ(run.stopFlag, 1);
+  EXPECT_EQ(run.traceCount, -1);
+  EXPECT_EQ(run.breakpointAddress, -1);
   EXPECT_EQ(model.view().listTop, 0x12000u);
   EXPECT_EQ(model.activeGroup(), Group::List);
 
@@ -185,8 +186,8 @@ TEST_F(Debugger, ShowAndHideDriveTheRunControl) {
   model.click(Pane::Bin, 0, 10);
   model.hide();
   EXPECT_EQ(model.view().editMode, EditMode::None);
-  EXPECT_EQ(m.run.stopFlag, 0);
-  EXPECT_EQ(m.run.resumeDelay, kResumeDelayTicks);
+  EXPECT_EQ(run.stopFlag, 0);
+  EXPECT_EQ(run.resumeDelay, kResumeDelayTicks);
 }
 
 TEST_F(Debugger, HitTestOpensFieldsOnlyOverValues) {
@@ -415,7 +416,7 @@ TEST_F(Debugger, AssembleAndStore) {
 TEST_F(Debugger, StepTraceAndBreakpointButtons) {
   m.mem.rows[kRom1Row].buffer[0x2000] = 0xF8;  // nop
   m.cpu.PC = 0x2000;
-  m.run.cycleTimer = 777;
+  m.timers.cycleTimer = 777;
   model.show();
   model.click(Pane::Reg, 1, 4);
   model.singleStep();
@@ -423,23 +424,23 @@ TEST_F(Debugger, StepTraceAndBreakpointButtons) {
   EXPECT_EQ(model.view().listTop, 0x02001u);
   EXPECT_EQ(model.view().editMode, EditMode::None);
   EXPECT_EQ(model.activeGroup(), Group::Step);
-  EXPECT_EQ(m.run.cycleTimer, 777);  // only the processor stepped
+  EXPECT_EQ(m.timers.cycleTimer, 777);  // only the processor stepped
 
   EXPECT_FALSE(model.traceRun(u""));
   EXPECT_EQ(model.activeGroup(), Group::Trace);
   EXPECT_FALSE(model.traceRun(u"2147483648"));
-  EXPECT_EQ(m.run.traceCount, -1);
-  m.run.breakpointAddress = 0x10;
+  EXPECT_EQ(run.traceCount, -1);
+  run.breakpointAddress = 0x10;
   EXPECT_TRUE(model.traceRun(u"99999999999"));
-  EXPECT_EQ(m.run.traceCount, 999999999);
-  EXPECT_EQ(m.run.breakpointAddress, -1);
+  EXPECT_EQ(run.traceCount, 999999999);
+  EXPECT_EQ(run.breakpointAddress, -1);
 
   EXPECT_TRUE(model.breakpointRun(u""));
   EXPECT_EQ(model.activeGroup(), Group::Bp);
-  EXPECT_EQ(m.run.breakpointAddress, 0);
-  EXPECT_EQ(m.run.traceCount, -1);
+  EXPECT_EQ(run.breakpointAddress, 0);
+  EXPECT_EQ(run.traceCount, -1);
   model.breakpointRun(u"123456789");
-  EXPECT_EQ(m.run.breakpointAddress, 0x12345678);
+  EXPECT_EQ(run.breakpointAddress, 0x12345678);
 }
 
 // The buttons with the run loop: after the resume delay a trace of 1 runs
@@ -450,12 +451,14 @@ TEST_F(Debugger, RunsStopAndShowTheDebuggerAgain) {
     void saveFailed(const std::string&) override {}
   } messages;
   RunLoop loop(m, messages, "/nonexistent");
+  // The window's debugger arms the window's run loop.
+  DebugModel model{m, loop.run};
   int shown = 0;
   loop.showDebugger = [&] {
     ++shown;
     model.show();
   };
-  m.run.cyclesPerTick = 9100;
+  m.timers.cyclesPerTick = 9100;
   // nop; nop; jr &H2000
   auto& rom1 = m.mem.rows[kRom1Row].buffer;
   rom1[0x2000] = 0xF8;
@@ -482,8 +485,8 @@ TEST_F(Debugger, RunsStopAndShowTheDebuggerAgain) {
   EXPECT_EQ(loop.stepsRun(), 4u);
   EXPECT_EQ(shown, 2);
   EXPECT_EQ(m.cpu.PC, 0x2000);
-  EXPECT_EQ(m.run.stopFlag, 1);
-  EXPECT_EQ(m.run.breakpointAddress, -1);
+  EXPECT_EQ(loop.run.stopFlag, 1);
+  EXPECT_EQ(loop.run.breakpointAddress, -1);
 }
 
 }  // namespace

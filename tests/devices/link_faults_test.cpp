@@ -330,16 +330,59 @@ TEST_F(LinkFaults, ConnectionRefused) {
   EXPECT_FALSE(dm.machine().port.fddSocket->connected());
 }
 
-TEST_F(LinkFaults, UnroutableAddress) {
-  // TEST-NET-1 is never routed: the call either fails at once or is never
-  // answered, and both must end within the bound.
-  DriveMachine dm("192.0.2.1", 9);
-  const double longest = dm.runTicks(6);
-  EXPECT_LT(longest, kTickBound);
-  // Taking lines 3-5 as outputs already calls (and fails) in the first
-  // tick; from then on each tick ends one round.
-  EXPECT_GE(dm.reg(3), 4);
-  EXPECT_FALSE(dm.machine().port.fddSocket->connected());
+TEST_F(LinkFaults, ConnectsThatAreNeverAnswered) {
+  // A listener on 127.0.0.1 with a backlog of 0 that one queued connection
+  // already fills: the calls either fail at once or are never answered,
+  // and both must end within the bound.
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len), 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  {
+    DriveMachine dm("127.0.0.1", ntohs(sa.sin_port));
+    const double longest = dm.runTicks(6);
+    EXPECT_LT(longest, kTickBound);
+    // Taking lines 3-5 as outputs already calls (and fails) in the first
+    // tick; from then on each tick ends one round.
+    EXPECT_GE(dm.reg(3), 4);
+    EXPECT_FALSE(dm.machine().port.fddSocket->connected());
+  }
+  ::close(filler);
+  ::close(listener);
+}
+
+TEST_F(LinkFaults, SlowServerCannotHoldOneTickForLong) {
+  // Each answer comes just inside the link's own bound for one reply, so no
+  // single exchange fails; what bounds the tick is the waiting it has done
+  // in total. The first answers are slow, the rest prompt.
+  std::atomic<int> slow{4};
+  {
+    FaultyServer server([&](int fd, const std::atomic<bool>& stop) {
+      uint8_t b;
+      while (FaultyServer::readByte(fd, stop, b)) {
+        if (slow-- > 0) std::this_thread::sleep_for(milliseconds(900));
+        const uint8_t reply = b ^ kReplyXor;
+        if (::send(fd, &reply, 1, MSG_NOSIGNAL) != 1) return;
+      }
+    });
+    DriveMachine dm("127.0.0.1", server.port());
+    dm.machine().port.fddSocket = std::make_unique<TcpDiskLink>();  // 1 s per reply and per tick
+    std::vector<double> ticks;
+    for (int i = 0; i < 12; ++i) ticks.push_back(dm.runTicks(1));
+    // A tick may wait 1 s on the link, and a little over while one reply is
+    // already on its way; never the four slow replies in a row (3.6 s).
+    for (double t : ticks) EXPECT_LT(t, 2.5);
+    // The machine goes on, and the prompt answers are taken again.
+    bool allGood = false;
+    EXPECT_GT(dm.goodReplies(&allGood), 16);
+    EXPECT_TRUE(allGood);
+  }
 }
 
 TEST_F(LinkFaults, ExtraBytesAreNotTakenAsTheNextReply) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "frontpanel/run_loop.h"
 #include "machine.h"
 
 extern char** environ;
@@ -223,7 +224,7 @@ TEST_F(PortTest, WithoutAServerThereIsNoDrive) {
     connectDrive();
     EXPECT_EQ(ioRead(m, 3), 0xFF);
     EXPECT_FALSE(connected());
-    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_FALSE(m.port.linkFailed);
     // Configuring a server later does not bring the drive back.
     m.port.address = "127.0.0.1";
     m.port.portNumber = 1234;
@@ -282,7 +283,7 @@ TEST_F(PortTest, ExchangesWithAnEchoServer) {
     m.cpu.PE = 0;
     portUpdate(m);
     EXPECT_FALSE(connected());
-    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_FALSE(m.port.linkFailed);
     EXPECT_LT(secondsSince(start), 1.0);
   }
   EXPECT_EQ(openDescriptors(), descriptorsAtStart);
@@ -313,17 +314,19 @@ TEST_F(PortTest, ServerThatNeverAnswersEndsTheTickWithinTheBound) {
     const double waited = secondsSince(start);
     EXPECT_GE(waited, 0.9);
     EXPECT_LT(waited, 2.5);
-    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_TRUE(m.port.linkFailed);
     EXPECT_FALSE(connected());
     EXPECT_FALSE(ready());
     EXPECT_EQ(ioRead(m, 3), 0x55);
 
-    // The machine goes on: further edges do nothing and do not wait.
-    m.run.abortTick = false;
+    // The machine goes on in the next tick: further edges do nothing and do
+    // not wait.
+    m.port.linkFailed = false;
+    m.port.fddSocket->startTick();
     const auto later = Clock::now();
     pins(kDrivePins, 0x08);
     strobe(0x32);
-    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_FALSE(m.port.linkFailed);
     EXPECT_LT(secondsSince(later), 0.1);
     // Taking line 4 high and low again reconnects.
     pins(kDrivePins, 0x18);
@@ -331,6 +334,32 @@ TEST_F(PortTest, ServerThatNeverAnswersEndsTheTickWithinTheBound) {
     EXPECT_TRUE(connected());
     closeLink(m);
     EXPECT_FALSE(connected());
+  }
+  EXPECT_EQ(openDescriptors(), descriptorsAtStart);
+}
+
+TEST_F(PortTest, PowerOnSequenceEndsTheServersSession) {
+  {
+    std::atomic<bool> ended{false};
+    TestServer server([&](int fd, const std::atomic<bool>& stop) {
+      uint8_t b;
+      while (TestServer::readByte(fd, stop, b)) {
+      }
+      if (!stop) ended = true;
+    });
+    powerOn("127.0.0.1", server.port(), 0x55);
+    connectDrive();
+    ASSERT_TRUE(connected());
+    // The reset key: the session ends now, not at the next edge of line 4.
+    powerOnSequence(m);
+    EXPECT_FALSE(connected());
+    const auto start = Clock::now();
+    while (!ended && secondsSince(start) < 5) std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_TRUE(ended) << "the server still holds the session";
+    // The program then calls afresh.
+    connectDrive();
+    EXPECT_TRUE(connected());
+    closeLink(m);
   }
   EXPECT_EQ(openDescriptors(), descriptorsAtStart);
 }
@@ -349,13 +378,13 @@ TEST_F(PortTest, ServerClosingInTheMiddleOfAnExchange) {
     connectDrive();
     strobe(0x40);
     EXPECT_EQ(ioRead(m, 3), 0x41);
-    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_FALSE(m.port.linkFailed);
     pins(kDrivePins, 0x08);
 
     const auto start = Clock::now();
     strobe(0x50);
     EXPECT_LT(secondsSince(start), 1.5);
-    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_TRUE(m.port.linkFailed);
     EXPECT_FALSE(connected());
     EXPECT_FALSE(ready());
     EXPECT_EQ(ioRead(m, 3), 0x41);
@@ -383,7 +412,7 @@ TEST_F(PortTest, ServerResettingBetweenExchanges) {
     const auto start = Clock::now();
     strobe(0x61);
     EXPECT_LT(secondsSince(start), 1.5);
-    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_TRUE(m.port.linkFailed);
     EXPECT_FALSE(connected());
     EXPECT_EQ(ioRead(m, 3), 0x60);
   }
@@ -397,14 +426,14 @@ TEST_F(PortTest, RefusedConnectionEndsTheTickAtOnce) {
     const auto start = Clock::now();
     connectDrive();
     EXPECT_LT(secondsSince(start), 1.0);
-    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_TRUE(m.port.linkFailed);
     EXPECT_FALSE(connected());
     // The rest of the update still happened: the option code is readable.
     EXPECT_EQ(ioRead(m, 3), 0x55);
     EXPECT_EQ(m.port.optionCode, 0x55);
-    m.run.abortTick = false;
+    m.port.linkFailed = false;
     strobe(0x01);
-    EXPECT_FALSE(m.run.abortTick);
+    EXPECT_FALSE(m.port.linkFailed);
     EXPECT_FALSE(ready());
   }
   EXPECT_EQ(openDescriptors(), descriptorsAtStart);
@@ -432,7 +461,7 @@ TEST_F(PortTest, ConnectThatNeverCompletesIsBounded) {
     if (gotThrough) GTEST_SKIP() << "this system completed the handshake anyway";
     EXPECT_GE(waited, 0.9);
     EXPECT_LT(waited, 2.5);
-    EXPECT_TRUE(m.run.abortTick);
+    EXPECT_TRUE(m.port.linkFailed);
   }
   EXPECT_EQ(openDescriptors(), descriptorsAtStart);
 }

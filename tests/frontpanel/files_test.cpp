@@ -78,6 +78,21 @@ TEST(SaveFile, ReplacesTheFileWholeAndKeepsItsMode) {
   EXPECT_EQ(dir.entries().size(), 2u);  // no temporary file left behind
 }
 
+// A new image gets what the process's umask allows, and the umask itself
+// is left alone.
+TEST(SaveFile, NewFileFollowsTheUmask) {
+  TempDir dir;
+  const mode_t previous = ::umask(027);
+  const auto data = pattern(8);
+  const bool saved = saveFile(dir.file("ram0.bin"), data.data(), data.size());
+  const mode_t during = ::umask(previous);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(during, 027u);
+  struct stat st;
+  ASSERT_EQ(::stat(dir.file("ram0.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
 TEST(SaveFile, FailureLeavesWhatWasThere) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.file("ram0.bin").c_str(), 0755), 0);
@@ -87,6 +102,64 @@ TEST(SaveFile, FailureLeavesWhatWasThere) {
   EXPECT_EQ(dir.entries().size(), 1u);
 
   EXPECT_FALSE(saveFile(dir.file("missing/ram1.bin"), data.data(), data.size()));
+}
+
+ino_t inodeOf(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// What the user set up around an image survives a save: symbolic links
+// (followed through a chain, relative to each link's own folder, and to a
+// target not yet there), further hard links, and an owner other than the
+// user running now.
+TEST(SaveFile, KeepsLinksAndOwnership) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.file("store").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("links").c_str(), 0755), 0);
+  dir.write("store/ram0.img", pattern(100));
+  ASSERT_EQ(::chmod(dir.file("store/ram0.img").c_str(), 0604), 0);
+  ASSERT_EQ(::symlink("../store/ram0.img", dir.file("links/mid").c_str()), 0);
+  ASSERT_EQ(::symlink("links/mid", dir.file("ram0.bin").c_str()), 0);
+  const auto data = pattern(200, 3);
+  ASSERT_TRUE(saveFile(dir.file("ram0.bin"), data.data(), data.size()));
+  struct stat st;
+  ASSERT_EQ(::lstat(dir.file("ram0.bin").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::lstat(dir.file("links/mid").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir.read("store/ram0.img"), data);
+  ASSERT_EQ(::stat(dir.file("store/ram0.img").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(dir.entries().size(), 3u);  // no temporary file anywhere
+  EXPECT_EQ(std::filesystem::directory_iterator(dir.file("store"))->path().filename(), "ram0.img");
+
+  // A link to a file that is not there yet creates it.
+  ASSERT_EQ(::symlink("store/ram1.img", dir.file("ram1.bin").c_str()), 0);
+  ASSERT_TRUE(saveFile(dir.file("ram1.bin"), data.data(), data.size()));
+  ASSERT_EQ(::lstat(dir.file("ram1.bin").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir.read("store/ram1.img"), data);
+
+  // Hard links: every name sees the new content, and it is the same file.
+  dir.write("register.bin", pattern(36));
+  ASSERT_EQ(::link(dir.file("register.bin").c_str(), dir.file("backup.bin").c_str()), 0);
+  const ino_t inode = inodeOf(dir.file("register.bin"));
+  const auto regs = pattern(36, 5);
+  ASSERT_TRUE(saveFile(dir.file("register.bin"), regs.data(), regs.size()));
+  EXPECT_EQ(inodeOf(dir.file("register.bin")), inode);
+  EXPECT_EQ(dir.read("backup.bin"), regs);
+
+  // Another user's file keeps its owner; a longer old file is cut to size.
+  if (::geteuid() == 0) {
+    dir.write("other.bin", pattern(300));
+    ASSERT_EQ(::chown(dir.file("other.bin").c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(saveFile(dir.file("other.bin"), data.data(), data.size()));
+    ASSERT_EQ(::stat(dir.file("other.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(dir.read("other.bin"), data);
+  }
 }
 
 TEST(RegisterFile, LayoutAndMissingFile) {
@@ -230,6 +303,61 @@ TEST(Settings, GarbageValuesAndWrongSectionsGiveDefaults) {
   EXPECT_EQ(s.oscFreq, 910);
   EXPECT_EQ(s.optionCode, 255);
   EXPECT_EQ(s.port, 0);
+}
+
+// Lines of any length are read whole: blanks, comments, padded section
+// names and values as long as a line the ini library would cut in two.
+TEST(Settings, LongLinesAreReadWhole) {
+  const std::string blanks(190, ' ');
+  const std::string zeros(400, '0');
+  TempDir dir;
+  dir.writeText("tarvo.ini",
+                "[Settings]\n"
+                "OscFreq=" +
+                    blanks +
+                    "455\n"
+                    "OptionCode = " +
+                    zeros + "341 ;" + std::string(300, 'x') +
+                    "\n"
+                    "Unknown" +
+                    blanks + "Key = 1\n" + std::string(300, 'k') +
+                    " = 2\n"
+                    "[" +
+                    blanks + "Floppy Disk Drive" + blanks +
+                    "]\n"
+                    "Address = " +
+                    blanks + "127.0.0.1" + blanks +
+                    "\n"
+                    "Port=" +
+                    zeros + "8080\n");
+  const Settings s = readSettings(dir.file("tarvo.ini"));
+  EXPECT_EQ(s.oscFreq, 455);
+  EXPECT_EQ(s.optionCode, 341);
+  EXPECT_EQ(s.address, "127.0.0.1");
+  EXPECT_EQ(s.port, 8080);
+
+  // A long value that is no setting gives the default, and a long line
+  // leaks nothing into the lines after it.
+  dir.writeText("tarvo.ini",
+                "[Settings]\n"
+                "OscFreq=" +
+                    std::string(250, '9') +
+                    "\n"
+                    "[" +
+                    std::string(250, 's') +
+                    "]\n"
+                    "OptionCode=85\n"
+                    "[Floppy Disk Drive]\n"
+                    "Address=" +
+                    std::string(190, '1') +
+                    "OptionCode=85\n"
+                    "Port=\x01"
+                    "0\n");
+  const Settings t = readSettings(dir.file("tarvo.ini"));
+  EXPECT_EQ(t.oscFreq, 910);
+  EXPECT_EQ(t.optionCode, 255);
+  EXPECT_EQ(t.address, std::string(190, '1') + "OptionCode=85");
+  EXPECT_EQ(t.port, 0);
 }
 
 TEST(Settings, FirstOccurrenceWinsAndInlineCommentsGo) {

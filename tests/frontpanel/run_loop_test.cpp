@@ -1,8 +1,14 @@
 #include "frontpanel/run_loop.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <limits>
 #include <memory>
 
 #include "cpu/exec.h"
@@ -32,7 +38,7 @@ struct Started {
   void start(int32_t oscFreq = 0, bool optionalKey = false) {
     loop = std::make_unique<RunLoop>(m, messages, dir.path());
     loop->create();
-    if (oscFreq != 0) m.run.oscFreq = oscFreq;
+    if (oscFreq != 0) m.timers.oscFreq = oscFreq;
     loop->show(optionalKey);
     loop->showDebugger = [this] { ++debuggerShown; };
     auto& rom1 = m.mem.rows[kRom1Row].buffer;
@@ -55,10 +61,10 @@ TEST(Start, EmptyDirectory) {
   EXPECT_EQ(m.cpu.F, 0x08);
   EXPECT_FALSE(m.cpu.powerOff);
   EXPECT_EQ(m.port.inputLines, 0xFA);  // no optional key, no rom2/rom3
-  EXPECT_EQ(m.run.cyclesPerTick, 9100);
-  EXPECT_EQ(m.run.ticksPerSecond, 100);
-  EXPECT_EQ(m.run.traceCount, -1);
-  EXPECT_EQ(m.run.breakpointAddress, -1);
+  EXPECT_EQ(m.timers.cyclesPerTick, 9100);
+  EXPECT_EQ(m.timers.ticksPerSecond, 100);
+  EXPECT_EQ(s.loop->run.traceCount, -1);
+  EXPECT_EQ(s.loop->run.breakpointAddress, -1);
   EXPECT_EQ(m.mem.bankA(), 0);
   EXPECT_EQ(m.mem.bankB(), 0);
   EXPECT_EQ(m.cpu.kyStatus, 0x0C00);
@@ -101,8 +107,8 @@ TEST(Start, ImagesAndSettings) {
   EXPECT_EQ(s.m.mem.rows[kRam0Row].buffer[99], pattern(100, 1)[99]);
   EXPECT_EQ(s.m.mem.rows[kRam0Row].buffer[100], 0xFF);
   EXPECT_EQ(s.m.cpu.R[0], 2);
-  EXPECT_EQ(s.m.run.oscFreq, 1024);
-  EXPECT_EQ(s.m.run.cyclesPerTick, 10240);
+  EXPECT_EQ(s.m.timers.oscFreq, 1024);
+  EXPECT_EQ(s.m.timers.cyclesPerTick, 10240);
   EXPECT_EQ(s.m.port.optionCode, 0x55);
   EXPECT_EQ(s.loop->settings().optionCode, 341);
   EXPECT_EQ(s.m.port.address, "127.0.0.1");
@@ -134,7 +140,7 @@ TEST(Close, SavesRegistersAndRamWhole) {
   s.m.cpu.R[5] = 0x99;
   s.m.cpu.SS = 0x1234;
   s.loop->close();
-  EXPECT_EQ(s.m.run.stopFlag, 1);
+  EXPECT_EQ(s.loop->run.stopFlag, 1);
   const auto ram0 = s.dir.read("ram0.bin");
   ASSERT_EQ(ram0.size(), 65536u);
   EXPECT_EQ(ram0[99], pattern(100)[99]);
@@ -157,9 +163,9 @@ TEST(Close, UnreadableRamImageIsReportedAndKept) {
   EXPECT_EQ(s.messages.shown.back(), "Failed to load the file ram0.bin");
   s.messages.shown.clear();
   s.loop->close();
-  // Not overwritten, no save message for it, and the rest still saved.
+  // Not overwritten, reported as not saved, and the rest still saved.
   EXPECT_TRUE(s.dir.isDirectory("ram0.bin"));
-  EXPECT_TRUE(s.messages.shown.empty());
+  EXPECT_EQ(s.messages.shown, (std::vector<std::string>{"Failed to save the file ram0.bin"}));
   EXPECT_EQ(s.dir.read("ram1.bin").size(), 32768u);
   EXPECT_EQ(s.dir.read("register.bin").size(), 36u);
 
@@ -173,7 +179,7 @@ TEST(Close, UnreadableRamImageIsReportedAndKept) {
   t.messages.shown.clear();
   t.loop->close();
   EXPECT_TRUE(t.dir.isDirectory("register.bin"));
-  EXPECT_TRUE(t.messages.shown.empty());
+  EXPECT_EQ(t.messages.shown, (std::vector<std::string>{"Failed to save the file register.bin"}));
   EXPECT_EQ(t.dir.read("ram0.bin").size(), 65536u);
 }
 
@@ -204,7 +210,7 @@ TEST(PowerOn, ResetsDevicesButNotTheFlags) {
   m.mem.bankA() = 1;
   m.mem.bankB() = 2;
   m.lcd.control = 0xC6;
-  m.run.cycleBudget = 500;
+  m.cpu.budgetRestart = false;
   powerOnSequence(m);
   EXPECT_EQ(m.cpu.F, 0xF3);
   EXPECT_EQ(m.cpu.PE, 0);
@@ -215,7 +221,7 @@ TEST(PowerOn, ResetsDevicesButNotTheFlags) {
   EXPECT_EQ(m.mem.bankA(), 0);
   EXPECT_EQ(m.mem.bankB(), 0);
   EXPECT_EQ(m.lcd.control, 0);
-  EXPECT_EQ(m.run.cycleBudget, 0);
+  EXPECT_TRUE(m.cpu.budgetRestart);  // the cycle budget starts afresh
 }
 
 TEST(RunTick, CycleBudgetCarriesAcrossTicks) {
@@ -223,10 +229,10 @@ TEST(RunTick, CycleBudgetCarriesAcrossTicks) {
   s.start(10);  // 100 cycles a tick, 6 a step
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 17u);  // 102 cycles
-  EXPECT_EQ(s.m.run.cycleBudget, -2);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, -2);
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 34u);
-  EXPECT_EQ(s.m.run.cycleBudget, -4);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, -4);
   for (int i = 0; i < 48; ++i) s.loop->runTick();
   // 50 ticks are 5000 cycles: the long-run rate is exact.
   EXPECT_EQ(s.loop->cyclesRun(), 5004);
@@ -234,69 +240,118 @@ TEST(RunTick, CycleBudgetCarriesAcrossTicks) {
 }
 
 TEST(RunTick, NoClockRunsNothing) {
-  for (int32_t freq : {-5, -1000000}) {
+  // Never, however long it runs: a negative clock must not drive the
+  // budget down until it wraps (-1000000 would after 215 ticks), nor may a
+  // product beyond 32 bits wrap to a positive clock.
+  for (int32_t freq : {-5, -910, -1000000, -300000000, std::numeric_limits<int32_t>::min()}) {
     Started s;
     s.start(freq);
-    s.m.run.cyclesPerTick = s.m.run.cyclesPerTick;
-    for (int i = 0; i < 10; ++i) s.loop->runTick();
+    EXPECT_LE(s.m.timers.cyclesPerTick, 0) << freq;
+    for (int i = 0; i < 300; ++i) s.loop->runTick();
     EXPECT_EQ(s.steps(), 0u) << freq;
     s.loop->secondTick();
     EXPECT_EQ(s.m.cpu.TM, 1);
   }
   Started s;
   s.start();
-  s.m.run.cyclesPerTick = 0;
+  s.m.timers.cyclesPerTick = 0;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 0u);
 }
 
-TEST(RunTick, HugeClockWrapsAsTwosComplement) {
-  Started s;
-  s.start(300000000);  // 10 x 3e8 does not fit 32 bits
-  EXPECT_EQ(s.m.run.cyclesPerTick, static_cast<int32_t>(3000000000u));
-  s.loop->runTick();
-  EXPECT_EQ(s.steps(), 0u);
+TEST(RunTick, HugeClockIsTheLargestCyclesPerTick) {
+  for (int32_t freq : {300000000, std::numeric_limits<int32_t>::max()}) {
+    Started s;
+    s.start(freq);  // 10 x freq does not fit 32 bits
+    EXPECT_EQ(s.m.timers.cyclesPerTick, std::numeric_limits<int32_t>::max()) << freq;
+    s.loop->run.traceCount = 1;
+    s.loop->runTick();
+    EXPECT_EQ(s.steps(), 1u) << freq;
+  }
 
   // Cycles per tick fits, one second of them does not: the cycle timer's
   // reload wraps.
   Started t;
   t.start(3000000);
   t.m.cpu.IA = 0x40;
-  t.m.run.traceCount = 1;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   EXPECT_EQ(t.steps(), 1u);
-  EXPECT_EQ(t.m.run.cycleTimer, static_cast<int32_t>(3000000000u - 6u));
+  EXPECT_EQ(t.m.timers.cycleTimer, static_cast<int32_t>(3000000000u - 6u));
+}
+
+// Without a host bound (the headless runner) every clock runs exactly its
+// cycles per tick, the overshoot of the last step carried; a host bound
+// that is never reached changes nothing.
+TEST(RunTick, EveryClockRunsItsExactCycles) {
+  for (int32_t freq : {1, 7, 910, 123457, 1000000}) {
+    int64_t cycles[2] = {};
+    uint64_t steps[2] = {};
+    for (int bounded : {0, 1}) {
+      Started s;
+      s.start(freq);
+      if (bounded) s.loop->setHostTimeLimit(std::chrono::hours(1));
+      const int ticks = freq >= 100000 ? 3 : 200;
+      for (int i = 0; i < ticks; ++i) s.loop->runTick();
+      const int64_t owed = int64_t{ticks} * 10 * freq;
+      cycles[bounded] = s.loop->cyclesRun();
+      steps[bounded] = s.steps();
+      // Never less than owed, over by less than one step (an interrupt
+      // entry is the longest), and the overshoot is what the budget owes.
+      EXPECT_GE(cycles[bounded], owed) << freq;
+      EXPECT_LT(cycles[bounded], owed + 64) << freq;
+      EXPECT_EQ(cycles[bounded] - owed, -s.loop->scheduler.cycleBudget) << freq;
+    }
+    EXPECT_EQ(cycles[0], cycles[1]) << freq;
+    EXPECT_EQ(steps[0], steps[1]) << freq;
+  }
+}
+
+// A host bound that is reached drops the rest of the tick's budget: the next
+// tick starts afresh, with no catch-up.
+TEST(RunTick, HostBoundDropsTheRestOfTheTick) {
+  Started s;
+  s.start(200000000);  // two billion cycles a tick
+  s.loop->setHostTimeLimit(std::chrono::milliseconds(20));
+  const auto start = std::chrono::steady_clock::now();
+  s.loop->runTick();
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(took, 1.0);
+  EXPECT_GT(s.steps(), 0u);
+  EXPECT_LT(s.loop->cyclesRun(), 2000000000);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
 }
 
 TEST(RunTick, TraceOfOneStopsAfterOneStep) {
   Started s;
   s.start();
-  s.m.run.traceCount = 1;
+  s.loop->run.traceCount = 1;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 1u);
   EXPECT_EQ(s.debuggerShown, 1);
-  EXPECT_EQ(s.m.run.stopFlag, 1);
-  EXPECT_EQ(s.m.run.traceCount, -1);
-  EXPECT_EQ(s.m.run.cycleBudget, 0);
+  EXPECT_EQ(s.loop->run.stopFlag, 1);
+  EXPECT_EQ(s.loop->run.traceCount, -1);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
   s.loop->runTick();  // stopped: nothing more
   EXPECT_EQ(s.steps(), 1u);
-  EXPECT_EQ(s.m.run.cycleBudget, 0);
+  EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
 }
 
 TEST(RunTick, BreakpointIsTestedAfterEachStep) {
   Started s;
   s.start();
-  s.m.run.breakpointAddress = 0x2003;
+  s.loop->run.breakpointAddress = 0x2003;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 3u);
   EXPECT_EQ(s.m.cpu.PC, 0x2003);
   EXPECT_EQ(s.debuggerShown, 1);
-  EXPECT_EQ(s.m.run.breakpointAddress, -1);
+  EXPECT_EQ(s.loop->run.breakpointAddress, -1);
 
   // At the current PC: not hit before the instruction there has run.
-  debugHide(s.m.run);
-  s.m.run.resumeDelay = 0;
-  s.m.run.breakpointAddress = s.m.cpu.PC;
+  debugHide(s.loop->run);
+  s.loop->run.resumeDelay = 0;
+  s.loop->run.breakpointAddress = s.m.cpu.PC;
   s.loop->runTick();
   EXPECT_EQ(s.debuggerShown, 1);
   EXPECT_GT(s.steps(), 1000u);
@@ -305,10 +360,10 @@ TEST(RunTick, BreakpointIsTestedAfterEachStep) {
 TEST(RunTick, BreakpointAbove16BitsNeverMatches) {
   Started s;
   s.start();
-  s.m.run.breakpointAddress = 0x12003;
+  s.loop->run.breakpointAddress = 0x12003;
   for (int i = 0; i < 3; ++i) s.loop->runTick();
   EXPECT_EQ(s.debuggerShown, 0);
-  EXPECT_EQ(s.m.run.stopFlag, 0);
+  EXPECT_EQ(s.loop->run.stopFlag, 0);
 }
 
 TEST(RunTick, BreakpointWhilePoweredOffHitsAfterOneIdleStep) {
@@ -316,7 +371,7 @@ TEST(RunTick, BreakpointWhilePoweredOffHitsAfterOneIdleStep) {
   s.start();
   s.m.cpu.powerOff = true;
   s.m.cpu.PC = 0x0010;
-  s.m.run.breakpointAddress = 0x0010;
+  s.loop->run.breakpointAddress = 0x0010;
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 1u);
   EXPECT_EQ(s.loop->cyclesRun(), 6);
@@ -325,15 +380,15 @@ TEST(RunTick, BreakpointWhilePoweredOffHitsAfterOneIdleStep) {
 TEST(RunTick, ResumeDelayIsExactlyThirtyTicks) {
   Started s;
   s.start();
-  debugShow(s.m.run);
+  debugShow(s.loop->run);
   s.loop->runTick();
   EXPECT_EQ(s.steps(), 0u);
-  debugHide(s.m.run);
-  EXPECT_EQ(s.m.run.stopFlag, 0);
+  debugHide(s.loop->run);
+  EXPECT_EQ(s.loop->run.stopFlag, 0);
   for (int i = 0; i < 30; ++i) {
-    s.m.run.cycleBudget = 77;
+    s.loop->scheduler.cycleBudget = 77;
     s.loop->runTick();
-    EXPECT_EQ(s.m.run.cycleBudget, 0);
+    EXPECT_EQ(s.loop->scheduler.cycleBudget, 0);
   }
   EXPECT_EQ(s.steps(), 0u);
   s.loop->runTick();
@@ -343,9 +398,9 @@ TEST(RunTick, ResumeDelayIsExactlyThirtyTicks) {
 TEST(RunTick, AbortFlagIsClearedAtTheStartOfATick) {
   Started s;
   s.start();
-  s.m.run.abortTick = true;
+  s.m.port.linkFailed = true;
   s.loop->runTick();
-  EXPECT_FALSE(s.m.run.abortTick);
+  EXPECT_FALSE(s.m.port.linkFailed);
   EXPECT_EQ(s.loop->cyclesRun(), 9102);
 }
 
@@ -379,24 +434,67 @@ TEST(RunTick, LinkFailureEndsTheTickAndTheMachineRunsOn) {
   s.loop->runTick();
   EXPECT_EQ(refusing.opens, 1);
   EXPECT_EQ(s.steps(), 1u);
-  EXPECT_TRUE(s.m.run.abortTick);
+  EXPECT_TRUE(s.m.port.linkFailed);
   s.loop->runTick();
-  EXPECT_FALSE(s.m.run.abortTick);
+  EXPECT_FALSE(s.m.port.linkFailed);
   EXPECT_GT(s.steps(), 1000u);
+}
+
+// A port on 127.0.0.1 where nothing listens: calls there are refused.
+int refusingPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
+// The step whose call was refused ends the tick, but a breakpoint on the
+// next instruction, or a trace that this step finishes, still stops there.
+TEST(RunTick, BreakpointAndTraceAfterAFailedLinkStillStop) {
+  for (bool trace : {false, true}) {
+    Started s;
+    s.dir.writeText("tarvo.ini",
+                    "[Settings]\nOptionCode=0x55\n[Floppy Disk Drive]\n"
+                    "Address=127.0.0.1\nPort=" +
+                        std::to_string(refusingPort()) + "\n");
+    s.start();
+    auto& rom1 = s.m.mem.rows[kRom1Row].buffer;
+    rom1[0x2000] = 0x56;  // pst PE,0x30: line 4 falls and the call goes out
+    rom1[0x2001] = 0x00;
+    rom1[0x2002] = 0x30;
+    if (trace) {
+      s.loop->run.traceCount = 1;
+    } else {
+      s.loop->run.breakpointAddress = 0x2003;
+    }
+    s.loop->runTick();
+    EXPECT_TRUE(s.m.port.linkFailed) << trace;
+    EXPECT_EQ(s.steps(), 1u) << trace;
+    EXPECT_EQ(s.m.cpu.PC, 0x2003) << trace;
+    EXPECT_EQ(s.loop->run.stopFlag, 1) << trace;
+    EXPECT_EQ(s.debuggerShown, 1) << trace;
+    s.loop->runTick();
+    EXPECT_EQ(s.steps(), 1u) << trace;
+  }
 }
 
 TEST(RunTick, LineALevelRequestsAfterEveryStep) {
   Started s;
   s.start();
   s.m.cpu.IE = 0x20;  // request 2 enabled, line A active low: no request
-  s.m.run.traceCount = 1;
+  s.loop->run.traceCount = 1;
   s.loop->runTick();
   EXPECT_EQ(s.m.cpu.IB, 0);
 
   Started t;
   t.start();
   t.m.cpu.IE = 0x21;  // active high: line A is always high
-  t.m.run.traceCount = 1;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   EXPECT_EQ(t.m.cpu.IB, 0x04);
 }
@@ -407,7 +505,7 @@ TEST(RunTick, LineBRequestsOnTheSelectedEdgeOnly) {
     s.start();
     s.m.cpu.IE = ie;
     s.m.cpu.kyStatus = 0x0400;  // line B fell since the last step
-    s.m.run.traceCount = 1;
+    s.loop->run.traceCount = 1;
     s.loop->runTick();
     EXPECT_EQ(s.m.cpu.IB, ie == 0x80 ? 0x10 : 0x00) << int(ie);
     EXPECT_EQ(s.m.cpu.prevKyStatus, 0x0400);
@@ -426,9 +524,9 @@ TEST(RunTick, LcdPulseOnlyWithBothControlBits) {
   s.m.cpu.IE = 0x08;
   s.m.lcd.control = 0x80;
   s.m.lcd.pulsePeriod = 4;
-  s.m.run.traceCount = 3;
+  s.loop->run.traceCount = 3;
   s.loop->runTick();
-  EXPECT_EQ(s.m.run.lcdPulseCountdown, 0);
+  EXPECT_EQ(s.m.timers.lcdPulseCountdown, 0);
   EXPECT_EQ(s.m.cpu.kyStatus, 0x0C00);
 
   Started t;
@@ -436,18 +534,18 @@ TEST(RunTick, LcdPulseOnlyWithBothControlBits) {
   t.m.cpu.IE = 0x08;
   t.m.lcd.control = 0xC0;
   t.m.lcd.pulsePeriod = 4;
-  t.m.run.traceCount = 1;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   // 0 - 6 + 4 is still negative: the countdown restarts at the period.
-  EXPECT_EQ(t.m.run.lcdPulseCountdown, 4);
+  EXPECT_EQ(t.m.timers.lcdPulseCountdown, 4);
   EXPECT_EQ(t.m.cpu.kyStatus, 0x0E00);
   EXPECT_EQ(t.m.cpu.IB, 0);
-  debugHide(t.m.run);
-  t.m.run.resumeDelay = 0;
-  t.m.run.traceCount = 1;
+  debugHide(t.loop->run);
+  t.loop->run.resumeDelay = 0;
+  t.loop->run.traceCount = 1;
   t.loop->runTick();
   // 4 - 6 + 4 = 2; the line falls and requests 0.
-  EXPECT_EQ(t.m.run.lcdPulseCountdown, 2);
+  EXPECT_EQ(t.m.timers.lcdPulseCountdown, 2);
   EXPECT_EQ(t.m.cpu.kyStatus, 0x0C00);
   EXPECT_EQ(t.m.cpu.IB, 0x01);
 }
@@ -465,9 +563,9 @@ TEST(RunTick, CycleTimerRateAndSource) {
     s.start();
     s.m.cpu.IE = 0x40;
     s.m.cpu.IA = c.ia;
-    s.m.run.traceCount = 1;
+    s.loop->run.traceCount = 1;
     s.loop->runTick();
-    EXPECT_EQ(s.m.run.cycleTimer, c.timer) << int(c.ia);
+    EXPECT_EQ(s.m.timers.cycleTimer, c.timer) << int(c.ia);
     EXPECT_EQ(s.m.cpu.IB, c.ib) << int(c.ia);
   }
 }
@@ -492,7 +590,7 @@ TEST(SecondTick, MinutesAndTheRequest) {
   // While stopped the counter goes on without the request.
   s.m.cpu.IB = 0;
   s.m.cpu.TM = 0x7B;
-  debugShow(s.m.run);
+  debugShow(s.loop->run);
   s.loop->secondTick();
   EXPECT_EQ(s.m.cpu.TM, 0x80);
   EXPECT_EQ(s.m.cpu.IB, 0);
@@ -501,7 +599,7 @@ TEST(SecondTick, MinutesAndTheRequest) {
 TEST(Close, StopsBeforeSavingAndNoStepFollows) {
   Started s;
   s.start();
-  s.m.run.traceCount = 500000;
+  s.loop->run.traceCount = 500000;
   s.loop->runTick();
   const uint64_t before = s.steps();
   s.loop->close();

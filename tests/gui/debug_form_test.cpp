@@ -37,7 +37,7 @@ struct Rig {
     rom1[0x2002] = 0xB7;
     rom1[0x2003] = 0x83;
     m.cpu.PC = 0x2000;
-    m.run.cyclesPerTick = 9100;
+    m.timers.cyclesPerTick = 9100;
     loop.showDebugger = [this] { form.show(); };
   }
   // Press on the character cell (row, col) of a pane.
@@ -256,7 +256,7 @@ class DebugFormTest : public QObject {
     QCOMPARE(f.model().activeGroup(), Group::Step);
     QCOMPARE(f.focusWidget(), f.group(Group::Step));
     QCOMPARE(f.model().view().listTop, 0x02001u);
-    QCOMPARE(rig.m.run.stopFlag, uint8_t(1));
+    QCOMPARE(rig.loop.run.stopFlag, uint8_t(1));
   }
 
   void traceOfOneStopsAndShowsTheWindowAgain() {
@@ -267,7 +267,7 @@ class DebugFormTest : public QObject {
     QCOMPARE(f.TraceEdit->text(), QString("1"));
     QTest::mouseClick(f.TraceButton, Qt::LeftButton);
     QVERIFY(!f.isVisible());
-    QCOMPARE(rig.m.run.resumeDelay, 30);
+    QCOMPARE(rig.loop.run.resumeDelay, 30);
     QCOMPARE(rig.ticksUntilShown(100), 31);
     QCOMPARE(rig.loop.stepsRun(), 1u);
     QCOMPARE(f.model().view().listTop, 0x02001u);
@@ -289,10 +289,10 @@ class DebugFormTest : public QObject {
     QCOMPARE(rig.ticksUntilShown(100), 31);
     QCOMPARE(rig.loop.stepsRun(), 3u);  // nop, nop, jr back
     QCOMPARE(rig.m.cpu.PC, 0x2000);
-    QCOMPARE(rig.m.run.breakpointAddress, -1);
+    QCOMPARE(rig.loop.run.breakpointAddress, -1);
     // Closing the window resumes with nothing armed.
     f.close();
-    QCOMPARE(rig.m.run.stopFlag, uint8_t(0));
+    QCOMPARE(rig.loop.run.stopFlag, uint8_t(0));
     QCOMPARE(rig.ticksUntilShown(200), -1);
     QVERIFY(rig.loop.stepsRun() > 3u);
   }
@@ -304,16 +304,16 @@ class DebugFormTest : public QObject {
     main.setDebugForm(&debug);
     main.show();
     tarvo::Machine& m = main.machine();
-    m.run.stopFlag = 1;
+    main.runLoop().run.stopFlag = 1;
     m.cpu.PC = 0x2345;
     m.cpu.segmentLatch = 1;
     QTest::keyClick(&main, Qt::Key_F3);
     QVERIFY(debug.isVisible());
-    QCOMPARE(m.run.stopFlag, uint8_t(1));
+    QCOMPARE(main.runLoop().run.stopFlag, uint8_t(1));
     QCOMPARE(debug.model().view().listTop, 0x12345u);
     QCOMPARE(debug.focusWidget(), debug.paneEdit(Pane::List));
     debug.close();
-    QCOMPARE(m.run.resumeDelay, 30);
+    QCOMPARE(main.runLoop().run.resumeDelay, 30);
   }
 };
 

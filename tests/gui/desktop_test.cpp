@@ -26,7 +26,7 @@ class TestForm : public TMainForm {
 
 void start(TMainForm& form) {
   form.show();
-  form.machine().run.stopFlag = 1;
+  form.runLoop().run.stopFlag = 1;
 }
 
 // An LCD with a pattern of dark dots that no scaling could blur unseen.
@@ -259,7 +259,7 @@ class DesktopTest : public QObject {
     MachineDir dir;
     TestForm form;
     start(form);
-    form.machine().run.stopFlag = 0;  // the test ROM never reads the keys
+    form.runLoop().run.stopFlag = 0;  // the test ROM never reads the keys
     QApplication::clipboard()->setText(QString::fromUtf8("q w\n\xE2\x82\xAC~"));
     QTest::keyClick(&form, Qt::Key_V, Qt::ControlModifier);
     QVERIFY(form.pasting());

@@ -33,7 +33,7 @@ class FastForwardTest : public QObject {
     MachineDir dir;
     TMainForm form;
     form.show();
-    const int32_t perTick = form.machine().run.cyclesPerTick;
+    const int32_t perTick = form.machine().timers.cyclesPerTick;
     QCOMPARE(perTick, 9100);
 
     // Real speed: one tick's worth (plus the overshoot of its last step).
@@ -61,7 +61,7 @@ class FastForwardTest : public QObject {
     TMainForm form;
     form.show();
     tarvo::Machine& m = form.machine();
-    m.run.stopFlag = 1;
+    form.runLoop().run.stopFlag = 1;
     m.cpu.IA = 0xB2;  // key interrupts on, strobe 2 (holds q)
     m.cpu.IE = 0x40;
     m.cpu.IB = 0;
@@ -76,15 +76,14 @@ class FastForwardTest : public QObject {
     MachineDir dir;
     TMainForm form;
     form.show();
-    tarvo::Machine& m = form.machine();
     QTest::keyPress(&form, Qt::Key_Tab);
 
-    m.run.stopFlag = 1;
+    form.runLoop().run.stopFlag = 1;
     QCOMPARE(cyclesOfOneRunTimer(form), int64_t{0});
 
-    tarvo::debugHide(m.run);  // 30 ticks skipped, one per host tick
+    tarvo::debugHide(form.runLoop().run);  // 30 ticks skipped, one per host tick
     QCOMPARE(cyclesOfOneRunTimer(form), int64_t{0});
-    QCOMPARE(m.run.resumeDelay, tarvo::kResumeDelayTicks - 1);
+    QCOMPARE(form.runLoop().run.resumeDelay, tarvo::kResumeDelayTicks - 1);
   }
 
   void losingTheKeyboardEndsFastForward() {

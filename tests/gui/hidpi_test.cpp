@@ -18,7 +18,7 @@ class HiDpiTest : public QObject {
     MachineDir dir;
     TMainForm form;
     form.show();
-    form.machine().run.stopFlag = 1;
+    form.runLoop().run.stopFlag = 1;
     QCOMPARE(form.devicePixelRatioF(), 2.0);
     QCOMPARE(form.size(), QSize(673, 294));  // logical pixels
 

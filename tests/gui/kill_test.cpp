@@ -15,6 +15,8 @@
 
 #include <QtTest>
 
+#include "test_support.h"
+
 namespace {
 
 // The build tree's demo machine, beside src/gui where the program lives.
@@ -25,56 +27,6 @@ QString templateDir() {
 QProcessEnvironment offscreen() {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
-  return env;
-}
-
-// An X server for the life of the test program; display() is empty when
-// none could be started.
-class VirtualDisplay {
- public:
-  ~VirtualDisplay() {
-    if (server_.state() != QProcess::NotRunning) {
-      server_.kill();
-      server_.waitForFinished(5000);
-    }
-  }
-  QString display() {
-    if (!tried_) start();
-    return display_;
-  }
-
- private:
-  void start() {
-    tried_ = true;
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    if (xvfb.isEmpty()) return;
-    // -displayfd: the server picks a free display and writes its number.
-    server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-    if (!server_.waitForStarted(5000)) return;
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray out;
-    while (!out.contains('\n') && timer.elapsed() < 10000 && server_.waitForReadyRead(1000))
-      out += server_.readAllStandardOutput();
-    bool ok = false;
-    const int number = out.trimmed().toInt(&ok);
-    if (ok) display_ = ":" + QString::number(number);
-  }
-
-  bool tried_ = false;
-  QProcess server_;
-  QString display_;
-};
-
-VirtualDisplay& virtualDisplay() {
-  static VirtualDisplay d;
-  return d;
-}
-
-QProcessEnvironment onDisplay(const QString& display) {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("QT_QPA_PLATFORM", "xcb");
-  env.insert("DISPLAY", display);
   return env;
 }
 
@@ -160,9 +112,9 @@ class KillTest : public QObject {
     QFETCH(bool, x11);
     QProcessEnvironment env = offscreen();
     if (x11) {
-      const QString display = virtualDisplay().display();
+      const QString display = guitest::virtualDisplay().display();
       if (display.isEmpty()) QSKIP("no X server (Xvfb) to show the window on");
-      env = onDisplay(display);
+      env = guitest::onDisplay(display);
     }
     DemoDir d;
     QVERIFY(d.fill());

@@ -33,7 +33,7 @@ class TestForm : public TMainForm {
 // emulated program does disturbs what a test looks at.
 void start(TMainForm& form) {
   form.show();
-  form.machine().run.stopFlag = 1;
+  form.runLoop().run.stopFlag = 1;
 }
 
 QRgb facePixelOnScreen(TMainForm& form, int x, int y) {
@@ -86,7 +86,7 @@ class MainFormTest : public QObject {
     QCOMPARE(form.refreshTimer().interval(), 50);
     QCOMPARE(form.secTimer().interval(), 1000);
     QCOMPARE(form.machine().cpu.F, uint8_t(0x08));
-    QCOMPARE(form.machine().run.cyclesPerTick, 9100);
+    QCOMPARE(form.machine().timers.cyclesPerTick, 9100);
   }
 
   void runTimerDrivesTheMachine() {
@@ -97,6 +97,23 @@ class MainFormTest : public QObject {
     QTRY_VERIFY(form.runLoop().stepsRun() > before);
     const uint8_t tm = form.machine().cpu.TM;
     QTRY_VERIFY_WITH_TIMEOUT(form.machine().cpu.TM != tm, 3000);
+  }
+
+  void noRunTickFreezesTheWindow() {
+    // Two billion cycles a tick: the tick gives up after its host time.
+    MachineDir dir;
+    dir.writeFile("tarvo.ini", "[Settings]\nOscFreq=200000000\n");
+    TestForm form;
+    form.show();
+    QCOMPARE(form.machine().timers.cyclesPerTick, 2000000000);
+    QElapsedTimer host;
+    host.start();
+    form.OnRunTimer();
+    // 100 ms allowed; generous for a loaded host, far below the seconds
+    // that the whole budget would take.
+    QVERIFY2(host.elapsed() < 1000, qPrintable(QString::number(host.elapsed())));
+    QVERIFY(form.runLoop().stepsRun() > 0);
+    QCOMPARE(form.runLoop().scheduler.cycleBudget, 0);
   }
 
   void missingFilesAreReportedInOrderWithoutBlocking() {
@@ -406,7 +423,7 @@ class MainFormTest : public QObject {
     TDebugForm debug(form.machine(), form.runLoop());
     form.setDebugForm(&debug);
     form.show();
-    tarvo::RunControl& run = form.machine().run;
+    tarvo::RunControl& run = form.runLoop().run;
     run.traceCount = 5;
     run.breakpointAddress = 0x1234;
     QTest::keyClick(&form, Qt::Key_F3);
@@ -431,7 +448,7 @@ class MainFormTest : public QObject {
     TDebugForm debug(form.machine(), form.runLoop());
     form.setDebugForm(&debug);
     form.show();
-    tarvo::RunControl& run = form.machine().run;
+    tarvo::RunControl& run = form.runLoop().run;
     run.resumeDelay = 0;
     run.traceCount = 1;
     form.OnRunTimer();
@@ -548,7 +565,7 @@ class MainFormTest : public QObject {
     QVERIFY(!form.runTimer().isActive());
     QVERIFY(!form.refreshTimer().isActive());
     QVERIFY(!form.secTimer().isActive());
-    QCOMPARE(form.machine().run.stopFlag, uint8_t(1));
+    QCOMPARE(form.runLoop().run.stopFlag, uint8_t(1));
     const QByteArray ram0 = dir.readFile("ram0.bin");
     const QByteArray ram1 = dir.readFile("ram1.bin");
     const QByteArray regs = dir.readFile("register.bin");

@@ -50,6 +50,53 @@ class ProcessTest : public QObject {
     QVERIFY2(version.out.contains("0.1.0"), qPrintable(version.out));
   }
 
+  void helpAndVersionNeedNoDisplay() {
+    // The window system the program would use, with nothing to connect to.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    for (const QString& option : {QString("--help"), QString("-h"), QString("--version")}) {
+      QProcess p;
+      p.setProcessEnvironment(env);
+      p.start(TARVO_GUI_BIN, {option});
+      QVERIFY(p.waitForFinished(20000));
+      QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(p.exitCode(), 0);
+      const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+      QVERIFY2(out.contains(option == "--version" ? "0.1.0" : "--dir"), qPrintable(out));
+    }
+  }
+
+  void captionsOnTheDesktopAreExact() {
+    const QString display = guitest::virtualDisplay().display();
+    if (display.isEmpty()) QSKIP("no X server (Xvfb) to show the window on");
+    const QString xwininfo = QStandardPaths::findExecutable("xwininfo");
+    if (xwininfo.isEmpty()) QSKIP("no xwininfo to read the window names");
+    guitest::MachineDir dir;
+    QProcess tarvo;
+    tarvo.setProcessEnvironment(guitest::onDisplay(display));
+    tarvo.start(TARVO_GUI_BIN, {"--dir", dir.path()});
+    QVERIFY(tarvo.waitForStarted(10000));
+    // The names the X server holds for every window, as a window manager
+    // reads them.
+    QString tree;
+    QElapsedTimer timer;
+    timer.start();
+    while (!tree.contains("\"Tarvo\"") && timer.elapsed() < 15000) {
+      QTest::qWait(200);
+      QProcess list;
+      list.setProcessEnvironment(guitest::onDisplay(display));
+      list.start(xwininfo, {"-root", "-tree"});
+      list.waitForFinished(10000);
+      tree = QString::fromLocal8Bit(list.readAllStandardOutput());
+    }
+    ::kill(static_cast<pid_t>(tarvo.processId()), SIGTERM);
+    QVERIFY(tarvo.waitForFinished(10000));
+    QVERIFY2(tree.contains("\"Tarvo\": ("), qPrintable(tree));
+    QVERIFY2(!tree.contains("Zelmo"), qPrintable(tree));
+  }
+
   void badCommandLinesFailWithAMessage() {
     const Run noDir = runTarvo({"--dir", "/nonexistent/tarvo-machine"});
     QCOMPARE(noDir.exitCode, 1);

@@ -3,8 +3,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <array>
 
 #include "frontpanel/keymap.h"
@@ -108,6 +110,47 @@ void BoxWatcher::poll() {
     ok->click();
   else
     box->reject();
+}
+
+VirtualDisplay::~VirtualDisplay() {
+  if (server_.state() != QProcess::NotRunning) {
+    server_.kill();
+    server_.waitForFinished(5000);
+  }
+}
+
+QString VirtualDisplay::display() {
+  if (!tried_) start();
+  return display_;
+}
+
+void VirtualDisplay::start() {
+  tried_ = true;
+  const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+  if (xvfb.isEmpty()) return;
+  // -displayfd: the server picks a free display and writes its number.
+  server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+  if (!server_.waitForStarted(5000)) return;
+  QElapsedTimer timer;
+  timer.start();
+  QByteArray out;
+  while (!out.contains('\n') && timer.elapsed() < 10000 && server_.waitForReadyRead(1000))
+    out += server_.readAllStandardOutput();
+  bool ok = false;
+  const int number = out.trimmed().toInt(&ok);
+  if (ok) display_ = ":" + QString::number(number);
+}
+
+VirtualDisplay& virtualDisplay() {
+  static VirtualDisplay d;
+  return d;
+}
+
+QProcessEnvironment onDisplay(const QString& display) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  env.insert("DISPLAY", display);
+  return env;
 }
 
 }  // namespace guitest

@@ -4,6 +4,8 @@
 
 #include <QImage>
 #include <QObject>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QRgb>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -73,5 +75,24 @@ class BoxWatcher : public QObject {
   QTimer timer_;
   QList<Box> boxes_;
 };
+
+// An X server (Xvfb) for the life of the test program, started on first
+// use; display() is empty when none could be started.
+class VirtualDisplay {
+ public:
+  ~VirtualDisplay();
+  QString display();
+
+ private:
+  void start();
+
+  bool tried_ = false;
+  QProcess server_;
+  QString display_;
+};
+VirtualDisplay& virtualDisplay();
+
+// The environment with the program's windows on the given X display.
+QProcessEnvironment onDisplay(const QString& display);
 
 }  // namespace guitest

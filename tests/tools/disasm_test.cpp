@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu/code_view.h"
 #include "cpu/memory.h"
 #include "machine.h"
 #include "tools/tables.h"
@@ -34,12 +35,13 @@ class Disasm : public testing::Test {
   Decoded decode(uint32_t full) {
     m.cpu.PC = static_cast<uint16_t>(full);
     m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(full >> 16);
-    const unsigned index = disasmDecodeIndex(m);
+    CodeView code(m);
+    const unsigned index = disasmDecodeIndex(code);
     DisasmText ops;
-    disasmOperands(m, index, ops);
+    disasmOperands(code, index, ops);
     std::string text = disasmMnemonic(index);
     if (!ops.empty()) text += " " + std::string(ops.view());
-    return {text, static_cast<uint16_t>(m.cpu.PC - static_cast<uint16_t>(full))};
+    return {text, static_cast<uint16_t>(code.pc() - static_cast<uint16_t>(full))};
   }
 
   Machine m;
@@ -239,20 +241,22 @@ TEST_F(Disasm, AllOpcodesStayWithinThePrefetch) {
         const uint32_t at = word ? 0x20 : 0x11000;
         m.cpu.PC = static_cast<uint16_t>(at);
         m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(at >> 16);
-        const unsigned index = disasmDecodeIndex(m);
+        CodeView code(m);
+        const unsigned index = disasmDecodeIndex(code);
         const DisasmRecord& r = disasmRecord(index);
         EXPECT_FALSE(isRedirect(r));
         DisasmText ops;
-        disasmOperands(m, index, ops);
-        EXPECT_LE(m.cpu.fetchPos, 4);
-        EXPECT_GE(m.cpu.fetchPos, 1);
+        disasmOperands(code, index, ops);
+        const int fetchPos = code.state().fetchPos;
+        EXPECT_LE(fetchPos, 4);
+        EXPECT_GE(fetchPos, 1);
         EXPECT_EQ(ops.empty(), r.operand <= 1);
-        const unsigned moved = static_cast<uint16_t>(m.cpu.PC - at);
+        const unsigned moved = static_cast<uint16_t>(code.pc() - at);
         if (word) {
-          EXPECT_EQ(m.cpu.fetchPos % 2, 0);
-          EXPECT_EQ(moved, static_cast<unsigned>(m.cpu.fetchPos / 2));
+          EXPECT_EQ(fetchPos % 2, 0);
+          EXPECT_EQ(moved, static_cast<unsigned>(fetchPos / 2));
         } else {
-          EXPECT_EQ(moved, static_cast<unsigned>(m.cpu.fetchPos));
+          EXPECT_EQ(moved, static_cast<unsigned>(fetchPos));
         }
       }
     }

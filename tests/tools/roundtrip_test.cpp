@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu/code_view.h"
 #include "cpu/memory.h"
 #include "machine.h"
 #include "tools/assembler.h"
@@ -226,12 +227,13 @@ class RoundTrip : public testing::Test {
     c.inService = 0;
     c.IB = 0;
     Listed l;
-    l.index = disasmDecodeIndex(m_);
+    CodeView code(m_);
+    l.index = disasmDecodeIndex(code);
     l.mnemonic = disasmMnemonic(l.index);
     DisasmText text;
-    disasmOperands(m_, l.index, text);
+    disasmOperands(code, l.index, text);
     l.operands = std::string(text.view());
-    l.length = static_cast<uint16_t>(c.PC - origin);
+    l.length = static_cast<uint16_t>(code.pc() - origin);
     return l;
   }
 
