@@ -207,7 +207,7 @@ void TMainForm::runTickWithTyping() {
   typist_->beforeTick();
   runLoop_->runTick();
   if (wasPasting && !typist_->busy()) {
-    const std::size_t lost = typist_->timedOut();
+    const std::size_t lost = typist_->timedOut() - timedOutBeforePaste_;
     showNotice(lost == 0 ? QString("Paste typed")
                          : "Paste typed; " + counted(lost, "key", "keys") + " not taken");
   }
@@ -430,6 +430,7 @@ void TMainForm::pasteText(const QString& text) {
   const std::u32string chars(ucs4.begin(), ucs4.end());
   std::size_t skipped = 0;
   const std::vector<tarvo::Keystroke> strokes = tarvo::keystrokesForText(chars, &skipped);
+  if (!typist_->busy()) timedOutBeforePaste_ = typist_->timedOut();
   typist_->type(strokes);
   const QString typing = "Typing " + counted(strokes.size(), "key", "keys");
   showNotice(skipped == 0 ? typing

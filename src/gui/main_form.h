@@ -185,6 +185,7 @@ class TMainForm : public QWidget, private tarvo::Messages {
   int zoom_ = 1;
   bool rememberView_ = false;
   QString notice_;
+  std::size_t timedOutBeforePaste_ = 0;  // the typist's count when a paste began
   tarvo::LcdRecording recording_;
   QString recordingPath_;
   QTimer noticeTimer_;
