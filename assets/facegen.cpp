@@ -276,7 +276,7 @@ KeyLook lookOf(int code, int group) {
   static const std::map<int, std::string> names = {
       {4, "MODE"},  {5, "'"},     {6, "("},     {7, ")"},     {8, "["},     {9, "]"},
       {10, "|"},    {11, "DEF"},  {12, "CLS"},  {13, "MEM"},  {14, "TAB"},  {15, "PGUP"},
-      {46, "PGDN"}, {47, "CAPS"}, {48, ""},     {49, "INS"},  {50, "\x81"}, {51, "DEL"},
+      {46, "PGDN"}, {47, "SHFT"}, {48, ""},     {49, "INS"},  {50, "\x81"}, {51, "DEL"},
       {52, "HOME"}, {53, "\x80"}, {54, "\x83"}, {55, "\x82"}, {56, "END"},  {57, "BRK"},
       {58, "AC"},   {59, "BS"},   {75, "EXE"},  {81, "CTRL"},
   };
@@ -323,7 +323,7 @@ const std::vector<StripLegend> kStrip[2] = {
      {43, "`", "BIN"},
      {44, "<=", "OCT"},
      {45, ">=", "ANS"},
-     {47, "LOCK", "SHFT"}},
+     {47, "", "SHFT"}},
 };
 
 QRgb bodyAt(int y) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the emulator and the demo machine, then starts the window on the
 # machine directory build/machine. The directory is filled from the generated
-# demo files the first time and reused afterwards, so the machine's RAM
-# persists from run to run. Any argument is passed on to tarvo (for example
+# demo files (newer ones replace older copies) and reused afterwards, so the
+# machine's RAM persists from run to run. Any argument is passed on to tarvo (for example
 # --dir PATH for a machine directory of your own).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +15,7 @@ cmake --build build -j2
 machine=build/machine
 mkdir -p "$machine"
 for f in build/machine-template/*; do
-  [ -e "$machine/$(basename "$f")" ] || cp "$f" "$machine/"
+  cp -u "$f" "$machine/"
 done
 if [ $# -gt 0 ]; then
   exec build/src/gui/tarvo "$@"

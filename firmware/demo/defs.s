@@ -4,22 +4,26 @@
 ;   Segment 0, below 0x0C00: the on-chip ROM (rom0.s), word-organised. It
 ;   holds only the processor's fixed entry points, each a jump into rom1.
 ;   Segment 0 from 0x1000: the program (rom1.s and its includes).
-;   Segment 1 from 0x4000: RAM for variables, the text screen and the stacks.
+;   Segment 1 from 0x4000: RAM for variables, the screen, the BASIC program
+;   and the stacks.
 ;
 ; The program sets IB bits 6-7 to 01, so every access below 0x4000 goes to
-; segment 0, whatever UA says, and UA sends the stacks and both data sides
-; to segment 1. One 16-bit address thus names ROM below 0x4000 and RAM above
-; it, for IX, IZ, register pairs and the stacks alike.
+; segment 0, whatever UA says, and UA sends the stacks, both data sides and
+; the program fetch above 0x4000 to segment 1. One 16-bit address thus names
+; ROM below 0x4000 and RAM above it, for IX, IZ, register pairs, the stacks
+; and code called from BASIC alike.
 ;
 ; Registers
-;   $0-$7    A, the calculator's accumulator: 16 decimal digits, two per
-;            byte, $0 the two lowest
-;   $8-$15   B, the number just read
-;   $16-$23  T, scratch of the multiplication; the LCD routines also pass
-;            characters through here
+;   $0-$7    A, the accumulator: 16 decimal digits, two per byte, $0 the
+;            two lowest; its sign in $30 (0 positive, 1 negative)
+;   $8-$15   B, the second operand; its sign in $29
+;   $16-$23  T, scratch of multiplication and division; the LCD routines
+;            also pass characters through here
 ;   $24-$29  scratch of every routine
-;   $30      sign of A: 0 positive, 1 negative
+;   $30      sign of A
 ;   $31      always 0 (a register offset of nothing)
+;   IX       the BASIC text being read, while a line runs
+;   IZ       VARS, always
 ; The key interrupt keeps $24-$31 and the flags of the code it interrupts.
 
 ; Entry table at the start of rom1: one three-byte jump each.
@@ -29,32 +33,72 @@ ENTRY_KEY       equ &H1006
 ENTRY_TRAP      equ &H1009
 ENTRY_SPURIOUS  equ &H100C
 
-; RAM (segment 1). IZ always points at VARS; the variables are reached as
-; (iz+offset).
-VARS            equ &H4000
-SIG             equ 0           ; 4 bytes "TDM1": the screen below is ours
+; RAM (segment 1). IZ always points at VARS; the system variables are
+; reached as (iz+offset), the BASIC variables A-Z, 9 bytes each (8 bytes of
+; digits as A, then the sign), below VARS as (iz-offset).
+VARS            equ &H4100
+SIG             equ 0           ; 4 bytes "TBA1": the screen and program below are ours
 CROW            equ 4           ; cursor row 0..3
-CCOL            equ 5           ; cursor column 1..31 (column 0 holds the prompt)
+CCOL            equ 5           ; cursor column 0..31
 HELD            equ 6           ; 1 while a key is down that has been taken
 QHEAD           equ 7           ; key queue: next slot to fill
 QTAIL           equ 8           ;            next slot to take
-LSIGN           equ 9           ; last result: sign
+LSIGN           equ 9           ; last result of a bare expression: sign
 LAST            equ 10          ;              8 bytes of digits, as A
-COUNT           equ 18          ; calculations done, 4 decimal digits
+COUNT           equ 18          ; bare expressions worked out, 4 decimal digits
+BRKF            equ 20          ; 1 once BRK has been pressed
+SHIFTF          equ 21          ; 1 while the shift key is down
+LLEN            equ 22          ; characters in the line being typed
+INMODE          equ 23          ; 1 while INPUT waits for its line
 QBUF            equ 32          ; 16 queued key codes
 SCREEN          equ VARS+64     ; 4 rows of 32 characters; within one 256-byte page
 ROWS            equ 4
 COLUMNS         equ 32
 CELLS           equ 128         ; ROWS times COLUMNS
+CURL            equ 192         ; 2: the program line running, 0 in a direct line
+PEND            equ 194         ; 2: end of the program (its end mark)
+ERRSP           equ 196         ; 2: SS to go back to on an error
+CSP             equ 198         ; 2: top of the FOR / GOSUB stack
+CONTL           equ 200         ; 2: line to go on with (0: CONT not possible)
+CONTP           equ 202         ; 2: text to go on with
+RNDX            equ 204         ; 2: the random generator
+RUNF            equ 206         ; 1 while a program runs
+ERRN            equ 207         ; number of the error being reported
+BAREF           equ 208         ; 1 while a bare expression is worked out
+PRCOL           equ 209         ; scratch of PRINT
+SAVEP           equ 210         ; 2: scratch pointer
+LINENO          equ 212         ; 2: scratch line number
+ARG             equ 214         ; 9: scratch value
+EPOS            equ 230         ; the line editor's cursor: 0..LLEN
+LSROW           equ 231         ; row where the line being typed starts
+LSCOL           equ 232         ; its column there
+VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
-STACKTOP        equ &H8000      ; system stack grows down from here
-USTACKTOP       equ &H7800
+LBUF            equ &H4200      ; the line being typed
+LMAX            equ 90          ; at most this many characters (three rows)
+NUMBUF          equ &H4260      ; digits of a number being printed
+CBUF            equ &H4280      ; a typed line with its keywords made tokens
+CSTK            equ &H4300      ; FOR / GOSUB stack, 24 bytes an entry
+CSTKEND         equ &H44F8      ; 21 entries
+PSTART          equ &H4500      ; the program
+MEMTOP          equ &HE000      ; program and @() end below here
+USERMEM         equ &HE000      ; 4 KB for machine code called from BASIC
+
+STACKTOP        equ &H0000      ; system stack grows down from the top of RAM
+USTACKTOP       equ &HF800
 
 ; What a key means to the program: a printable character or one of these.
 KAC             equ &H01        ; AC: clear the line being typed
+KBRK            equ &H03        ; BRK: stop a running program
 KBS             equ &H08        ; BS: delete the last character
 KCLS            equ &H0C        ; CLS: clear the screen
-KEXE            equ &H0D        ; EXE: evaluate the line
+KEXE            equ &H0D        ; EXE: enter the line
+KLEFT           equ &H10        ; cursor left
+KRIGHT          equ &H11        ; cursor right
+KINS            equ &H12        ; INS: a space opens at the cursor
+KDEL            equ &H13        ; DEL: the character at the cursor goes
+KHOME           equ &H14        ; cursor to the start of the line
+KEND            equ &H15        ; cursor to the end of the line
 
 PROMPT          equ &H3E        ; ">"
 CURSOR          equ &H5F        ; "_", ORed over the cell after the text

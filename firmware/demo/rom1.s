@@ -1,9 +1,10 @@
-; The demo machine's program: a four-line text screen with a decimal
-; calculator. It shows a banner and a prompt, echoes what is typed at a
-; cursor, evaluates the line on EXE (+ - * of whole numbers up to 16
-; digits, left to right), scrolls at the bottom, sleeps when the power
-; switch goes off, and keeps its screen in RAM so that it survives both
-; sleeping and the machine being closed.
+; The demo machine's program: a four-line text screen with BASIC. It shows
+; a banner and a prompt, echoes what is typed at a cursor, stores numbered
+; lines as a program and runs the others on EXE (a bare expression shows
+; its value, so it still serves as a calculator of whole numbers up to 16
+; digits), scrolls at the bottom, sleeps when the power switch goes off,
+; and keeps its screen, program and variables in RAM so that they survive
+; both sleeping and the machine being closed.
 
         include "defs.s"
 
@@ -27,7 +28,7 @@
 start:
         pst ie,0                ; no interrupt until the screen stands
         pst ib,&H40             ; addresses below 0x4000 always in segment 0
-        pst ua,&H54             ; stacks and data sides in segment 1
+        pst ua,&H55             ; stacks, data sides and code above 0x4000 in segment 1
         pre ss,STACKTOP
         pre us,USTACKTOP
         pre iz,VARS
@@ -45,23 +46,17 @@ warm:
         st $24,(iz+HELD)        ; it types nothing until it has been let go
         st $31,(iz+QHEAD)
         st $31,(iz+QTAIL)
+        st $31,(iz+BRKF)
+        st $31,(iz+CURL)        ; no line runs
+        st $31,(iz+CURL+1)
         pst ia,IAKEYS
         pst ie,IEKEYS
-
-; ---------------------------------------------------------------------------
-; Main loop: watch the power switch, read keys the interrupt could not see,
-; and act on each key in the queue.
-
-main:
-        gfl $24
-        an $24,FPOWER
-        jr z,poweroff
-        cal pollkeys
-        cal getkey
-        adc $24,0
-        jr z,main
-        cal dokey
-        jr main
+        ld $24,(iz+RUNF)        ; a program or INPUT was cut off: a new prompt
+        ld $25,(iz+INMODE)
+        or $24,$25
+        jp z,cmd_read           ; else the line being typed goes on
+        st $31,(iz+LLEN)
+        jp cmdloop
 
 ; The switch is off. Everything worth keeping already lives in RAM under
 ; its signature, so the machine can simply go off; the switch (or the wake
@@ -72,21 +67,6 @@ sleep:
         off
         jr sleep
 
-; $24: what a key means. Control keys have their routines; printable
-; characters are typed.
-dokey:
-        sbc $24,KEXE
-        jp z,execute
-        sbc $24,KBS
-        jp z,backspace
-        sbc $24,KAC
-        jp z,clearline
-        sbc $24,KCLS
-        jp z,clearscreen
-        sbc $24,&H20
-        rtn c
-        jp typechar
-
 ; ---------------------------------------------------------------------------
 ; RAM signature.
 
@@ -96,10 +76,10 @@ checksig:
         sbc $24,&H54            ; T
         rtn nz
         ld $24,(iz+SIG+1)
-        sbc $24,&H44            ; D
+        sbc $24,&H42            ; B
         rtn nz
         ld $24,(iz+SIG+2)
-        sbc $24,&H4D            ; M
+        sbc $24,&H41            ; A
         rtn nz
         ld $24,(iz+SIG+3)
         sbc $24,&H31            ; 1
@@ -108,9 +88,19 @@ checksig:
         sbc $24,ROWS
         jr nc,cs_bad
         ld $24,(iz+CCOL)
-        sbc $24,1
-        jr c,cs_bad
-        sbc $24,COLUMNS
+        sbc $24,COLUMNS+1
+        jr nc,cs_bad
+        ld $24,(iz+LLEN)
+        sbc $24,LMAX+1
+        jr nc,cs_bad
+        ld $25,(iz+EPOS)
+        sbc $24,$25
+        jr c,cs_bad             ; the line editor's cursor past the line
+        ld $24,(iz+LSROW)
+        sbc $24,ROWS
+        jr nc,cs_bad
+        ld $24,(iz+LSCOL)
+        sbc $24,COLUMNS+1       ; 32: after a prompt that filled its row
         jr nc,cs_bad
         adc $31,0               ; 0 + 0: Z
         rtn
@@ -144,11 +134,15 @@ coldscreen:
         stm $0,(iz+$24),8
         st $31,(iz+COUNT)
         st $31,(iz+COUNT+1)
+        st $31,(iz+LSROW)
+        ld $24,1
+        st $24,(iz+LSCOL)
+        cal basic_cold
         ld $24,&H54             ; the signature goes last
         st $24,(iz+SIG)
-        ld $24,&H44
+        ld $24,&H42
         st $24,(iz+SIG+1)
-        ld $24,&H4D
+        ld $24,&H41
         st $24,(iz+SIG+2)
         ld $24,&H31
         st $24,(iz+SIG+3)
@@ -172,10 +166,11 @@ pr_loop:
 banner0:
         db "TARVO  pocket computer",0
 banner1:
-        db "open demo machine",0
+        db "open demo machine   BASIC",0
 banner2:
         db "calculate: 12+34*5 then EXE",0
 
         include "screen.s"
         include "keys.s"
-        include "calc.s"
+        include "num.s"
+        include "basic.s"

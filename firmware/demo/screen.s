@@ -64,6 +64,10 @@ drawcur:
 ; gets the blank pattern of a space.
 setcursor:
         ld $25,(iz+CCOL)
+        sbc $25,COLUMNS
+        jr c,sc_col
+        ld $25,COLUMNS-1        ; a full row: the cursor on its last cell
+sc_col:
         ld $27,$25
         did $27                 ; controller: column / 16
         an $25,&H0F             ; cell within the controller
@@ -139,20 +143,26 @@ cr_loop:
         rtn
 
 ; Cursor to column 0 of the next row, which is cleared; below the last row
-; the screen scrolls up by one.
+; the screen scrolls up by one. The row left behind is drawn first, so text
+; written into the buffer shows as soon as its line ends. Uses $16-$29, IX.
 newline:
+        ld $26,(iz+CROW)
+        cal drawrow
         ld $26,(iz+CROW)
         sbc $26,ROWS-1
         jr c,nl_down
         cal scroll
-        jr nl_clear
+        st $31,(iz+CCOL)
+        ld $26,ROWS-1
+        cal clearrow
+        jp drawall
 nl_down:
         ad $26,1
         st $26,(iz+CROW)
-nl_clear:
         st $31,(iz+CCOL)
+        cal clearrow
         ld $26,(iz+CROW)
-        jr clearrow
+        jp drawrow
 
 ; Rows 1-3 move up to rows 0-2 in one block transfer. It needs IZ as its
 ; destination, and the key interrupt relies on IZ, so interrupts stay off
@@ -167,50 +177,57 @@ scroll:
         pst ie,IEKEYS
         rtn
 
-; A printable character $24 at the cursor. The last cell stays free for
-; the cursor, so a line takes 30 characters after the prompt.
-typechar:
+; ---------------------------------------------------------------------------
+; Output for BASIC. These keep IX (the text being run) and may change any
+; main register.
+
+; Character $24 at the output position; a full row goes on at the start of
+; the next one.
+putch:
+        gre ix,$26
+        phsw $27
         ld $25,(iz+CCOL)
-        sbc $25,COLUMNS-1
-        rtn nc
+        sbc $25,COLUMNS
+        jr c,pc_put
+        phs $24
+        cal newline
+        pps $24
+pc_put:
         ld $26,(iz+CROW)
         cal rowaddr
+        ld $25,(iz+CCOL)
         st $24,(ix+$25)
         ad $25,1
         st $25,(iz+CCOL)
-        jp drawcur
+        ppsw $26
+        pre ix,$26
+        rtn
 
-; BS: the character before the cursor goes; the prompt stays.
-backspace:
-        ld $25,(iz+CCOL)
-        sbc $25,2
-        rtn c
-        sb $25,1
-        st $25,(iz+CCOL)
-        ld $26,(iz+CROW)
-        cal rowaddr
-        ld $24,&H20
-        st $24,(ix+$25)
-        jp drawcur
+; The output position to the start of the next row.
+crlf:
+        gre ix,$26
+        phsw $27
+        cal newline
+        ppsw $26
+        pre ix,$26
+        rtn
 
-; AC: the line being typed is cleared back to its prompt.
-clearline:
-        ld $26,(iz+CROW)
-        cal clearrow
-        jr prompt
+; A new row unless the output position is at the start of one.
+fresh:
+        ld $24,(iz+CCOL)
+        adc $24,0
+        rtn z
+        jr crlf
 
-; CLS: an empty screen with the prompt on the top row.
-clearscreen:
-        cal clearbuf
-        st $31,(iz+CROW)
-        ld $26,0
-
-; Prompt at column 0 of row $26, which is the cursor's row; cursor after it;
-; the whole screen redrawn.
-prompt:
-        cal rowaddr
-        ld $24,PROMPT
-        st $24,(ix+0)
-        ld $24,1
-        st $24,(iz+CCOL)
-        jp drawall
+; The zero-terminated text at pair $26 (ROM or RAM).
+putstr:
+        ld $24,($26)
+        adc $24,0
+        rtn z
+        phsw $27
+        cal putch
+        ppsw $26
+        ad $26,1
+        jr nc,putstr
+        ad $27,1
+        jr putstr

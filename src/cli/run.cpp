@@ -21,6 +21,7 @@
 #include "cli/cli_common.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
+#include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
@@ -192,7 +193,7 @@ Peek parsePeek(const std::string& arg) {
   return {*addr, *len};
 }
 
-std::vector<Keystroke> parseTyping(const std::string& text) {
+std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charMap) {
   struct Named {
     std::string_view name;
     HostKey key;
@@ -226,7 +227,7 @@ std::vector<Keystroke> parseTyping(const std::string& text) {
     // One character, however many bytes its UTF-8 form takes. Only ASCII
     // characters stand for keys; the rest press nothing (at a fixed pace
     // they still take their turn).
-    out.push_back(charStroke(b < 0x80 ? b : 0xFFFD));
+    out.push_back(charStroke(b < 0x80 ? b : 0xFFFD, charMap));
     ++i;
     while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
   }
@@ -320,7 +321,8 @@ int run(int argc, char** argv) {
   const bool useTicks = !ticksOpt->empty();
   const uint64_t steps = useSteps ? countArgument("--steps", stepsText) : 0;
   const uint64_t ticks = useTicks ? countArgument("--ticks", ticksText) : 0;
-  const std::vector<Keystroke> typing = parseTyping(typeText);
+  const std::optional<CharMap> charMap = loadCharMap(dir);
+  const std::vector<Keystroke> typing = parseTyping(typeText, charMap ? &*charMap : nullptr);
 
   auto machine = std::make_unique<Machine>();
   Machine& m = *machine;

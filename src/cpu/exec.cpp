@@ -20,17 +20,7 @@ constexpr InterruptRow kInterrupts[5] = {
     {0x10, 0x0072}, {0x08, 0x0062}, {0x04, 0x0052}, {0x02, 0x0042}, {0x01, 0x0032},
 };
 
-std::array<Handler, 256> buildDispatch() {
-  std::array<Handler, 256> table;
-  table.fill(&opNone);
-  installHandlers00to7F(table.data());
-  installHandlers80toFF(table.data());
-  return table;
-}
-
 }  // namespace
-
-const std::array<Handler, 256> kDispatch = buildDispatch();
 
 void enterInterrupt(Machine& m) {
   ProcessorState& c = m.cpu;
@@ -47,11 +37,13 @@ void enterInterrupt(Machine& m) {
   c.cycles = 11 + ((c.UA & 3) != 0 ? 1 : 0);
 }
 
-const Handler* dispatchTable() { return kDispatch.data(); }
+void opNone(Machine& m) {
+  m.cpu.cycles += 3;
+}
 
-void opNone(Machine& m) { m.cpu.cycles += 3; }
-
-int32_t step(Machine& m) { return stepInline(m); }
+int32_t step(Machine& m) {
+  return stepInline(m);
+}
 
 void requestInterrupt(Machine& m, uint8_t mask) {
   ProcessorState& c = m.cpu;

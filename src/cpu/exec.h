@@ -24,10 +24,7 @@ void cpuReset(Machine& m);
 // Three cycles and nothing consumed after the opcode.
 void opNone(Machine& m);
 
-// The 256 handlers, indexed by opcode. Each half of the opcode map installs
-// its own handlers.
+// The 256 handlers, indexed by opcode (cpu/opcode_map.cpp).
 const Handler* dispatchTable();
-void installHandlers00to7F(Handler* table);
-void installHandlers80toFF(Handler* table);
 
 }  // namespace tarvo

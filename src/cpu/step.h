@@ -12,7 +12,7 @@
 
 namespace tarvo {
 
-// The 256 instruction handlers by opcode, filled once at program start.
+// The 256 instruction handlers by opcode, a table built at compile time.
 extern const std::array<Handler, 256> kDispatch;
 
 // Pushes PC and enters the highest requested interrupt.

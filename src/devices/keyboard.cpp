@@ -69,10 +69,13 @@ void noteKeyRead(KeyMatrix& keys, unsigned strobe, uint16_t lines) {
     const uint16_t bit = keyMatrixEntry(strobe, w.codes[i]);
     if (bit == 0) continue;  // this strobe does not reach the key
     const auto mask = static_cast<uint8_t>(1u << i);
-    if ((lines & bit) == 0)
+    if ((lines & bit) == 0) {
       w.seenUp |= mask;
-    else if (strobe != kAllKeysStrobe)
-      w.seenDown |= mask;  // strobe 13 tells that some key is down, not which
+      continue;
+    }
+    if (w.seenDown & mask) w.seenAgain |= mask;
+    // Strobe 13 tells that some key is down, not which.
+    if (strobe != kAllKeysStrobe) w.seenDown |= mask;
   }
 }
 

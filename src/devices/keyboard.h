@@ -15,13 +15,15 @@ constexpr unsigned kAllKeysStrobe = 13;  // every key answers on this strobe too
 
 // What the typist (frontpanel/typist.h) learns from the program's reads of
 // the matrix while it types: whether each of the keys it holds, or has just
-// let go, has been read down on its own strobe, and read up on a strobe
-// that covers it (its own or the all-keys strobe 13).
+// let go, has been read down on its own strobe (and read down once more
+// after that, so the program is past the read that found it), and read up
+// on a strobe that covers it (its own or the all-keys strobe 13).
 struct KeyWatch {
   bool active = false;  // only then does a KY read look at the rest
   int32_t codes[2] = {0, 0};
-  uint8_t seenDown = 0;  // bit i: codes[i] was read down
-  uint8_t seenUp = 0;    // bit i: codes[i] was read up
+  uint8_t seenDown = 0;   // bit i: codes[i] was read down on its own strobe
+  uint8_t seenAgain = 0;  // bit i: ... and read down again afterwards
+  uint8_t seenUp = 0;     // bit i: codes[i] was read up
 };
 
 struct KeyMatrix {

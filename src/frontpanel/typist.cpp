@@ -6,17 +6,19 @@
 
 namespace tarvo {
 
-KeyChord keysForChar(char32_t ch) {
+KeyChord chordForChar(const CharMap* map, char32_t ch) {
+  const std::vector<int> keys = keysForChar(map, ch);
   KeyChord chord;
-  if (const int code = hostCharKey(ch); code != 0) {
-    chord.codes[0] = code;
-    chord.count = 1;
-  }
+  if (keys.empty() || keys.size() > 2) return chord;
+  // The map lists the held key first and the typed key last.
+  chord.codes[0] = keys.back();
+  if (keys.size() == 2) chord.codes[1] = keys.front();
+  chord.count = static_cast<int>(keys.size());
   return chord;
 }
 
-Keystroke charStroke(char32_t ch) {
-  return Keystroke{keysForChar(ch), true};
+Keystroke charStroke(char32_t ch, const CharMap* map) {
+  return Keystroke{chordForChar(map, ch), true};
 }
 
 Keystroke specialStroke(HostKey key) {
@@ -27,7 +29,8 @@ Keystroke specialStroke(HostKey key) {
   return k;
 }
 
-std::vector<Keystroke> keystrokesForText(std::u32string_view text, std::size_t* skipped) {
+std::vector<Keystroke> keystrokesForText(std::u32string_view text, const CharMap* map,
+                                         std::size_t* skipped) {
   std::vector<Keystroke> out;
   std::size_t missing = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -37,7 +40,7 @@ std::vector<Keystroke> keystrokesForText(std::u32string_view text, std::size_t* 
       out.push_back(specialStroke(HostKey::Enter));
       continue;
     }
-    Keystroke k = charStroke(ch);
+    Keystroke k = charStroke(ch, map);
     if (k.keys.count == 0) {
       ++missing;
       continue;
@@ -124,7 +127,10 @@ void Typist::beforeTick() {
       press(strokes_[next_]);
       return;
     case State::Holding:
-      if (paced ? ticksInState_ >= options_.holdTicks : (w.seenDown & allKeys()) == allKeys()) {
+      // A program may look at a key's strobe before it goes looking for
+      // the key (a shift key on the same strobe, say): the key counts as
+      // taken once it has been read on its strobe and read again after.
+      if (paced ? ticksInState_ >= options_.holdTicks : (w.seenAgain & allKeys()) == allKeys()) {
         release();
       } else if (!paced && waitedTooLong()) {
         ++timedOut_;

@@ -1,10 +1,11 @@
 // Typing text into the machine through its key matrix, as fast as the
 // program running on it takes keys. Each key is held until the program has
-// read it on its own strobe, then let go until the program has read the
-// matrix and found it up; only then does the next key go down. So nothing is
-// lost however slow the clock or busy the program, and nothing waits longer
-// than the program needs. A fixed pace (hold so many run ticks, then wait so
-// many) remains for callers that want typing tied to the clock of the ticks.
+// read it on its own strobe and read it once more after that, then let go
+// until the program has read the matrix and found it up; only then does the
+// next key go down. So nothing is lost however slow the clock or busy the
+// program, and nothing waits longer than the program needs. A fixed pace
+// (hold so many run ticks, then wait so many) remains for callers that want
+// typing tied to the clock of the ticks.
 //
 // Used by the window's paste and by tarvo-run --type. The typist acts
 // between run ticks: call beforeTick() before every RunLoop::runTick().
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "frontpanel/charmap.h"
 #include "frontpanel/keymap.h"
 
 namespace tarvo {
@@ -24,14 +26,16 @@ struct Machine;
 class RunLoop;
 
 // The machine keys to hold together to type one character: one or two key
-// codes, none when the machine has no key for it.
+// codes, none when the machine has no key for it. codes[0] is the key whose
+// press runs the key interrupt check, codes[1] the one held with it (a
+// shift key, say).
 struct KeyChord {
   std::array<int32_t, 2> codes{};
   int count = 0;
 };
-// The one place that says which keys type a character (the host character
-// table today).
-KeyChord keysForChar(char32_t ch);
+// The keys of a character, as keysForChar (charmap.h) finds them: the host
+// character table, else the machine's character map (map may be null).
+KeyChord chordForChar(const CharMap* map, char32_t ch);
 
 // One thing typed: a character (whose key press runs the key interrupt
 // check, as a typed host character does) or a special host key (which only
@@ -41,12 +45,13 @@ struct Keystroke {
   bool interruptCheck = true;
 };
 
-Keystroke charStroke(char32_t ch);
+Keystroke charStroke(char32_t ch, const CharMap* map = nullptr);
 Keystroke specialStroke(HostKey key);
 
 // Text as keystrokes: line ends (LF, CR or CR LF) become Enter, characters
 // without a key are left out and counted in *skipped.
-std::vector<Keystroke> keystrokesForText(std::u32string_view text, std::size_t* skipped = nullptr);
+std::vector<Keystroke> keystrokesForText(std::u32string_view text, const CharMap* map = nullptr,
+                                         std::size_t* skipped = nullptr);
 
 class Typist {
  public:

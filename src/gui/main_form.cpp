@@ -429,7 +429,8 @@ void TMainForm::pasteText(const QString& text) {
   const QList<uint> ucs4 = text.toUcs4();
   const std::u32string chars(ucs4.begin(), ucs4.end());
   std::size_t skipped = 0;
-  const std::vector<tarvo::Keystroke> strokes = tarvo::keystrokesForText(chars, &skipped);
+  const std::vector<tarvo::Keystroke> strokes =
+      tarvo::keystrokesForText(chars, charMap_ ? &*charMap_ : nullptr, &skipped);
   if (!typist_->busy()) timedOutBeforePaste_ = typist_->timedOut();
   typist_->type(strokes);
   const QString typing = "Typing " + counted(strokes.size(), "key", "keys");
@@ -646,10 +647,13 @@ void TMainForm::FormKeyDown(int key) {
 
 void TMainForm::FormKeyUp() {
   tarvo::releaseHostKey(*machine_);
+  if (mappedCharHeld_) tarvo::releaseMappedChar(*machine_);
+  mappedCharHeld_ = false;
 }
 
 void TMainForm::FormKeyPress(char32_t ch) {
-  tarvo::pressHostChar(*machine_, ch);
+  if (!tarvo::pressHostChar(*machine_, ch) && charMap_)
+    mappedCharHeld_ = tarvo::pressMappedChar(*machine_, *charMap_, ch);
 }
 
 void TMainForm::FormDeactivate() {

@@ -8,8 +8,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "face.h"
+#include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
@@ -167,6 +169,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   std::unique_ptr<tarvo::Machine> machine_;
   std::unique_ptr<tarvo::RunLoop> runLoop_;
   std::unique_ptr<tarvo::Typist> typist_;
+  std::optional<tarvo::CharMap> charMap_ = tarvo::loadCharMap(".");
+  bool mappedCharHeld_ = false;  // a character of the map holds its keys
   Face face_;
   tarvo::LcdImage lcdImage_;
   QImage lcdView_;  // lcdImage_'s pixels seen as an image

@@ -35,7 +35,7 @@ class DemoFirmware : public ::testing::Test {
 TEST_F(DemoFirmware, TypingKeepsUpWithAnyClock) {
   for (const char* osc : {"20", "910"}) {
     std::ofstream(dir.path() / "tarvo.ini") << "[Settings]\nOscFreq=" << osc << "\n";
-    const RunResult r = runTool(dir.path(), {"--ticks", "2000", "--lcd-chars", "--type",
+    const RunResult r = runTool(dir.path(), {"--ticks", "6000", "--lcd-chars", "--type",
                                              "1+2+3+4+5+6+7+8+9+10+11+12{ENTER}"});
     ASSERT_EQ(r.status, 0);
     ASSERT_EQ(r.lines.size(), 4u);
@@ -53,16 +53,17 @@ TEST_F(DemoFirmware, BootsIntoTheBannerAndAPromptWithinOneSecond) {
   EXPECT_EQ(r.lines[3], ">_");  // prompt, cursor after it
 }
 
-TEST_F(DemoFirmware, EchoesTypedCharactersAtTheCursorAndLimitsTheLine) {
+TEST_F(DemoFirmware, EchoesTypedCharactersAtTheCursorAndRunsLongLinesOn) {
   const Lines s = screen("12+34*5");
   ASSERT_EQ(s.size(), 4u);
   EXPECT_EQ(s[3], ">12+34*5_");
-  // Letters and signs are typed too; a line takes 30 characters after the
-  // prompt and the cursor keeps the last cell.
+  // Letters and signs are typed too; a row takes 30 characters after the
+  // prompt (the cursor keeps the last cell), and the line goes on below.
   MachineDir other;
   const RunResult r = screenAfter(other.path(), "abc;0123456789012345678901234567890");
   ASSERT_EQ(r.lines.size(), 4u);
-  EXPECT_EQ(r.lines[3], ">ABC;01234567890123456789012345_");
+  EXPECT_EQ(r.lines[2], ">ABC;01234567890123456789012345");
+  EXPECT_EQ(r.lines[3], "67890_");
 }
 
 TEST_F(DemoFirmware, AddsWithCarriesAcrossManyDigits) {
@@ -71,10 +72,10 @@ TEST_F(DemoFirmware, AddsWithCarriesAcrossManyDigits) {
                       resultLine("1111111110"), ">_"}));
 }
 
-TEST_F(DemoFirmware, SubtractsBelowZeroAndWorksLeftToRight) {
+TEST_F(DemoFirmware, SubtractsBelowZeroAndMultipliesFirst) {
   const Lines s = screen("5-12{ENTER}1-2-3*4{ENTER}0-5+5{ENTER}");
   // Only the last two calculations are still on screen: 0-5+5 is 0, not -0.
-  EXPECT_EQ(s, (Lines{resultLine("-16"), ">0-5+5", resultLine("0"), ">_"}));
+  EXPECT_EQ(s, (Lines{resultLine("-13"), ">0-5+5", resultLine("0"), ">_"}));
   MachineDir other;
   EXPECT_EQ(screenAfter(other.path(), "123456789012-999999999999{ENTER}").lines,
             (Lines{"calculate: 12+34*5 then EXE", ">123456789012-999999999999",
@@ -87,15 +88,16 @@ TEST_F(DemoFirmware, MultipliesTwoEightDigitNumbers) {
                       resultLine("1082152022374638"), ">_"}));
 }
 
-TEST_F(DemoFirmware, ShowsEForOverflowAndForLinesThatAreNoCalculation) {
+TEST_F(DemoFirmware, ShowsEForOverflowAndAnErrorForLinesThatAreNoCalculation) {
   const Lines big = screen("9999999999999999+1{ENTER}99999999*999999999{ENTER}");
   EXPECT_EQ(big, (Lines{resultLine("E"), ">99999999*999999999", resultLine("E"), ">_"}));
-  // Seventeen digits, an operator without a number, a leading sign, a word.
+  // Seventeen digits overflow; an operator without a number and a word are
+  // no expression; a leading sign is one.
   MachineDir a, b;
   EXPECT_EQ(screenAfter(a.path(), "12345678901234567{ENTER}3+{ENTER}").lines,
-            (Lines{resultLine("E"), ">3+", resultLine("E"), ">_"}));
+            (Lines{resultLine("E"), ">3+", "?SYNTAX ERROR", ">_"}));
   EXPECT_EQ(screenAfter(b.path(), "-3{ENTER}PI{ENTER}").lines,
-            (Lines{resultLine("E"), ">PI", resultLine("E"), ">_"}));
+            (Lines{resultLine("-3"), ">PI", "?SYNTAX ERROR", ">_"}));
 }
 
 TEST_F(DemoFirmware, BackspaceDeletesButKeepsThePrompt) {
@@ -106,7 +108,7 @@ TEST_F(DemoFirmware, BackspaceDeletesButKeepsThePrompt) {
 TEST_F(DemoFirmware, ScrollsTheBannerAwayLineByLine) {
   // An empty line gives a new prompt only; each one scrolls the screen up.
   EXPECT_EQ(screen("{ENTER}"),
-            (Lines{"open demo machine", "calculate: 12+34*5 then EXE", ">", ">_"}));
+            (Lines{"open demo machine   BASIC", "calculate: 12+34*5 then EXE", ">", ">_"}));
   MachineDir other;
   EXPECT_EQ(screenAfter(other.path(), "6*7{ENTER}").lines,
             (Lines{"calculate: 12+34*5 then EXE", ">6*7", resultLine("42"), ">_"}));
@@ -122,13 +124,13 @@ TEST_F(DemoFirmware, KeepsItsScreenAndResultsAcrossRunsThroughSavedRam) {
   // The next start finds its signature in RAM: the same screen, no banner,
   // and the half-typed line goes on.
   EXPECT_EQ(screen(""), kept);
-  EXPECT_EQ(screen("3{ENTER}", {"--save"}),
-            (Lines{resultLine("42"), ">123", resultLine("123"), ">_"}));
+  EXPECT_EQ(screen("3+0{ENTER}", {"--save"}),
+            (Lines{resultLine("42"), ">123+0", resultLine("123"), ">_"}));
   // The last result and the number of calculations are in RAM as well:
   // sign, then 16 digits from the lowest pair up; then the count.
-  const RunResult peek = runTool(dir.path(), {"--ticks", "100", "--peek", "14009:11"});
+  const RunResult peek = runTool(dir.path(), {"--ticks", "100", "--peek", "14109:11"});
   ASSERT_EQ(peek.lines.size(), 1u);
-  EXPECT_EQ(peek.lines[0], "14009: 00 23 01 00 00 00 00 00 00 02 00");
+  EXPECT_EQ(peek.lines[0], "14109: 00 23 01 00 00 00 00 00 00 02 00");
 }
 
 TEST_F(DemoFirmware, StartsColdWhenRamHoldsNoScreenOfItsOwn) {

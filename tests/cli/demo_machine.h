@@ -34,8 +34,8 @@ class MachineDir {
   MachineDir() {
     std::string pattern = (fs::temp_directory_path() / "tarvo-demo-XXXXXX").string();
     if (::mkdtemp(pattern.data())) path_ = pattern;
-    for (const char* name :
-         {"charset.bin", "rom0.bin", "rom1.bin", "face.bmp", "keys.bmp", "overlay.bmp"}) {
+    for (const char* name : {"charset.bin", "rom0.bin", "rom1.bin", "face.bmp", "keys.bmp",
+                             "overlay.bmp", "charmap.txt"}) {
       std::error_code ec;
       if (templateHas(name)) fs::copy_file(templateDir() / name, path_ / name, ec);
     }

@@ -109,6 +109,30 @@ TEST_F(DemoPanel, SwitchingOffSleepsAndSwitchingOnRestoresTheScreen) {
   EXPECT_EQ(after[3], ">_");
 }
 
+TEST_F(DemoPanel, ARunningProgramStopsAtPowerOffAndKeepsItsVariables) {
+  ticks(100);
+  auto typeLine = [this](const std::string& text) {
+    for (char ch : text) type(static_cast<char32_t>(ch));
+    pressHostKey(*m, HostKey::Enter);
+    ticks(5);
+    releaseHostKey(*m);
+    ticks(5);
+  };
+  typeLine("10 A=A+1:GOTO 10");
+  typeLine("RUN");
+  ticks(50);
+  flipPowerSwitch();
+  ticks(10);
+  ASSERT_TRUE(m->cpu.powerOff);
+  flipPowerSwitch();
+  ticks(20);
+  // Back at a new prompt; the loop had counted, and the program is there.
+  EXPECT_EQ(screen()[3], ">_");
+  typeLine("CLS:PRINT A=0:LIST");
+  ticks(20);
+  EXPECT_EQ(screen(), (Screen{"0", "10 A=A+1:GOTO 10", ">_", ""}));
+}
+
 TEST_F(DemoPanel, TheScreenSurvivesASleepAcrossAClosedWindow) {
   ticks(100);
   type('5');
@@ -137,6 +161,8 @@ TEST_F(DemoPanel, FaceKeysClearTheLineAndTheScreen) {
   click(58);  // AC: the line goes, the prompt stays
   EXPECT_EQ(screen()[3], ">_");
   click(70);  // 2
+  click(64);  // *
+  click(69);  // 1
   click(75);  // EXE
   ticks(20);
   EXPECT_EQ(screen()[2], resultLine("2"));

@@ -232,8 +232,8 @@ TEST(Soak, DemoFirmwareWithRandomInput) {
   }
 
   // The firmware's screen signature survived everything typed at it.
-  ASSERT_GE(previous->ram0.size(), 0x4004u);
-  EXPECT_EQ(std::string(previous->ram0.begin() + 0x4000, previous->ram0.begin() + 0x4004), "TDM1");
+  ASSERT_GE(previous->ram0.size(), 0x4104u);
+  EXPECT_EQ(std::string(previous->ram0.begin() + 0x4100, previous->ram0.begin() + 0x4104), "TBA1");
   EXPECT_LE(heapHighest, heapAfterFirst + (1u << 20)) << "the heap grew";
 
   const double host =

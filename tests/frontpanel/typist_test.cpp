@@ -30,7 +30,7 @@ class EchoMachine {
     rom0.word = true;
     rom0.base = 0;
     rom0.size = 6144;
-    const XasmOutput vectors = assembleProgram(kSource + "/firmware/demo/rom0.s", rom0);
+    const XasmOutput vectors = assembleProgram(kSource + "/tests/frontpanel/firmware/rom0.s", rom0);
     XasmOptions rom1;
     rom1.base = 0;
     rom1.size = 65536;
@@ -104,7 +104,7 @@ TEST_P(TypistClock, LongTextArrivesWhole) {
   const std::size_t n = 10000;
   const std::u32string text = randomText(n, static_cast<uint32_t>(osc));
   std::size_t skipped = 99;
-  const std::vector<Keystroke> strokes = keystrokesForText(text, &skipped);
+  const std::vector<Keystroke> strokes = keystrokesForText(text, nullptr, &skipped);
   ASSERT_EQ(skipped, 0u);
   ASSERT_EQ(strokes.size(), n);
 
@@ -128,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Clocks, TypistClock, ::testing::Values(910, 20));
 
 TEST(Typist, TextWithoutKeysAndLineEnds) {
   std::size_t skipped = 0;
-  const std::vector<Keystroke> strokes = keystrokesForText(U"a!b\r\nc\u20ACd\n\re~", &skipped);
+  const std::vector<Keystroke> strokes =
+      keystrokesForText(U"a!b\r\nc\u20ACd\n\re~", nullptr, &skipped);
   EXPECT_EQ(skipped, 3u);  // ! and the euro sign and ~
   ASSERT_EQ(strokes.size(), 8u);
   EXPECT_FALSE(strokes[2].interruptCheck);  // Enter is a special key

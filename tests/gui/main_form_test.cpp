@@ -333,6 +333,28 @@ class MainFormTest : public QObject {
     QCOMPARE(form.machine().keys.hostKey, 0);
   }
 
+  void mappedCharacterHoldsItsKeysUntilReleased() {
+    MachineDir dir;
+    dir.writeFile("charmap.txt", "\" 47+28\n");
+    TestForm form;
+    start(form);
+    tarvo::ProcessorState& c = form.machine().cpu;
+    c.IA = 0xBD;
+    c.IE = 0x40;
+    c.IB = 0;
+    QTest::keyPress(&form, '"');
+    QCOMPARE(form.machine().keys.mouseKey, 47);
+    QCOMPARE(form.machine().keys.hostKey, 28);
+    QCOMPARE(c.IB & 0x08, 0x08);
+    QTest::keyRelease(&form, '"');
+    QCOMPARE(form.machine().keys.mouseKey, 0);
+    QCOMPARE(form.machine().keys.hostKey, 0);
+    // The host table still comes first.
+    QTest::keyPress(&form, 'q');
+    QCOMPARE(form.machine().keys.mouseKey, 0);
+    QCOMPARE(form.machine().keys.hostKey, 16);
+  }
+
   void characterRunsTheKeyInterruptCheck() {
     MachineDir dir;
     TestForm form;

@@ -1,9 +1,10 @@
-; A machine that keeps what it is typed: the demo machine's keyboard code
-; (key interrupt, matrix scan, key queue) with a main loop that appends
-; every key it takes to RAM from ECHOBUF on, without any display. The tests
-; type long texts into it and compare.
+; A machine that keeps what it is typed: a keyboard driver of the demo
+; machine's kind (key interrupt, matrix scan, key queue; keys.s and defs.s
+; beside this file) with a main loop that appends every key it takes to RAM
+; from ECHOBUF on, without any display. The tests type long texts into it
+; and compare.
 
-        include "../../../firmware/demo/defs.s"
+        include "defs.s"
 
 ECHOBUF         equ &H8000      ; above the system stack, 32 KB of room
 
@@ -44,4 +45,4 @@ main:
         ad $17,1
         jr main
 
-        include "../../../firmware/demo/keys.s"
+        include "keys.s"

@@ -1,0 +1,315 @@
+// BASIC of the demo firmware end to end: programs typed into tarvo-run on
+// the generated machine (its character map types " < > @), the screen read
+// back as characters, the machine kept across runs through its saved RAM.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "demo_machine.h"
+#include "tools/xasm.h"
+
+namespace tarvo::demo {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class DemoBasic : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!templateHas("rom1.bin") || !templateHas("charmap.txt"))
+      GTEST_FAIL() << "the build made no demo machine in " << templateDir();
+  }
+
+  // The four LCD lines after typing text and then `after` more run ticks.
+  Lines run(const std::string& text, int after = 300, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"--ticks", std::to_string(100 + 10 * keyCount(text) + after),
+                                     "--lcd-chars"};
+    if (!text.empty()) {
+      args.push_back("--type");
+      args.push_back(text);
+    }
+    args.insert(args.end(), more.begin(), more.end());
+    const RunResult r = runTool(dir.path(), args);
+    EXPECT_EQ(r.status, 0);
+    return r.lines;
+  }
+
+  // A program typed line by line (each with EXE), kept in RAM.
+  void enter(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& l : lines) text += l + "{ENTER}";
+    run(text, 50, {"--save"});
+  }
+
+  MachineDir dir;
+};
+
+// Random expressions of + - * / MOD, unary minus and parentheses, worked
+// out here with the same rules: the usual precedence, left to right within
+// a level, division truncating towards zero, MOD taking the sign of the
+// dividend.
+struct Expr {
+  std::string text;
+  int64_t value;
+};
+
+class ExprMaker {
+ public:
+  explicit ExprMaker(uint32_t seed) : rng_(seed) {}
+
+  Expr sum(int depth) {
+    Expr e = product(depth);
+    for (int n = pick(3); n > 0; --n) {
+      const Expr r = product(depth);
+      if (pick(2)) {
+        e = {e.text + "+" + r.text, e.value + r.value};
+      } else {
+        e = {e.text + "-" + r.text, e.value - r.value};
+      }
+    }
+    return e;
+  }
+
+ private:
+  Expr product(int depth) {
+    Expr e = factor(depth);
+    for (int n = pick(3); n > 0; --n) {
+      Expr r = factor(depth);
+      switch (pick(3)) {
+        case 0:
+          e = {e.text + "*" + r.text, e.value * r.value};
+          break;
+        case 1:
+          if (r.value == 0) r = {"7", 7};
+          e = {e.text + "/" + r.text, e.value / r.value};
+          break;
+        default:
+          if (r.value == 0) r = {"3", 3};
+          e = {e.text + " MOD " + r.text, e.value % r.value};
+          break;
+      }
+    }
+    return e;
+  }
+
+  Expr factor(int depth) {
+    const int kind = depth > 0 ? pick(4) : pick(2);
+    if (kind == 0) {
+      const int64_t v = pick(100);
+      return {std::to_string(v), v};
+    }
+    if (kind == 1) {
+      const Expr f = factor(depth);
+      return {"-" + f.text, -f.value};
+    }
+    const Expr inner = sum(depth - 1);
+    return {"(" + inner.text + ")", inner.value};
+  }
+
+  int pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
+  std::mt19937 rng_;
+};
+
+TEST_F(DemoBasic, WorksOutExpressionsLikeAReferenceComputedHere) {
+  std::vector<Expr> cases = {
+      {"2+3*4", 14}, {"(2+3)*4", 20},  {"10-2-3", 5},    {"100/7/2", 7},       {"-7/2", -3},
+      {"7/-2", -3},  {"-7 MOD 3", -1}, {"7 MOD -3", 1},  {"--5", 5},           {"2*-3", -6},
+      {"0-5+5", 0},  {"1+2*3-4/2", 5}, {"3<4", 1},       {"3>4", 0},           {"4<=4", 1},
+      {"5>=6", 0},   {"3<>3", 0},      {"2=2", 1},       {"1+1=2 AND 3<2", 0}, {"1 OR 0 AND 0", 1},
+      {"NOT 0", 1},  {"NOT 5", 0},     {"ABS(-12)", 12}, {"2*3=6 OR 0", 1},
+  };
+  ExprMaker maker(19);
+  while (cases.size() < 60) {
+    Expr e = maker.sum(2);
+    if (e.text.size() <= 35 && e.value > -1000000000000000 && e.value < 1000000000000000)
+      cases.push_back(std::move(e));
+  }
+  // Two a run: each printed on a row of its own below a cleared screen.
+  for (std::size_t i = 0; i < cases.size(); i += 2) {
+    std::string text = "CLS";
+    for (std::size_t k = i; k < i + 2; ++k) text += ":PRINT " + cases[k].text;
+    MachineDir fresh;
+    const std::string ticks = std::to_string(100 + 10 * keyCount(text + "{ENTER}") + 100);
+    const RunResult r =
+        runTool(fresh.path(), {"--ticks", ticks, "--lcd-chars", "--type", text + "{ENTER}"});
+    ASSERT_EQ(r.lines.size(), 4u);
+    for (std::size_t k = 0; k < 2; ++k)
+      EXPECT_EQ(r.lines[k], std::to_string(cases[i + k].value)) << cases[i + k].text;
+    EXPECT_EQ(r.lines[2], ">_");
+  }
+}
+
+TEST_F(DemoBasic, KeepsSixteenDigits) {
+  EXPECT_EQ(run("CLS:PRINT 9999999999999999:PRINT -9999999999999999+1{ENTER}"),
+            (Lines{"9999999999999999", "-9999999999999998", ">_", ""}));
+  // A bare expression shows E beyond 16 digits; a statement reports it.
+  EXPECT_EQ(run("CLS{ENTER}9999999999999999+1{ENTER}A=99999999*999999999{ENTER}"),
+            (Lines{std::string(31, ' ') + "E", ">A=99999999*999999999", "?OVERFLOW ERROR", ">_"}));
+}
+
+TEST_F(DemoBasic, RunsLoopsSubroutinesAndConditions) {
+  enter({"10 FOR I=10 TO 1 STEP -3", "20 GOSUB 100", "30 NEXT I", "40 IF I<0 THEN PRINT \"LOW\"",
+         "50 IF I>0 THEN 70", "60 END", "70 PRINT \"AT\";I,\"N\";N", "80 END",
+         "100 N=N+1:PRINT I;:IF I>4 THEN PRINT \",\";", "110 RETURN"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 300), (Lines{"10,7,41LOW", ">_", "", ""}));
+  // Nested loops: the inner one starts again for every outer pass.
+  MachineDir other;
+  const RunResult r =
+      runTool(other.path(),
+              {"--ticks", "900", "--lcd-chars", "--type",
+               "CLS:FOR I=1 TO 3:FOR J=1 TO I:PRINT J;:NEXT J:PRINT \"|\";:NEXT:PRINT{ENTER}"});
+  EXPECT_EQ(r.lines, (Lines{"1|12|123|", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, PrintsStringsInColumnsAndKeepsTheRowAfterASeparator) {
+  EXPECT_EQ(run("CLS:PRINT \"A\",\"BC\";\"D\",5:PRINT 1;:PRINT 2,:PRINT 3{ENTER}"),
+            (Lines{"A       BCD     5", "12      3", ">_", ""}));
+}
+
+TEST_F(DemoBasic, EditsTheLineAtAMovableCursorAcrossRows) {
+  // Two to the left, INS opens a space at the cursor, 1 goes in before it
+  // and DEL takes the space away again: 21*3.
+  EXPECT_EQ(run("CLS{ENTER}2*3{LEFT}{LEFT}{INS}1{DEL}{ENTER}"),
+            (Lines{">21*3", std::string(30, ' ') + "63", ">_", ""}));
+  // A line over two rows: the cursor moves back over the row boundary, BS
+  // deletes there, the cursor goes no further right than the line's end.
+  EXPECT_EQ(run("CLS{ENTER}1+2+3+4+5+6+7+8+9+10+11+12+13+14{LEFT}{LEFT}{LEFT}{LEFT}{LEFT}{BS}"
+                "{LEFT}{RIGHT}{RIGHT}{RIGHT}{RIGHT}{RIGHT}{RIGHT}0{ENTER}"),
+            (Lines{">1+2+3+4+5+6+7+8+9+10+11+1213+1", "40", std::string(28, ' ') + "1419", ">_"}));
+}
+
+TEST_F(DemoBasic, SumsAThousandNumbersWithinTenEmulatedSeconds) {
+  enter({"10 FOR I=1 TO 1000:A=A+I:NEXT I", "20 PRINT A"});
+  // RUN's EXE goes down 40 ticks after typing starts; 1000 ticks are 10 s.
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 1000 - 40), (Lines{"500500", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, StoresReplacesDeletesAndListsLinesInOrder) {
+  enter({"30 PRINT 3", "10 PRINT 1", "20 PRINT 0", "20 PRINT 2:REM TWO", "40 PRINT 4", "40",
+         "5 IF A<>1 THEN A=ABS(-1)"});
+  EXPECT_EQ(run("CLS:LIST 10-30{ENTER}"),
+            (Lines{"10 PRINT 1", "20 PRINT 2:REM TWO", "30 PRINT 3", ">_"}));
+  EXPECT_EQ(run("CLS:LIST 5{ENTER}"), (Lines{"5 IF A<>1 THEN A=ABS(-1)", ">_", "", ""}));
+  EXPECT_EQ(run("CLS:RUN{ENTER}"), (Lines{"1", "2", "3", ">_"}));
+  // NEW leaves nothing to list or run.
+  EXPECT_EQ(run("NEW{ENTER}CLS:LIST:RUN{ENTER}"), (Lines{">_", "", "", ""}));
+}
+
+TEST_F(DemoBasic, ReportsEveryErrorWithItsLineAndKeepsProgramAndVariables) {
+  struct Case {
+    std::vector<std::string> program;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"10 A=7:PRINT 1+"}, "?SYNTAX ERROR IN 10"},
+      {{"10 A=7:B=2/(A-7)"}, "?DIVISION BY ZERO ERROR IN 10"},
+      {{"10 A=7:RETURN"}, "?RETURN W/O GOSUB ERROR IN 10"},
+      {{"10 A=7:NEXT"}, "?NEXT WITHOUT FOR ERROR IN 10"},
+      {{"10 A=7", "20 GOSUB 20"}, "?NESTING TOO DEEP ERROR IN 20"},
+      {{"10 A=7:GOTO 99"}, "?UNDEFINED LINE ERROR IN 10"},
+      {{"10 A=7:B=9999999999999999*10"}, "?OVERFLOW ERROR IN 10"},
+      {{"10 A=7:@(-1)=0"}, "?BAD SUBSCRIPT ERROR IN 10"},
+      {{"10 A=7:POKE 1,256"}, "?ILLEGAL VALUE ERROR IN 10"},
+  };
+  for (const Case& c : cases) {
+    MachineDir fresh;
+    std::string text;
+    for (const std::string& l : c.program) text += l + "{ENTER}";
+    text += "CLS:RUN{ENTER}";
+    std::string ticks = std::to_string(100 + 10 * keyCount(text) + 200);
+    RunResult r =
+        runTool(fresh.path(), {"--ticks", ticks, "--lcd-chars", "--type", text, "--save"});
+    EXPECT_EQ(r.lines, (Lines{c.message, ">_", "", ""}));
+    text = "CLS:PRINT A:LIST 10{ENTER}";
+    ticks = std::to_string(100 + 10 * keyCount(text) + 200);
+    r = runTool(fresh.path(), {"--ticks", ticks, "--lcd-chars", "--type", text});
+    EXPECT_EQ(r.lines, (Lines{"7", c.program[0], ">_", ""})) << "program and variables stay";
+  }
+  // Typed without a line number: the message alone.
+  EXPECT_EQ(run("CLS:CONT{ENTER}"), (Lines{"?CAN'T CONTINUE ERROR", ">_", "", ""}));
+  EXPECT_EQ(run("CLS:PRINT " + std::string(79, '(') + "1{ENTER}"),
+            (Lines{"?NESTING TOO DEEP ERROR", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, ReportsAFullMemory) {
+  run("", 0, {"--save"});  // the machine's RAM, with an empty program
+  // The end of the program moved up to just below the top of memory: no
+  // further line fits.
+  const Lines full = run("10 PRINT{ENTER}", 300, {"--poke", "141C2=FADF"});
+  EXPECT_EQ(full[2], "?OUT OF MEMORY ERROR");
+  EXPECT_EQ(full[3], ">_");
+}
+
+TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {
+  enter({"10 INPUT \"HOW MANY\";N,M", "20 PRINT N*M"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}12{ENTER}X{ENTER}"), (Lines{"HOW MANY? 12", "? X", "?REDO", "? _"}));
+  EXPECT_EQ(run("CLS:RUN{ENTER}12{ENTER}-3{ENTER}"), (Lines{"HOW MANY? 12", "? -3", "-36", ">_"}));
+}
+
+TEST_F(DemoBasic, BrkStopsTheProgramAndContGoesOn) {
+  enter({"10 A=A+1:GOTO 10"});
+  // BRK comes a tenth of a second after RUN: typed at the fixed pace.
+  const Lines stopped = run("CLS:RUN{ENTER}{ESC}PRINT A>2{ENTER}", 100, {"--save", "--type-pace"});
+  EXPECT_EQ(stopped, (Lines{"BREAK IN 10", ">PRINT A>2", "1", ">_"}));
+  // CONT goes on counting from where it stopped: A grows past where RUN
+  // takes it in the same time (about 13 rounds in the tenth of a second
+  // between two typed keys).
+  EXPECT_EQ(run("CLS:CONT{ENTER}{ESC}PRINT A>15{ENTER}", 100, {"--type-pace"}),
+            (Lines{"BREAK IN 10", ">PRINT A>15", "1", ">_"}));
+  // BRK while INPUT waits stops there too, and CONT asks again.
+  enter({"10 INPUT A", "20 PRINT A*2"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}{ESC}CONT{ENTER}21{ENTER}", 300, {"--type-pace"}),
+            (Lines{">CONT", "? 21", "42", ">_"}));
+}
+
+TEST_F(DemoBasic, KeepsProgramAndVariablesAcrossPowerOffAndRestart) {
+  enter({"10 PRINT \"X=\";X", "X=41:X=X+1"});
+  // A new emulator on the saved RAM: the same program and variables.
+  EXPECT_EQ(run("CLS:PRINT X:LIST{ENTER}"), (Lines{"42", "10 PRINT \"X=\";X", ">_", ""}));
+  // RUN starts with cleared variables.
+  EXPECT_EQ(run("CLS:RUN{ENTER}"), (Lines{"X=0", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, CallsAMachineCodeRoutinePokedIntoMemory) {
+  // The routine comes from the cross-assembler: it stores 123 at &HE100.
+  const std::string source = "ldw $0,&HE100\nld $2,123\nst $2,($0)\nrtn\n";
+  XasmOptions options;
+  options.base = 0;
+  const XasmOutput out = assembleProgram(
+      "routine.s", options, [&](const std::string&) { return std::optional<std::string>(source); });
+  ASSERT_TRUE(out.ok());
+  std::vector<std::string> lines;
+  std::string line;
+  int number = 10;
+  for (std::size_t i = 0; i < out.image.size(); ++i) {
+    line += (line.empty() ? std::to_string(number) + " " : ":") + "POKE " +
+            std::to_string(57344 + i) + "," + std::to_string(out.image[i]);
+    if (line.size() > 40) {
+      lines.push_back(line);
+      line.clear();
+      number += 10;
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  lines.push_back(std::to_string(number + 10) + " CALL 57344:PRINT PEEK(57600)");
+  enter(lines);
+  EXPECT_EQ(run("CLS:RUN{ENTER}"), (Lines{"123", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, ArrayAndRandomNumbersStayInTheirRange) {
+  enter({"10 FOR I=0 TO 99:@(I)=RND(6):NEXT", "20 L=7:H=0:FOR I=0 TO 99:X=@(I)",
+         "30 IF X<L THEN L=X", "40 IF X>H THEN H=X", "50 NEXT:PRINT L;H"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 1500), (Lines{"16", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, TypesNoShiftedCharacterWithoutTheCharacterMap) {
+  std::filesystem::remove(dir.path() / "charmap.txt");
+  EXPECT_EQ(run("CLS:PRINT \"1<2>\"{ENTER}"), (Lines{"12", ">_", "", ""}));
+}
+
+}  // namespace
+}  // namespace tarvo::demo
