@@ -15,10 +15,12 @@ shoot() {  # zoom output.png
   # Boot and calculate headless first, so the window starts on a screen
   # with something on it (the RAM keeps the screen).
   "$build/src/cli/tarvo-run" --dir "$machine" --ticks 400 --type '12+34*5{ENTER}' --save >/dev/null
-  Xvfb :77 -screen 0 1600x800x24 -fbdir "$work/fb-$zoom" -br -nocursor -nolisten tcp &
+  # A display number of its own, whatever else runs on this machine.
+  Xvfb -displayfd 3 -screen 0 1600x800x24 -fbdir "$work/fb-$zoom" -br -nocursor -nolisten tcp \
+    3>"$work/display-$zoom" &
   local xvfb=$!
   sleep 1
-  DISPLAY=:77 XDG_CONFIG_HOME="$work/config" "$build/src/gui/tarvo" --dir "$machine" --zoom "$zoom" &
+  DISPLAY=:$(cat "$work/display-$zoom") XDG_CONFIG_HOME="$work/config" "$build/src/gui/tarvo" --dir "$machine" --zoom "$zoom" &
   local tarvo=$!
   sleep 3
   python3 - "$work/fb-$zoom/Xvfb_screen0" "$out" <<'PY'
