@@ -126,12 +126,11 @@ void BM_DemoMachineTicks(benchmark::State& state) {
   loop.create();
   loop.show(false);
   // One emulated second to start up and draw the first screen.
-  uint64_t tick = 0;
   const auto oneTick = [&] {
     loop.runTick();
-    ++tick;
-    if (tick % (kRefreshInterval / kRunInterval) == 0) loop.refreshTick();
-    if (tick % (kSecondInterval / kRunInterval) == 0) loop.secondTick();
+    const CadenceDue due = advanceCadence(loop.scheduler);
+    if (due.refresh) loop.refreshTick();
+    if (due.second) loop.secondTick();
   };
   for (int i = 0; i < 100; ++i) oneTick();
   const int64_t before = loop.cyclesRun();

@@ -17,7 +17,7 @@ struct IndexSide {
   uint16_t& reg;
   unsigned selector;
 };
-inline IndexSide indexSide(ProcessorState& c, unsigned opcode) {
+TARVO_INLINE IndexSide indexSide(ProcessorState& c, unsigned opcode) {
   if (opcode & 1) return {c.IZ, izSelector(c)};
   return {c.IX, ixSelector(c)};
 }
@@ -25,20 +25,20 @@ inline IndexSide indexSide(ProcessorState& c, unsigned opcode) {
 // Specific register named by an operand byte: opcode bit 0 picks the half of
 // the table (spec8: PE PD IB UA / IA IE TM TM, spec16: IX IY IZ US / SS KY
 // KY KY), operand bits 5-6 the register within it.
-inline unsigned specificIndex(unsigned opcode, uint8_t b) {
+TARVO_INLINE unsigned specificIndex(unsigned opcode, uint8_t b) {
   return (opcode & 1) * 4 + ((b >> 5) & 3);
 }
 
 // The stack of the push and pop families: the user stack for an odd opcode,
 // the system stack for an even one.
-inline uint16_t& stackOf(ProcessorState& c, unsigned opcode) {
+TARVO_INLINE uint16_t& stackOf(ProcessorState& c, unsigned opcode) {
   return (opcode & 1) ? c.US : c.SS;
 }
 
 // The shift opcodes (0x18, 0x1A, 0x98, 0x9A, 0xDA) stand for four operations
 // each, chosen by bits 5-6 of the operand byte, which the prefetch already
 // holds when the handler starts.
-inline unsigned subOperation(const ProcessorState& c) {
+TARVO_INLINE unsigned subOperation(const ProcessorState& c) {
   return (c.fetchBuffer[1] >> 5) & 3u;
 }
 

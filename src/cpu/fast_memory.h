@@ -24,7 +24,7 @@
 namespace tarvo {
 
 // IB bits 6-7 and both bank bytes in one word.
-inline uint32_t pagesKeyOf(const Machine& m) {
+TARVO_INLINE uint32_t pagesKeyOf(const Machine& m) {
   uint16_t banks;
   std::memcpy(&banks, m.mem.rows[kBankRow].buffer.data(), sizeof banks);
   return (m.cpu.IB & 0xC0u) | static_cast<uint32_t>(banks) << 8;
@@ -32,11 +32,11 @@ inline uint32_t pagesKeyOf(const Machine& m) {
 
 // For code that runs where no region buffer can have been replaced since
 // the last syncPages: inside a step.
-inline void syncMapping(Machine& m) {
+TARVO_INLINE void syncMapping(Machine& m) {
   if (pagesKeyOf(m) != m.mem.pagesKey) rebuildPages(m);
 }
 
-inline void syncPages(Machine& m) {
+TARVO_INLINE void syncPages(Machine& m) {
   bool current = pagesKeyOf(m) == m.mem.pagesKey;
   // Rows 0 and 1 never back a page.
   for (int row = kRom1Row; row < kRegionCount; ++row)
@@ -45,7 +45,7 @@ inline void syncPages(Machine& m) {
 }
 
 // Data read with a segment selector (bank switching applied).
-inline uint8_t loadByte(Machine& m, unsigned selector, uint16_t address) {
+TARVO_INLINE uint8_t loadByte(Machine& m, unsigned selector, uint16_t address) {
   const uint8_t* page = m.mem.readPages[pageSlot(selector, address)];
   if (page != nullptr) [[likely]]
     return page[address & kPageMask];
@@ -53,7 +53,7 @@ inline uint8_t loadByte(Machine& m, unsigned selector, uint16_t address) {
 }
 
 // Data write with a segment selector (no bank switching).
-inline void storeByte(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
+TARVO_INLINE void storeByte(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
   uint8_t* page = m.mem.writePages[pageSlot(selector, address)];
   if (page != nullptr) [[likely]] {
     page[address & kPageMask] = value;
@@ -64,7 +64,7 @@ inline void storeByte(Machine& m, unsigned selector, uint16_t address, uint8_t v
 
 // Next instruction byte: byte memory costs 3 cycles a byte, word memory 4
 // cycles a word with PC moving after the word's second byte.
-inline uint8_t takeByte(ProcessorState& c) {
+TARVO_INLINE uint8_t takeByte(ProcessorState& c) {
   const uint8_t b = c.fetchBuffer[c.fetchPos & 3];
   if (c.wordFetch == 0) {
     ++c.PC;
@@ -77,14 +77,14 @@ inline uint8_t takeByte(ProcessorState& c) {
   ++c.fetchPos;
   return b;
 }
-inline uint8_t takeByte(Machine& m) {
+TARVO_INLINE uint8_t takeByte(Machine& m) {
   return takeByte(m.cpu);
 }
 
 // Instruction fetch. Four bytes that lie in one byte-memory page are copied
 // at once; anything else (the on-chip ROM, the I/O window, a page boundary)
 // takes the region table.
-inline uint8_t fetchOpcode(Machine& m) {
+TARVO_INLINE uint8_t fetchOpcode(Machine& m) {
   ProcessorState& c = m.cpu;
   const unsigned selector = c.inService != 0 ? 0u : c.segmentLatch;
   const uint16_t pc = c.PC;
@@ -100,10 +100,10 @@ inline uint8_t fetchOpcode(Machine& m) {
 }
 
 // Word alignment after the handler.
-inline void finishInstruction(ProcessorState& c) {
+TARVO_INLINE void finishInstruction(ProcessorState& c) {
   if (c.wordFetch == 1 && (c.fetchPos & 1)) takeByte(c);
 }
-inline void finishInstruction(Machine& m) {
+TARVO_INLINE void finishInstruction(Machine& m) {
   finishInstruction(m.cpu);
 }
 

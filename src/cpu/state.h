@@ -4,6 +4,11 @@
 
 #include <cstdint>
 
+// The small helpers of the instruction handlers: always inlined, since the
+// opcode map puts every handler into one translation unit, larger than the
+// compiler's own inlining budget.
+#define TARVO_INLINE [[gnu::always_inline]] inline
+
 namespace tarvo {
 
 // Flag register bits.
@@ -53,20 +58,20 @@ struct ProcessorState {
 };
 
 // Main registers and register pairs; numbers wrap modulo 32.
-inline uint8_t& reg(ProcessorState& c, unsigned n) {
+TARVO_INLINE uint8_t& reg(ProcessorState& c, unsigned n) {
   return c.R[n & 31];
 }
-inline uint16_t pairRead(const ProcessorState& c, unsigned n) {
+TARVO_INLINE uint16_t pairRead(const ProcessorState& c, unsigned n) {
   return static_cast<uint16_t>(c.R[n & 31] | (c.R[(n + 1) & 31] << 8));
 }
-inline void pairWrite(ProcessorState& c, unsigned n, uint16_t v) {
+TARVO_INLINE void pairWrite(ProcessorState& c, unsigned n, uint16_t v) {
   c.R[n & 31] = static_cast<uint8_t>(v);
   c.R[(n + 1) & 31] = static_cast<uint8_t>(v >> 8);
 }
 
 // Specific registers by index: 8-bit table PE PD IB UA IA IE TM TM,
 // 16-bit table IX IY IZ US SS KY KY KY.
-inline uint8_t& spec8(ProcessorState& c, unsigned index) {
+TARVO_INLINE uint8_t& spec8(ProcessorState& c, unsigned index) {
   switch (index & 7) {
     case 0:
       return c.PE;
@@ -84,7 +89,7 @@ inline uint8_t& spec8(ProcessorState& c, unsigned index) {
       return c.TM;
   }
 }
-inline uint16_t& spec16(ProcessorState& c, unsigned index) {
+TARVO_INLINE uint16_t& spec16(ProcessorState& c, unsigned index) {
   switch (index & 7) {
     case 0:
       return c.IX;
@@ -101,7 +106,7 @@ inline uint16_t& spec16(ProcessorState& c, unsigned index) {
   }
 }
 // Register-number register by selector: 0 SX, 1 SY, 2 and 3 SZ.
-inline uint8_t& regPointer(ProcessorState& c, unsigned selector) {
+TARVO_INLINE uint8_t& regPointer(ProcessorState& c, unsigned selector) {
   switch (selector & 3) {
     case 0:
       return c.SX;

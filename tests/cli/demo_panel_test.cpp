@@ -42,7 +42,7 @@ class DemoPanel : public ::testing::Test {
   void ticks(int n) {
     for (int i = 0; i < n; ++i) {
       loop->runTick();
-      if (++tickCount % (kRefreshInterval / kRunInterval) == 0) loop->refreshTick();
+      if (advanceCadence(loop->scheduler).refresh) loop->refreshTick();
     }
   }
   void type(char32_t ch) {
@@ -69,7 +69,6 @@ class DemoPanel : public ::testing::Test {
   std::unique_ptr<Machine> m = std::make_unique<Machine>();
   RecordedMessages messages;
   std::unique_ptr<RunLoop> loop;
-  int tickCount = 0;
 };
 
 TEST_F(DemoPanel, SwitchingOffSleepsAndSwitchingOnRestoresTheScreen) {
