@@ -1,7 +1,8 @@
 # Installs the Debian packages the project needs when any is missing.
 # Sourced by run.sh and test.sh.
 TARVO_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libinih-dev nlohmann-json3-dev
-  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev fonts-dejavu-core)
+  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev libgif-dev
+  fonts-dejavu-core desktop-file-utils)
 
 ensure_packages() {
   local missing=()

@@ -26,9 +26,11 @@
 #include "frontpanel/input_log.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
+#include "frontpanel/lcd_recording.h"
 #include "frontpanel/lcd_text.h"
 #include "frontpanel/run_loop.h"
 #include "frontpanel/state_file.h"
+#include "frontpanel/typist.h"
 #include "machine.h"
 #include "machine/digest.h"
 #include "machine/registers.h"
@@ -193,14 +195,7 @@ Peek parsePeek(const std::string& arg) {
   return {*addr, *len};
 }
 
-// One thing typed: a character key or a special host key.
-struct Keystroke {
-  bool special = false;
-  char32_t ch = 0;
-  HostKey key = HostKey::Enter;
-};
-
-std::vector<Keystroke> parseTyping(const std::string& text) {
+std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charMap) {
   struct Named {
     std::string_view name;
     HostKey key;
@@ -222,7 +217,7 @@ std::vector<Keystroke> parseTyping(const std::string& text) {
       bool found = false;
       for (const Named& n : kNamed) {
         if (token == n.name) {
-          out.push_back({true, 0, n.key});
+          out.push_back(specialStroke(n.key));
           found = true;
           break;
         }
@@ -232,12 +227,11 @@ std::vector<Keystroke> parseTyping(const std::string& text) {
       continue;
     }
     // One character, however many bytes its UTF-8 form takes. Only ASCII
-    // characters stand for keys; the rest take their turn and press nothing.
-    Keystroke k;
-    k.ch = b < 0x80 ? b : 0xFFFD;
+    // characters stand for keys; the rest press nothing (at a fixed pace
+    // they still take their turn).
+    out.push_back(charStroke(b < 0x80 ? b : 0xFFFD, charMap));
     ++i;
     while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-    out.push_back(k);
   }
   return out;
 }
@@ -312,8 +306,8 @@ int run(int argc, char** argv) {
   CLI::App app{"Runs the Tarvo without a window and reports its state."};
   std::string dir = ".";
   std::vector<std::string> pokes, sets, peeks;
-  std::string stepsText, ticksText, typeText, pngFile;
-  bool lcdText = false, lcdChars = false, dump = false, save = false;
+  std::string stepsText, ticksText, typeText, pngFile, gifFile;
+  bool lcdText = false, lcdChars = false, dump = false, save = false, typePace = false;
   app.add_option("--dir", dir, "Machine directory with the images and settings");
   app.add_option("--poke", pokes, "ADDR=HEXBYTES into the region buffer holding ADDR")
       ->allow_extra_args(false);
@@ -323,10 +317,18 @@ int run(int argc, char** argv) {
   stepsOpt->excludes(ticksOpt);
   app.add_option("--type", typeText, "Text typed on the host keyboard during --ticks")
       ->needs(ticksOpt);
+  app.add_flag("--type-pace", typePace,
+               "Type at a fixed pace (each key held 5 ticks, then 5 ticks up) instead of "
+               "waiting for the program to read each key")
+      ->needs(ticksOpt);
   app.add_option("--peek", peeks, "ADDR:LEN bytes to print")->allow_extra_args(false);
   app.add_flag("--lcd-text", lcdText, "Print the LCD as text");
   app.add_flag("--lcd-chars", lcdChars, "Print the LCD read back as 4 lines of characters");
   app.add_option("--lcd-png", pngFile, "Write the LCD image as PNG");
+  app.add_option("--lcd-gif", gifFile,
+                 "Record the LCD during --ticks as an animated GIF: a frame for every refresh "
+                 "(50 ms) that changed it")
+      ->needs(ticksOpt);
   app.add_flag("--dump", dump, "Print the processor state as JSON");
   app.add_flag("--save", save, "Write register.bin, ram0.bin and ram1.bin back");
   std::string stateIn, stateOut, recordFile, replayFile;
@@ -351,10 +353,10 @@ int run(int argc, char** argv) {
   const bool useTicks = !ticksOpt->empty();
   const uint64_t steps = useSteps ? countArgument("--steps", stepsText) : 0;
   const uint64_t ticks = useTicks ? countArgument("--ticks", ticksText) : 0;
-  const std::vector<Keystroke> typing = parseTyping(typeText);
   const std::optional<CharMap> charMap = loadCharMap(dir);
   std::vector<InputEvent> replayEvents;
   if (!replayOpt->empty()) replayEvents = readReplay(replayFile);
+  const std::vector<Keystroke> typing = parseTyping(typeText, charMap ? &*charMap : nullptr);
 
   auto machine = std::make_unique<Machine>();
   Machine& m = *machine;
@@ -375,6 +377,13 @@ int run(int argc, char** argv) {
   for (const Poke& p : pokeList) applyPoke(m, p);
   for (const RegisterSet& set : setList) set(m.cpu);
 
+  LcdRecording recording;
+  LcdImage recorded;  // the LCD as the window would show it, refresh by refresh
+  if (!gifFile.empty()) {
+    if (!recording.open(gifFile)) fail("--lcd-gif: cannot write the file '" + gifFile + "'");
+    recorded.initialise(m.lcd.control);
+  }
+
   uint64_t stepsDone = 0;
   int64_t cyclesDone = 0;
   if (useSteps) {
@@ -387,36 +396,25 @@ int run(int argc, char** argv) {
     }
     stepsDone = steps;
   } else if (useTicks) {
-    constexpr uint64_t kTypingStart = 100, kHold = 5, kGap = 5;
+    // Typing starts after one second, when a program has long been up.
+    constexpr uint64_t kTypingStart = 100;
+    Typist::Options pace;
+    pace.paced = typePace;
+    Typist typist(m, loop, pace);
+    typist.recordInto(&recorder);
     for (uint64_t t = 0; t < ticks; ++t) {
-      if (t >= kTypingStart) {
-        const uint64_t slot = (t - kTypingStart) / (kHold + kGap);
-        const uint64_t phase = (t - kTypingStart) % (kHold + kGap);
-        if (slot < typing.size()) {
-          const Keystroke& k = typing[slot];
-          if (phase == 0) {
-            if (k.special) {
-              pressHostKey(m, k.key);
-              recorder.record(loop.cyclesRun(), InputKind::HostKey, hostKeyCode(k.key));
-            } else if (pressHostChar(m, k.ch)) {
-              recorder.record(loop.cyclesRun(), InputKind::HostChar, hostCharKey(k.ch));
-            } else if (charMap && pressMappedChar(m, *charMap, k.ch)) {
-              recordMappedChar(recorder, loop.cyclesRun(), *charMap, k.ch);
-            }
-          } else if (phase == kHold) {
-            if (charMap && m.keys.mouseKey != 0) {
-              releaseMappedChar(m);
-              recorder.record(loop.cyclesRun(), InputKind::FaceUp);
-            }
-            releaseHostKey(m);
-            recorder.record(loop.cyclesRun(), InputKind::HostUp);
-          }
-        }
-      }
+      if (t == kTypingStart) typist.type(typing);
+      typist.beforeTick();
       if (replay) replay->feed(m, loop.cyclesRun());
       loop.runTick();
       const CadenceDue due = advanceCadence(loop.scheduler);
-      if (due.refresh) loop.refreshTick();
+      if (due.refresh) {
+        loop.refreshTick();
+        if (recording.isOpen()) {
+          recorded.render(m.lcd);
+          recording.refresh(recorded);
+        }
+      }
       if (due.second) loop.secondTick();
     }
     stepsDone = loop.stepsRun();
@@ -475,6 +473,10 @@ int run(int argc, char** argv) {
   std::cout.flush();
 
   int status = 0;
+  if (recording.isOpen() && !recording.close()) {
+    std::cerr << "tarvo-run: cannot write the GIF file '" << gifFile << "'\n";
+    status = 2;
+  }
   if (!pngFile.empty() && !writePng(*image, pngFile)) {
     std::cerr << "tarvo-run: cannot write the PNG file '" << pngFile << "'\n";
     status = 2;

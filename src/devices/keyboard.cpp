@@ -58,7 +58,25 @@ uint16_t keyMatrixEntry(unsigned strobe, int32_t keyCode) {
 
 uint16_t keyLines(const KeyMatrix& keys, unsigned strobe) {
   return static_cast<uint16_t>(keyMatrixEntry(strobe, keys.mouseKey) |
-                               keyMatrixEntry(strobe, keys.hostKey));
+                               keyMatrixEntry(strobe, keys.hostKey) |
+                               keyMatrixEntry(strobe, keys.chordKey));
+}
+
+void noteKeyRead(KeyMatrix& keys, unsigned strobe, uint16_t lines) {
+  KeyWatch& w = keys.watch;
+  strobe &= 15;
+  for (int i = 0; i < 2; ++i) {
+    const uint16_t bit = keyMatrixEntry(strobe, w.codes[i]);
+    if (bit == 0) continue;  // this strobe does not reach the key
+    const auto mask = static_cast<uint8_t>(1u << i);
+    if ((lines & bit) == 0) {
+      w.seenUp |= mask;
+      continue;
+    }
+    if (w.seenDown & mask) w.seenAgain |= mask;
+    // Strobe 13 tells that some key is down, not which.
+    if (strobe != kAllKeysStrobe) w.seenDown |= mask;
+  }
 }
 
 uint16_t keyRegister(const Machine& m) {

@@ -86,20 +86,20 @@ bool pressMappedChar(Machine& m, const CharMap& map, char32_t ch) {
   const std::vector<int> keys = keysForChar(&map, ch);
   if (keys.empty()) return false;
   // Both keys go down at once: the one the interrupt finds sees the other.
-  holdKey(m, KeyHolder::Mouse, keys.size() > 1 ? keys[0] : 0);
+  holdKey(m, KeyHolder::Chord, keys.size() > 1 ? keys[0] : 0);
   pressKey(m, KeyHolder::Host, keys.back());
   return true;
 }
 
 void releaseMappedChar(Machine& m) {
-  releaseKey(m, KeyHolder::Mouse);
+  releaseKey(m, KeyHolder::Chord);
   releaseKey(m, KeyHolder::Host);
 }
 
 void recordMappedChar(InputRecorder& recorder, int64_t cycles, const CharMap& map, char32_t ch) {
   const std::vector<int> keys = keysForChar(&map, ch);
   if (keys.empty()) return;
-  if (keys.size() > 1) recorder.record(cycles, InputKind::FaceHold, keys[0]);
+  if (keys.size() > 1) recorder.record(cycles, InputKind::ChordHold, keys[0]);
   recorder.record(cycles, InputKind::HostChar, keys.back());
 }
 

@@ -6,7 +6,7 @@
 //
 // The file has one character a line: the character, blanks, then the key
 // codes joined by "+", at most two of them (the key matrix holds one key
-// of the mouse and one of the host keyboard):
+// typed and one held with it):
 //
 //   " 47+17
 //   < 47+24
@@ -46,8 +46,8 @@ std::optional<CharMap> loadCharMap(const std::string& dir);
 // the map's keys (map may be null), else none.
 std::vector<int> keysForChar(const CharMap* map, char32_t ch);
 
-// Types a character the host table lacks: the map's keys are held (a
-// second key in the mouse's place) and the key interrupt check runs.
+// Types a character the host table lacks: the map's keys are held (the
+// first in the chord slot) and the key interrupt check runs.
 // Returns false, changing nothing, when the map has no such character.
 bool pressMappedChar(Machine& m, const CharMap& map, char32_t ch);
 

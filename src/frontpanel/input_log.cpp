@@ -19,10 +19,10 @@ struct Verb {
   bool code;  // takes a key code (optional for "up")
 };
 constexpr Verb kVerbs[] = {
-    {"down", InputKind::FaceDown, true}, {"up", InputKind::FaceUp, true},
-    {"hold", InputKind::FaceHold, true}, {"char", InputKind::HostChar, true},
-    {"key", InputKind::HostKey, true},   {"release", InputKind::HostUp, false},
-    {"power", InputKind::Power, false},  {"wake", InputKind::Wake, false},
+    {"down", InputKind::FaceDown, true},  {"up", InputKind::FaceUp, true},
+    {"hold", InputKind::ChordHold, true}, {"char", InputKind::HostChar, true},
+    {"key", InputKind::HostKey, true},    {"release", InputKind::HostUp, false},
+    {"power", InputKind::Power, false},   {"wake", InputKind::Wake, false},
     {"reset", InputKind::Reset, false},
 };
 
@@ -106,8 +106,8 @@ void applyInputEvent(Machine& m, const InputEvent& e) {
     case InputKind::FaceUp:
       releaseKey(m, KeyHolder::Mouse);
       break;
-    case InputKind::FaceHold:
-      holdKey(m, KeyHolder::Mouse, e.code);
+    case InputKind::ChordHold:
+      holdKey(m, KeyHolder::Chord, e.code);
       break;
     case InputKind::HostChar:
       pressKey(m, KeyHolder::Host, e.code);

@@ -27,7 +27,7 @@ struct Machine;
 enum class InputKind : uint8_t {
   FaceDown,
   FaceUp,
-  FaceHold,
+  ChordHold,
   HostChar,
   HostKey,
   HostUp,
@@ -39,7 +39,7 @@ enum class InputKind : uint8_t {
 struct InputEvent {
   int64_t cycle = 0;
   InputKind kind = InputKind::HostUp;
-  int32_t code = 0;  // key code for FaceDown, FaceUp, FaceHold, HostChar, HostKey
+  int32_t code = 0;  // key code for FaceDown, FaceUp, ChordHold, HostChar, HostKey
 
   bool operator==(const InputEvent&) const = default;
 };

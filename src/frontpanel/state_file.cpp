@@ -117,7 +117,7 @@ std::string checkValues(const Machine& m) {
         return "LCD memory holds more than nibbles";
   for (const uint8_t* p = lcd.glyphs; p != lcd.glyphs + sizeof lcd.glyphs; ++p)
     if (*p > 15) return "the glyph table holds more than nibbles";
-  for (int32_t key : {m.keys.mouseKey, m.keys.hostKey})
+  for (int32_t key : {m.keys.mouseKey, m.keys.hostKey, m.keys.chordKey})
     if (key < 0 || key >= kKeyCodeCount) return "a held key code is out of range";
   const MachineTimers& t = m.timers;
   if (t.cyclesPerTick < 0 || t.ticksPerSecond <= 0) return "the clock is out of range";

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -21,22 +23,57 @@ struct CommandLine {
   QCommandLineOption version = parser.addVersionOption();
   QCommandLineOption dir{{"d", "dir"},
                          "Machine directory holding the machine's files (default: the "
-                         "current directory).",
+                         "current directory; for an installed tarvo, the user's copy of the "
+                         "demo machine).",
                          "DIR"};
+  QCommandLineOption zoom{{"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N"};
 
   CommandLine() {
     parser.setApplicationDescription(
         QString(TMainForm::kApplicationTitle) +
         ": the pocket computer on the desktop.\n"
         "Reads its ROM, RAM, register, character-set, face and settings files from\n"
-        "the machine directory and writes RAM and registers back there at close.");
+        "the machine directory and writes RAM and registers back there at close.\n"
+        "Without --dir, an installed tarvo runs the demo machine, copied once into\n"
+        "$XDG_DATA_HOME/tarvo/machine; a tarvo run from the build tree uses the\n"
+        "current directory.");
     parser.addOption(dir);
+    parser.addOption(zoom);
   }
 };
 
 void setApplicationNames() {
+  // The user's settings (zoom, window position) go to tarvo/tarvo.conf in
+  // the configuration folder.
+  QCoreApplication::setOrganizationName("tarvo");
   QCoreApplication::setApplicationName("tarvo");
   QCoreApplication::setApplicationVersion(TARVO_VERSION);
+}
+
+// An installed tarvo finds the demo machine in share/tarvo/machine beside
+// its bin/ folder; a tarvo run from the build tree finds nothing there.
+QString installedMachine() {
+  const QString dir =
+      QDir(QCoreApplication::applicationDirPath()).filePath("../share/tarvo/machine");
+  return QFileInfo(dir + "/rom0.bin").exists() ? QDir(dir).canonicalPath() : QString();
+}
+
+// The user's own copy of the demo machine, made from the installed one the
+// first time; its RAM then lives on in the user's data folder.
+QString userMachine(const QString& installed) {
+  QString data = qEnvironmentVariable("XDG_DATA_HOME");
+  if (data.isEmpty() || !QDir::isAbsolutePath(data)) data = QDir::homePath() + "/.local/share";
+  const QString dir = data + "/tarvo/machine";
+  if (QFileInfo(dir).isDir()) return dir;
+  if (!QDir().mkpath(dir)) return {};
+  const QDir from(installed);
+  for (const QString& name : from.entryList(QDir::Files)) {
+    const QString target = dir + "/" + name;
+    if (!QFile::copy(from.filePath(name), target)) return {};
+    // Installed files are read-only; the copies are the user's.
+    QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::WriteOwner);
+  }
+  return dir;
 }
 
 // True when the command line asks only for help or the version, which need
@@ -86,12 +123,30 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Try 'tarvo --help' for more information.\n");
     return 2;
   }
+  int zoom = 0;
+  if (cl.parser.isSet(cl.zoom)) {
+    bool ok = false;
+    zoom = cl.parser.value(cl.zoom).toInt(&ok);
+    if (!ok || zoom < TMainForm::kMinZoom || zoom > TMainForm::kMaxZoom) {
+      std::fprintf(stderr, "tarvo: --zoom takes 1 to 4, not '%s'\n",
+                   qPrintable(cl.parser.value(cl.zoom)));
+      return 2;
+    }
+  }
+  QString dir;
   if (cl.parser.isSet(cl.dir)) {
-    const QString dir = cl.parser.value(cl.dir);
-    if (!QDir::setCurrent(dir)) {
-      std::fprintf(stderr, "tarvo: cannot change into the directory '%s'\n", qPrintable(dir));
+    dir = cl.parser.value(cl.dir);
+  } else if (const QString installed = installedMachine(); !installed.isEmpty()) {
+    // Started from the desktop menu: the demo machine, the user's copy.
+    dir = userMachine(installed);
+    if (dir.isEmpty()) {
+      std::fprintf(stderr, "tarvo: cannot copy the demo machine into the user's data folder\n");
       return 1;
     }
+  }
+  if (!dir.isEmpty() && !QDir::setCurrent(dir)) {
+    std::fprintf(stderr, "tarvo: cannot change into the directory '%s'\n", qPrintable(dir));
+    return 1;
   }
 
   // Signals are routed into the window's close from the start, so that a
@@ -103,6 +158,8 @@ int main(int argc, char** argv) {
   QObject::connect(&mainForm, &TMainForm::closed, &app, &QCoreApplication::quit);
   mainForm.setDebugForm(&debugForm);
   mainForm.connectShutdown(&shutdownSignals);
+  mainForm.rememberView();
+  if (zoom != 0) mainForm.setZoom(zoom);
   mainForm.show();
   return QApplication::exec();
 }

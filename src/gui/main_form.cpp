@@ -3,16 +3,24 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QSessionManager>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QWindow>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,6 +28,7 @@
 #include "cpu/state.h"
 #include "devices/keyboard.h"
 #include "frontpanel/lcd_text.h"
+#include "frontpanel/typist.h"
 #include "machine.h"
 #include "machine/operations.h"
 #include "main_form_states.h"
@@ -34,6 +43,18 @@ KeyFrameGeometry frameOf(const KeyHit& key) {
   return KeyFrameGeometry{g.width, g.height, g.imageX, g.imageY};
 }
 
+// "1 key", "2 keys".
+QString counted(std::size_t n, const char* one, const char* many) {
+  return QString("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
+// How long a notice stays over the face.
+constexpr int kNoticeMs = 4000;
+
+QRect scaled(const QRect& r, int zoom) {
+  return QRect(r.x() * zoom, r.y() * zoom, r.width() * zoom, r.height() * zoom);
+}
+
 }  // namespace
 
 TMainForm::TMainForm(QWidget* parent)
@@ -41,6 +62,7 @@ TMainForm::TMainForm(QWidget* parent)
       machine_(std::make_unique<tarvo::Machine>()),
       runLoop_(
           std::make_unique<tarvo::RunLoop>(*machine_, static_cast<tarvo::Messages&>(*this), ".")),
+      typist_(std::make_unique<tarvo::Typist>(*machine_, *runLoop_)),
       states_(std::make_unique<StateKeys>()) {
   setWindowTitle("Tarvo");
   setFixedSize(kClientWidth, kClientHeight);
@@ -66,6 +88,13 @@ TMainForm::TMainForm(QWidget* parent)
 
   runLoop_->showDebugger = [this] { showDebugWindow(); };
   runLoop_->setHostTimeLimit(std::chrono::nanoseconds(kRunTickHostLimitNs));
+
+  noticeTimer_.setSingleShot(true);
+  noticeTimer_.setInterval(kNoticeMs);
+  connect(&noticeTimer_, &QTimer::timeout, this, [this] {
+    notice_.clear();
+    update();
+  });
 
   FormCreate();
 }
@@ -117,6 +146,8 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::FormClose() {
+  saveView();
+  if (recording_.isOpen()) recording_.close();
   closing_ = true;
   runLoop_->run.stopFlag = 1;
   runTimer_.stop();
@@ -161,7 +192,7 @@ void TMainForm::OnRunTimer() {
   // Fast-forward leaves the skipped ticks after the debug window closes,
   // and a stopped machine, on host time.
   if (!fastForward_ || run.resumeDelay > 0 || run.stopFlag) {
-    runLoop_->runTick();
+    runTickWithTyping();
     return;
   }
   // The run ticks of the emulated clock, one after another, until the host
@@ -171,8 +202,19 @@ void TMainForm::OnRunTimer() {
   host.start();
   do {
     feedReplay();
-    runLoop_->runTick();
+    runTickWithTyping();
   } while (fastForward_ && !run.stopFlag && host.nsecsElapsed() < kFastForwardNs);
+}
+
+void TMainForm::runTickWithTyping() {
+  const bool wasPasting = typist_->busy();
+  typist_->beforeTick();
+  runLoop_->runTick();
+  if (wasPasting && !typist_->busy()) {
+    const std::size_t lost = typist_->timedOut() - timedOutBeforePaste_;
+    showNotice(lost == 0 ? QString("Paste typed")
+                         : "Paste typed; " + counted(lost, "key", "keys") + " not taken");
+  }
 }
 
 void TMainForm::OnRefreshTimer() {
@@ -180,10 +222,11 @@ void TMainForm::OnRefreshTimer() {
   lcdImage_.render(machine_->lcd);
   if (lcdImage_.changed) {
     const tarvo::LcdImage::Rect& r = lcdImage_.lastChange;
-    update(QRect(kLcdAt.x() + r.x, kLcdAt.y() + r.y, r.width, r.height));
+    updateFace(QRect(kLcdAt.x() + r.x, kLcdAt.y() + r.y, r.width, r.height));
     // Screen readers read the display from the window's description.
     setAccessibleDescription(lcdText());
   }
+  if (recording_.isOpen()) recording_.refresh(lcdImage_);
   lcdImage_.changed = 0;
 }
 
@@ -212,9 +255,202 @@ void TMainForm::paintEvent(QPaintEvent* event) {
 void TMainForm::FormPaint(const QRect& area) {
   face_.drawLcd(lcdView_, kLcdAt);
   QPainter painter(this);
-  painter.drawImage(area.topLeft(), face_.composite(), area);
-  paintNotice(painter);
+  paintFace(painter, area, zoom_, zoom_ == 1 && devicePixelRatioF() == 1.0);
+  if (!notice_.isEmpty()) {
+    // The notice: a dark band with the text, at the bottom of the LCD.
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = painter.font();
+    font.setPixelSize(11 * zoom_);
+    painter.setFont(font);
+    const QRect lcd =
+        scaled(QRect(kLcdAt, QSize(tarvo::LcdImage::kWidth, tarvo::LcdImage::kHeight)), zoom_);
+    const QFontMetrics metrics(font);
+    const QString text = metrics.elidedText(notice_, Qt::ElideMiddle, lcd.width() - 12 * zoom_);
+    const int h = metrics.height() + 6 * zoom_;
+    const QRect band(lcd.left(), lcd.bottom() + 1 - h, lcd.width(), h);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 200));
+    painter.drawRoundedRect(band, 4 * zoom_, 4 * zoom_);
+    painter.setPen(Qt::white);
+    painter.drawText(band, Qt::AlignCenter, text);
+  }
   lcdImage_.changed = 0;
+}
+
+void TMainForm::paintFace(QPainter& painter, const QRect& area, int zoom, bool exact) {
+  if (exact) {
+    painter.drawImage(area.topLeft(), face_.composite(), area);
+    return;
+  }
+  painter.save();
+  painter.setClipRect(area);
+  // The face art smoothly, from the face pixels under the area and one
+  // more on every side, which the smoothing reads.
+  const QRect face = face_.composite().rect();
+  const QRect from = QRect(QPoint(area.left() / zoom - 1, area.top() / zoom - 1),
+                           QPoint(area.right() / zoom + 1, area.bottom() / zoom + 1))
+                         .intersected(face);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter.drawImage(scaled(from, zoom), face_.composite(), from);
+  // The LCD dot for dot.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  const QRect lcd(kLcdAt, lcdView_.size());
+  if (scaled(lcd, zoom).intersects(area)) painter.drawImage(scaled(lcd, zoom), lcdView_);
+  painter.restore();
+}
+
+void TMainForm::updateFace(const QRect& faceArea) {
+  if (zoom_ == 1 && devicePixelRatioF() == 1.0) {
+    update(faceArea);
+    return;
+  }
+  // Smoothing reaches one face pixel beyond the area.
+  update(scaled(faceArea.adjusted(-1, -1, 1, 1), zoom_));
+}
+
+QPoint TMainForm::facePoint(QPointF windowPoint) const {
+  return QPoint(static_cast<int>(std::floor(windowPoint.x() / zoom_)),
+                static_cast<int>(std::floor(windowPoint.y() / zoom_)));
+}
+
+void TMainForm::setZoom(int zoom) {
+  zoom = std::clamp(zoom, kMinZoom, kMaxZoom);
+  if (zoom == zoom_) return;
+  const QPoint centre = geometry().center();
+  zoom_ = zoom;
+  setFixedSize(kClientWidth * zoom_, kClientHeight * zoom_);
+  // Grow and shrink about the centre, kept on the screen.
+  QRect frame(QPoint(0, 0), size());
+  frame.moveCenter(centre);
+  if (const QScreen* s = screen()) {
+    const QRect avail = s->availableGeometry();
+    if (frame.right() > avail.right()) frame.moveRight(avail.right());
+    if (frame.bottom() > avail.bottom()) frame.moveBottom(avail.bottom());
+    if (frame.left() < avail.left()) frame.moveLeft(avail.left());
+    if (frame.top() < avail.top()) frame.moveTop(avail.top());
+  }
+  move(frame.topLeft());
+  update();
+}
+
+void TMainForm::rememberView() {
+  rememberView_ = true;
+  QSettings settings;
+  setZoom(settings.value("window/zoom", 1).toInt());
+  if (settings.contains("window/position")) {
+    const QPoint at = settings.value("window/position").toPoint();
+    // Only where a screen will show it.
+    for (const QScreen* s : QGuiApplication::screens()) {
+      if (s->availableGeometry().contains(at)) {
+        move(at);
+        break;
+      }
+    }
+  }
+}
+
+void TMainForm::saveView() {
+  if (!rememberView_) return;
+  QSettings settings;
+  settings.setValue("window/zoom", zoom_);
+  settings.setValue("window/position", pos());
+}
+
+// ---- Pictures ----
+
+QImage TMainForm::lcdPicture() const {
+  return lcdView_.scaled(lcdView_.size() * zoom_, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+      .convertToFormat(QImage::Format_RGB32);
+}
+
+QImage TMainForm::facePicture() {
+  face_.drawLcd(lcdView_, kLcdAt);
+  QImage picture(QSize(kClientWidth, kClientHeight) * zoom_, QImage::Format_RGB32);
+  QPainter painter(&picture);
+  paintFace(painter, picture.rect(), zoom_, zoom_ == 1);
+  return picture;
+}
+
+QString TMainForm::picturesFolder() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  if (folder.isEmpty()) folder = QDir::homePath();
+  return folder;
+}
+
+QString TMainForm::datedPath(const QString& kind, const QString& suffix) const {
+  const QString folder = picturesFolder();
+  QDir().mkpath(folder);
+  const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+  const QString base = QDir(folder).filePath(QString("tarvo-%1-%2").arg(kind, stamp));
+  QString path = base + suffix;
+  for (int n = 2; QFileInfo::exists(path); ++n)
+    path = QString("%1-%2%3").arg(base).arg(n).arg(suffix);
+  return path;
+}
+
+QString TMainForm::saveScreenshot(const QImage& image, const QString& kind) {
+  const QString path = datedPath(kind, ".png");
+  if (!image.save(path, "PNG")) {
+    showNotice(tr("Could not save %1").arg(path));
+    return {};
+  }
+  showNotice(tr("Saved %1").arg(path));
+  return path;
+}
+
+void TMainForm::toggleRecording() {
+  if (recording_.isOpen()) {
+    showNotice(recording_.close() ? tr("Saved %1").arg(recordingPath_)
+                                  : tr("Could not save %1").arg(recordingPath_));
+    return;
+  }
+  recordingPath_ = datedPath("lcd", ".gif");
+  if (!recording_.open(recordingPath_.toStdString(), zoom_)) {
+    showNotice(tr("Could not save %1").arg(recordingPath_));
+    return;
+  }
+  // Frames come with the refreshes from now on.
+  showNotice(tr("Recording %1").arg(recordingPath_));
+}
+
+QString TMainForm::saveLcdScreenshot() {
+  return saveScreenshot(lcdPicture(), "lcd");
+}
+
+QString TMainForm::saveFaceScreenshot() {
+  return saveScreenshot(facePicture(), "face");
+}
+
+void TMainForm::showNotice(const QString& text) {
+  notice_ = text;
+  noticeTimer_.start();
+  update();
+}
+
+// ---- Paste ----
+
+void TMainForm::pasteText(const QString& text) {
+  const QList<uint> ucs4 = text.toUcs4();
+  const std::u32string chars(ucs4.begin(), ucs4.end());
+  std::size_t skipped = 0;
+  const std::vector<tarvo::Keystroke> strokes =
+      tarvo::keystrokesForText(chars, charMap_ ? &*charMap_ : nullptr, &skipped);
+  if (!typist_->busy()) timedOutBeforePaste_ = typist_->timedOut();
+  typist_->type(strokes);
+  const QString typing = "Typing " + counted(strokes.size(), "key", "keys");
+  showNotice(skipped == 0 ? typing
+                          : typing + "; " + counted(skipped, "character", "characters") +
+                                " without a key left out");
+}
+
+void TMainForm::cancelPaste() {
+  if (!typist_->busy()) return;
+  typist_->cancel();
+  showNotice(tr("Paste cancelled"));
+}
+
+bool TMainForm::pasting() const {
+  return typist_->busy();
 }
 
 void TMainForm::drawKey(const KeyHit& key, bool pressed) {
@@ -225,7 +461,7 @@ void TMainForm::drawKey(const KeyHit& key, bool pressed) {
     changed = face_.drawKeyFrame(g, at, pressed);  // a switch: never shifted
   else
     changed = pressed ? face_.drawKeyPressed(g, at) : face_.drawKeyReleased(g, at);
-  update(changed);
+  updateFace(changed);
 }
 
 void TMainForm::releaseMouseKey(QPoint at) {
@@ -295,15 +531,22 @@ void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint) {
 }
 
 void TMainForm::mousePressEvent(QMouseEvent* event) {
-  FormMouseDown(event->button(), event->position().toPoint());
+  FormMouseDown(event->button(), facePoint(event->position()));
+  // The right button has no part in the machine; left unaccepted, its press
+  // brings the context menu.
+  if (event->button() == Qt::RightButton) event->ignore();
 }
 
 void TMainForm::mouseMoveEvent(QMouseEvent* event) {
-  FormMouseMove(event->position().toPoint());
+  FormMouseMove(facePoint(event->position()));
 }
 
 void TMainForm::mouseReleaseEvent(QMouseEvent* event) {
-  FormMouseUp(event->button(), event->position().toPoint());
+  FormMouseUp(event->button(), facePoint(event->position()));
+}
+
+void TMainForm::contextMenuEvent(QContextMenuEvent* event) {
+  showMenuAt(event->globalPos());
 }
 
 void TMainForm::startWindowDrag() {
@@ -326,12 +569,10 @@ bool TMainForm::event(QEvent* event) {
       // Held Tab runs the machine as fast as the host allows. Tab has no
       // key of the machine and types nothing.
       if (key->key() == Qt::Key_Tab) fastForward_ = true;
-      if (key->key() == Qt::Key_C && (key->modifiers() & Qt::ControlModifier)) {
-        // Ctrl+C copies what the LCD shows; the machine sees no key.
-        QGuiApplication::clipboard()->setText(lcdText());
-        return true;
-      }
+      if (windowShortcut(key)) return true;
       if (stateKeyDown(key)) return true;
+      // While a paste types, the host keyboard leaves the keys to it.
+      if (pasting()) return true;
       FormKeyDown(key->key());
       for (char32_t ch : key->text().toUcs4()) FormKeyPress(ch);
       return true;
@@ -343,7 +584,7 @@ bool TMainForm::event(QEvent* event) {
       if (!key->isAutoRepeat()) {
         if (key->key() == Qt::Key_Tab) fastForward_ = false;
         stateKeyUp(key);
-        FormKeyUp();
+        if (!pasting()) FormKeyUp();
       }
       return true;
     }
@@ -405,7 +646,7 @@ void TMainForm::FormKeyDown(int key) {
       press(HostKey::F8);
       break;
     case Qt::Key_F2:
-      update(face_.swapLabels());
+      updateFace(face_.swapLabels());
       break;
     case Qt::Key_F3:
       showDebugWindow();
@@ -421,7 +662,7 @@ void TMainForm::FormKeyDown(int key) {
 
 void TMainForm::FormKeyUp() {
   if (machine_->keys.hostKey != 0) recordInput(tarvo::InputKind::HostUp);
-  if (mappedCharHeld_) recordInput(tarvo::InputKind::FaceUp);
+  if (mappedCharHeld_) recordInput(tarvo::InputKind::ChordHold, 0);
   tarvo::releaseHostKey(*machine_);
   if (mappedCharHeld_) tarvo::releaseMappedChar(*machine_);
   mappedCharHeld_ = false;
@@ -439,8 +680,113 @@ void TMainForm::FormKeyPress(char32_t ch) {
 
 void TMainForm::FormDeactivate() {
   releaseMouseKey(QPoint(-1, -1));
+  // A paste holds the host key itself and goes on in the background.
+  if (pasting()) return;
   if (machine_->keys.hostKey != 0) recordInput(tarvo::InputKind::HostUp);
   tarvo::releaseHostKey(*machine_);
+}
+
+bool TMainForm::windowShortcut(const QKeyEvent* key) {
+  const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+  const bool ctrl = mods & Qt::ControlModifier;
+  const bool shift = mods & Qt::ShiftModifier;
+  switch (key->key()) {
+    case Qt::Key_C:
+      if (!ctrl) return false;
+      if (shift)
+        QGuiApplication::clipboard()->setImage(lcdPicture());  // Ctrl+Shift+C: the LCD image
+      else
+        QGuiApplication::clipboard()->setText(lcdText());  // Ctrl+C: what the LCD says
+      return true;
+    case Qt::Key_V:
+      if (!ctrl) return false;
+      pasteText(QGuiApplication::clipboard()->text());
+      return true;
+    case Qt::Key_Equal:
+    case Qt::Key_Plus:
+      if (!ctrl) return false;
+      setZoom(zoom_ + 1);
+      return true;
+    case Qt::Key_Minus:
+      if (!ctrl) return false;
+      setZoom(zoom_ - 1);
+      return true;
+    case Qt::Key_0:
+      if (!ctrl) return false;
+      setZoom(1);
+      return true;
+    case Qt::Key_F10:
+      toggleRecording();
+      return true;
+    case Qt::Key_F12:
+      if (shift)
+        saveFaceScreenshot();
+      else
+        saveLcdScreenshot();
+      return true;
+    case Qt::Key_Escape:
+      // Escape is the machine's BRK key, except while a paste types.
+      if (!pasting()) return false;
+      cancelPaste();
+      return true;
+    case Qt::Key_Menu:
+      showMenuAt(mapToGlobal(rect().center()));
+      return true;
+    default:
+      return false;
+  }
+}
+
+QMenu* TMainForm::createContextMenu() {
+  auto* menu = new QMenu(this);
+  auto add = [menu](const QString& text, const QString& keys, auto slot) {
+    QAction* action = menu->addAction(text, slot);
+    if (!keys.isEmpty()) action->setShortcut(QKeySequence(keys));
+    // The window reads its keys itself; the menu only shows them.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    return action;
+  };
+  QMenu* zoomMenu = menu->addMenu(tr("Zoom"));
+  for (int z = kMinZoom; z <= kMaxZoom; ++z) {
+    QAction* a = zoomMenu->addAction(tr("%1x").arg(z), this, [this, z] { setZoom(z); });
+    a->setCheckable(true);
+    a->setChecked(z == zoom_);
+  }
+  zoomMenu->addSeparator();
+  QAction* in = zoomMenu->addAction(tr("Zoom In"), this, [this] { setZoom(zoom_ + 1); });
+  in->setShortcut(QKeySequence("Ctrl++"));
+  in->setEnabled(zoom_ < kMaxZoom);
+  QAction* out = zoomMenu->addAction(tr("Zoom Out"), this, [this] { setZoom(zoom_ - 1); });
+  out->setShortcut(QKeySequence("Ctrl+-"));
+  out->setEnabled(zoom_ > kMinZoom);
+  QAction* actual = zoomMenu->addAction(tr("Actual Size"), this, [this] { setZoom(1); });
+  actual->setShortcut(QKeySequence("Ctrl+0"));
+  for (QAction* a : zoomMenu->actions()) a->setShortcutContext(Qt::WidgetShortcut);
+
+  menu->addSeparator();
+  add(tr("Save LCD Screenshot"), "F12", [this] { saveLcdScreenshot(); });
+  add(tr("Save Face Screenshot"), "Shift+F12", [this] { saveFaceScreenshot(); });
+  add(recording() ? tr("Stop Recording") : tr("Record LCD"), "F10", [this] { toggleRecording(); });
+  add(tr("Copy LCD Text"), "Ctrl+C", [this] { QGuiApplication::clipboard()->setText(lcdText()); });
+  add(tr("Copy LCD Image"), "Ctrl+Shift+C",
+      [this] { QGuiApplication::clipboard()->setImage(lcdPicture()); });
+  menu->addSeparator();
+  add(tr("Paste as Typing"), "Ctrl+V", [this] { pasteText(QGuiApplication::clipboard()->text()); });
+  add(tr("Cancel Paste"), "Esc", [this] { cancelPaste(); })->setEnabled(pasting());
+  menu->addSeparator();
+  add(tr("Swap Key Labels"), "F2", [this] { updateFace(face_.swapLabels()); });
+  add(tr("Debug Window"), "F3", [this] { showDebugWindow(); });
+  add(tr("Power-On Reset"), "F9", [this] { tarvo::powerOnSequence(*machine_); });
+  menu->addSeparator();
+  add(tr("Minimise"), "", [this] { minimiseApplication(); });
+  add(tr("Close"), "", [this] { close(); });
+  return menu;
+}
+
+void TMainForm::showMenuAt(QPoint globalPos) {
+  QMenu* menu = createContextMenu();
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->popup(globalPos);
 }
 
 void TMainForm::showDebugWindow() {

@@ -16,14 +16,17 @@
 #include "frontpanel/input_log.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
+#include "frontpanel/lcd_recording.h"
 #include "frontpanel/run_loop.h"
 
+class QMenu;
 class ShutdownSignals;
 struct StateKeys;
 
 namespace tarvo {
 struct Machine;
-}
+class Typist;
+}  // namespace tarvo
 
 class TMainForm : public QWidget, private tarvo::Messages {
   Q_OBJECT
@@ -61,6 +64,48 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // work is dropped, so the window always answers.
   static constexpr qint64 kRunTickHostLimitNs = 100'000'000;
 
+  // Zoom: the face and the LCD drawn at 1x to 4x. The face art is scaled
+  // smoothly, the LCD dot for dot; mouse positions are mapped back onto the
+  // face. 1x on a screen of device pixel ratio 1 draws exactly the face.
+  static constexpr int kMinZoom = 1;
+  static constexpr int kMaxZoom = 4;
+  int zoom() const { return zoom_; }
+  void setZoom(int zoom);
+  // The user's remembered zoom and window position (in the user's
+  // configuration folder, never in the machine directory), read now and
+  // written when the window closes. Windows that never call this remember
+  // nothing.
+  void rememberView();
+
+  // The LCD at the current zoom, dot for dot; the whole face as the window
+  // shows it at the current zoom.
+  QImage lcdPicture() const;
+  QImage facePicture();
+  // Saves one of them as PNG in the user's pictures folder under a dated
+  // name and shows the path in a notice; returns the path, empty on failure.
+  QString saveLcdScreenshot();
+  QString saveFaceScreenshot();
+  // Starts an animated recording of the LCD at the current zoom in the
+  // pictures folder, or ends the one running; the notice shows the file.
+  void toggleRecording();
+  bool recording() const { return recording_.isOpen(); }
+  // The folder screenshots and recordings go to.
+  static QString picturesFolder();
+
+  // Types text through the key matrix as the program takes the keys;
+  // characters without a key are left out and counted in a notice.
+  void pasteText(const QString& text);
+  void cancelPaste();
+  bool pasting() const;
+  const tarvo::Typist& typist() const { return *typist_; }
+
+  // A short message drawn over the face for a few seconds; empty when none.
+  const QString& notice() const { return notice_; }
+  void showNotice(const QString& text);
+
+  // The context menu with every action of the window and its key.
+  QMenu* createContextMenu();
+
   // The window that F3 shows (and a finished trace or breakpoint run).
   void setDebugForm(QWidget* debugForm) { debugForm_ = debugForm; }
   // Signals and the end of the desktop session close the window like its
@@ -91,8 +136,6 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // "recording.tst"), Shift+F1 replays it. All in the machine directory.
   static constexpr int kStateSlots = 4;
   int stateSlot() const;
-  // The notice on the face ("" when none): what the last of these did.
-  QString notice() const;
   bool rewinding() const;
   bool recordingInput() const;
   bool replayingInput() const;
@@ -113,6 +156,7 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
   // Platform operations, separate so that tests can see them happen.
   virtual void startWindowDrag();
@@ -126,6 +170,17 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void saveFailed(const std::string& file) override;
 
   void showDebugWindow();
+  // Window keys that are not machine keys (zoom, screenshots, paste, menu);
+  // true when the key was one of them.
+  bool windowShortcut(const QKeyEvent* key);
+  void runTickWithTyping();
+  QPoint facePoint(QPointF windowPoint) const;
+  void updateFace(const QRect& faceArea);
+  void paintFace(QPainter& painter, const QRect& area, int zoom, bool exact);
+  QString saveScreenshot(const QImage& image, const QString& kind);
+  QString datedPath(const QString& kind, const QString& suffix) const;
+  void showMenuAt(QPoint globalPos);
+  void saveView();
   void releaseMouseKey(QPoint at);
   void drawKey(const tarvo::KeyHit& key, bool pressed);
   void onShutdownSignal(int signalNumber);
@@ -140,13 +195,12 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // False while rewinding: the machine does not run then.
   bool statesBeforeRunTick();
   void feedReplay();
-  void showNotice(const QString& text);
-  void paintNotice(QPainter& painter);
   void afterStateChange();
   void stopRecording();
 
   std::unique_ptr<tarvo::Machine> machine_;
   std::unique_ptr<tarvo::RunLoop> runLoop_;
+  std::unique_ptr<tarvo::Typist> typist_;
   std::optional<tarvo::CharMap> charMap_ = tarvo::loadCharMap(".");
   bool mappedCharHeld_ = false;  // a character of the map holds its keys
   Face face_;
@@ -165,4 +219,11 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool fastForward_ = false;
   bool firstPaintReported_ = false;
   std::unique_ptr<StateKeys> states_;
+  int zoom_ = 1;
+  bool rememberView_ = false;
+  QString notice_;
+  std::size_t timedOutBeforePaste_ = 0;  // the typist's count when a paste began
+  tarvo::LcdRecording recording_;
+  QString recordingPath_;
+  QTimer noticeTimer_;
 };

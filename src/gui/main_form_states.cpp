@@ -1,5 +1,5 @@
 // The main window's save states, rewind and input recording: keys F1 and
-// F4 to F7, the notice on the face, and the work before each run tick.
+// F4 to F7, and the work before each run tick.
 #include "main_form_states.h"
 
 #include <QKeyEvent>
@@ -7,6 +7,7 @@
 #include <QPainter>
 
 #include "frontpanel/state_file.h"
+#include "frontpanel/typist.h"
 #include "machine.h"
 #include "main_form.h"
 
@@ -16,16 +17,10 @@ QString slotFile(int slot) {
   return QString("state%1.tst").arg(slot);
 }
 
-// Where the notice sits: the strip of the face above the LCD.
-const QRect kNoticeArea(63, 6, 384, 20);
-
 }  // namespace
 
 int TMainForm::stateSlot() const {
   return states_->slot;
-}
-QString TMainForm::notice() const {
-  return states_->notice;
 }
 bool TMainForm::rewinding() const {
   return states_->rewindHeld;
@@ -38,37 +33,6 @@ bool TMainForm::replayingInput() const {
 }
 std::size_t TMainForm::rewindDepth() const {
   return states_->rewind.depth();
-}
-
-void TMainForm::showNotice(const QString& text) {
-  StateKeys& st = *states_;
-  if (!st.noticeTimer.isSingleShot()) {
-    st.noticeTimer.setSingleShot(true);
-    connect(&st.noticeTimer, &QTimer::timeout, this, [this] {
-      states_->notice.clear();
-      update(kNoticeArea);
-    });
-  }
-  st.notice = text;
-  st.noticeTimer.start(kNoticeMs);
-  update(kNoticeArea);
-}
-
-void TMainForm::paintNotice(QPainter& painter) {
-  if (states_->notice.isEmpty()) return;
-  painter.save();
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(0, 0, 0, 190));
-  painter.drawRoundedRect(kNoticeArea, 5, 5);
-  painter.setPen(Qt::white);
-  QFont font = painter.font();
-  font.setPixelSize(12);
-  painter.setFont(font);
-  painter.drawText(
-      kNoticeArea.adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft,
-      painter.fontMetrics().elidedText(states_->notice, Qt::ElideMiddle, kNoticeArea.width() - 16));
-  painter.restore();
 }
 
 bool TMainForm::askToLoadForeignState(const QString& text) {
@@ -128,6 +92,7 @@ void TMainForm::stopRecording() {
   StateKeys& st = *states_;
   if (!st.recorder) return;
   const std::vector<tarvo::InputEvent> events = st.recorder->events();
+  typist_->recordInto(nullptr);
   st.recorder.reset();
   if (!tarvo::writeInputLog(runLoop_->path(kRecordingFile), events)) {
     showNotice(QString::fromStdString(tarvo::saveFailedMessage(kRecordingFile)));
@@ -187,6 +152,7 @@ bool TMainForm::stateKeyDown(const QKeyEvent* key) {
         if (!saveStateFile(kRecordingStateFile)) return true;
         st.replayer.reset();
         st.recorder.emplace(runLoop_->cyclesRun());
+        typist_->recordInto(&*st.recorder);  // a paste is recorded as its keys
         showNotice(QString("Recording input to %1 (F1 stops)").arg(kRecordingFile));
       }
       return true;

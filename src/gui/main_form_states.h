@@ -11,8 +11,6 @@
 
 struct StateKeys {
   int slot = 1;
-  QString notice;
-  QTimer noticeTimer;
   tarvo::RewindBuffer rewind;
   bool configured = false;
   bool rewindOn = true;
@@ -23,8 +21,6 @@ struct StateKeys {
   std::optional<tarvo::InputReplayer> replayer;
 };
 
-// Notice shown on the face, milliseconds.
-constexpr int kNoticeMs = 2500;
 // Rewind: one state every tenth of an emulated second, and while the key is
 // held one step back every kRewindStepTicks run ticks (five times the
 // speed of the run).

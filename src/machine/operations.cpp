@@ -42,7 +42,17 @@ void releaseWakeKey(Machine& m) {
 }
 
 void holdKey(Machine& m, KeyHolder holder, int code) {
-  (holder == KeyHolder::Mouse ? m.keys.mouseKey : m.keys.hostKey) = code;
+  switch (holder) {
+    case KeyHolder::Mouse:
+      m.keys.mouseKey = code;
+      break;
+    case KeyHolder::Host:
+      m.keys.hostKey = code;
+      break;
+    case KeyHolder::Chord:
+      m.keys.chordKey = code;
+      break;
+  }
 }
 
 void pressKey(Machine& m, KeyHolder holder, int code) {

@@ -23,11 +23,12 @@ bool togglePowerSwitch(Machine& m);
 // Releasing the wake key wakes a powered-off processor (not by interrupt).
 void releaseWakeKey(Machine& m);
 
-// The two held key codes the key matrix reports: the mouse's and the host
-// keyboard's. pressKey holds a key and, for the keys of the face (4..81),
-// runs the key interrupt check as a press on the face does; holdKey only
-// holds it, as the special host keys do.
-enum class KeyHolder { Mouse, Host };
+// The held key codes the key matrix reports: the mouse's, the host
+// keyboard's, and a second key held with the host's for a character typed
+// as a chord of two keys. pressKey holds a key and, for the keys of the face
+// (4..81), runs the key interrupt check as a press on the face does; holdKey
+// only holds it, as the special host keys do.
+enum class KeyHolder { Mouse, Host, Chord };
 void holdKey(Machine& m, KeyHolder holder, int code);
 void pressKey(Machine& m, KeyHolder holder, int code);
 void releaseKey(Machine& m, KeyHolder holder);

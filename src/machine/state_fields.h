@@ -61,7 +61,7 @@ void forEachStateField(M& m, S* scheduler, Visit&& visit, Group&& group = Group{
   field(lcd.glyphs);
 
   group("keys");
-  field(m.keys.mouseKey), field(m.keys.hostKey);
+  field(m.keys.mouseKey), field(m.keys.hostKey), field(m.keys.chordKey);
 
   auto& port = m.port;
   group("port");

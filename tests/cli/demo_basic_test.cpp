@@ -252,16 +252,18 @@ TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {
 
 TEST_F(DemoBasic, BrkStopsTheProgramAndContGoesOn) {
   enter({"10 A=A+1:GOTO 10"});
-  const Lines stopped = run("CLS:RUN{ENTER}{ESC}PRINT A>2{ENTER}", 100, {"--save"});
+  // BRK comes a tenth of a second after RUN: typed at the fixed pace.
+  const Lines stopped = run("CLS:RUN{ENTER}{ESC}PRINT A>2{ENTER}", 100, {"--save", "--type-pace"});
   EXPECT_EQ(stopped, (Lines{"BREAK IN 10", ">PRINT A>2", "1", ">_"}));
   // CONT goes on counting from where it stopped: A grows past where RUN
   // takes it in the same time (about 13 rounds in the tenth of a second
   // between two typed keys).
-  EXPECT_EQ(run("CLS:CONT{ENTER}{ESC}PRINT A>15{ENTER}", 100),
+  EXPECT_EQ(run("CLS:CONT{ENTER}{ESC}PRINT A>15{ENTER}", 100, {"--type-pace"}),
             (Lines{"BREAK IN 10", ">PRINT A>15", "1", ">_"}));
   // BRK while INPUT waits stops there too, and CONT asks again.
   enter({"10 INPUT A", "20 PRINT A*2"});
-  EXPECT_EQ(run("CLS:RUN{ENTER}{ESC}CONT{ENTER}21{ENTER}"), (Lines{">CONT", "? 21", "42", ">_"}));
+  EXPECT_EQ(run("CLS:RUN{ENTER}{ESC}CONT{ENTER}21{ENTER}", 300, {"--type-pace"}),
+            (Lines{">CONT", "? 21", "42", ">_"}));
 }
 
 TEST_F(DemoBasic, KeepsProgramAndVariablesAcrossPowerOffAndRestart) {

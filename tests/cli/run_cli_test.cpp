@@ -173,14 +173,16 @@ TEST(RunCli, TicksRunEmulatedTime) {
   EXPECT_EQ(j["powerOff"], false);
 }
 
+// At a fixed pace: one key every 10 ticks from tick 100 on.
 TEST(RunCli, TypingPressesKeysAfterOneSecond) {
   MachineDir dir;
   dir.writeText("tarvo.ini", "[Settings]\nOscFreq=1\n");
   // Switched off, key interrupts on for every key (IA 0xBD): the key
   // interrupt check latches request 3 without waking the processor.
   auto typed = [&](const std::string& text, int ticks) {
-    const Outcome r = run({"--dir", dir.path, "--set", "powerOff=1", "--set", "IA=BD", "--set",
-                           "IE=40", "--ticks", std::to_string(ticks), "--type", text, "--dump"});
+    const Outcome r =
+        run({"--dir", dir.path, "--set", "powerOff=1", "--set", "IA=BD", "--set", "IE=40",
+             "--ticks", std::to_string(ticks), "--type", text, "--type-pace", "--dump"});
     EXPECT_EQ(r.status, 0) << r.err;
     return lastJson(r.out)["IB"].get<int>();
   };

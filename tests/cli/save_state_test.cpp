@@ -206,7 +206,7 @@ TEST_F(StateBytes, EveryDamagedFileIsRefusedWithItsReason) {
     b.insert(b.begin() + static_cast<long>(at + kStateSectionHeaderSize), 0);
     b[at + 8] += 1;
     fixCrc(b, at);
-    refusedFor(b, "section keys has 9 bytes instead of 8");
+    refusedFor(b, "section keys has 13 bytes instead of 12");
   }
   {
     std::vector<uint8_t> b = good;

@@ -55,11 +55,11 @@ TEST(CharMap, PressingHoldsBothKeysWithOneKeyInterruptAndReleasingLetsGo) {
   EXPECT_FALSE(pressMappedChar(*m, map, U'Q'));  // the table's character
   EXPECT_EQ(m->cpu.IB & 0x08, 0);
   ASSERT_TRUE(pressMappedChar(*m, map, U'>'));
-  EXPECT_EQ(m->keys.mouseKey, 47);
+  EXPECT_EQ(m->keys.chordKey, 47);
   EXPECT_EQ(m->keys.hostKey, 25);
   EXPECT_EQ(m->cpu.IB & 0x08, 0x08);
   releaseMappedChar(*m);
-  EXPECT_EQ(m->keys.mouseKey, 0);
+  EXPECT_EQ(m->keys.chordKey, 0);
   EXPECT_EQ(m->keys.hostKey, 0);
 }
 

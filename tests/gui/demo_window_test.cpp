@@ -1,6 +1,7 @@
 // The demo machine in the real window on the offscreen platform: it boots
 // from the generated files, takes typing from the host keyboard, sleeps and
 // wakes by the power switch on the face, and its LCD reads back as text.
+#include <QClipboard>
 #include <QtTest>
 
 #include "frontpanel/keymap.h"
@@ -87,6 +88,14 @@ class DemoWindowTest : public QObject {
       clickPowerSwitch(form);
       QTRY_COMPARE_WITH_TIMEOUT(lcdLines(form), shown, kTimeout);
       QVERIFY(!form.machine().cpu.powerOff);
+
+      // Ctrl+V types the clipboard as fast as the program takes the keys.
+      QApplication::clipboard()->setText("123456789*9\n");
+      QTest::keyClick(&form, Qt::Key_V, Qt::ControlModifier);
+      QVERIFY(form.pasting());
+      QTRY_VERIFY_WITH_TIMEOUT(!form.pasting(), kTimeout);
+      QCOMPARE(form.notice(), QString("Paste typed"));
+      QTRY_COMPARE_WITH_TIMEOUT(lcdLines(form).value(2).trimmed(), QString("1111111101"), kTimeout);
       form.close();
     }
     QDir::setCurrent(previous);

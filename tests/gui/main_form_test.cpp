@@ -343,11 +343,11 @@ class MainFormTest : public QObject {
     c.IE = 0x40;
     c.IB = 0;
     QTest::keyPress(&form, '"');
-    QCOMPARE(form.machine().keys.mouseKey, 47);
+    QCOMPARE(form.machine().keys.chordKey, 47);
     QCOMPARE(form.machine().keys.hostKey, 28);
     QCOMPARE(c.IB & 0x08, 0x08);
     QTest::keyRelease(&form, '"');
-    QCOMPARE(form.machine().keys.mouseKey, 0);
+    QCOMPARE(form.machine().keys.chordKey, 0);
     QCOMPARE(form.machine().keys.hostKey, 0);
     // The host table still comes first.
     QTest::keyPress(&form, 'q');
