@@ -49,6 +49,8 @@ inline uint8_t loadByte(Machine& m, unsigned selector, uint16_t address) {
   const uint8_t* page = m.mem.readPages[pageSlot(selector, address)];
   if (page != nullptr) [[likely]]
     return page[address & kPageMask];
+  if (m.mem.watch != nullptr) [[unlikely]]
+    return watchedRead(m, physicalAddress(m.cpu, selector, address));
   return readPhysical(m, physicalAddress(m.cpu, selector, address));
 }
 
@@ -57,6 +59,10 @@ inline void storeByte(Machine& m, unsigned selector, uint16_t address, uint8_t v
   uint8_t* page = m.mem.writePages[pageSlot(selector, address)];
   if (page != nullptr) [[likely]] {
     page[address & kPageMask] = value;
+    return;
+  }
+  if (m.mem.watch != nullptr) [[unlikely]] {
+    watchedWrite(m, physicalAddress(m.cpu, selector, address), value);
     return;
   }
   writePhysical(m, physicalAddress(m.cpu, selector, address), value);

@@ -162,17 +162,55 @@ void rebuildPages(Machine& m) {
     const uint32_t physical = physicalAddress(m.cpu, slot >> 4, address);
     if (physical < kPageSize) continue;  // on-chip ROM, I/O window, bank bytes
 
+    const bool watchRead = mem.watch != nullptr && mem.watch->touchesPage(physical, false);
+    const bool watchWrite = mem.watch != nullptr && mem.watch->touchesPage(physical, true);
     const uint32_t banked = bankSwitch(mem, physical);
-    if (Region* r = rowOf(mem, banked, false)) {
+    if (watchRead) {
+      // left to the region table, where the watch is looked at
+    } else if (Region* r = rowOf(mem, banked, false)) {
       if (holdsPage(*r, banked))
         mem.readPages[slot] = r->buffer.data() + (banked - static_cast<uint32_t>(r->start));
     } else if (pageUnmapped(mem, banked)) {
       mem.readPages[slot] = kUnmappedPage.data();
     }
     // Writes to ROM and to nothing are dropped by the region table.
+    if (watchWrite) continue;
     if (Region* r = rowOf(mem, physical, true); r && holdsPage(*r, physical))
       mem.writePages[slot] = r->buffer.data() + (physical - static_cast<uint32_t>(r->start));
   }
+}
+
+bool DataWatch::touchesPage(uint32_t physical, bool write) const {
+  for (const WatchRange& r : ranges) {
+    if (!(write ? r.write : r.read)) continue;
+    if (r.start < physical + kPageSize && r.end > physical) return true;
+  }
+  return false;
+}
+
+namespace {
+
+void noteWatch(DataWatch& w, uint32_t physical, bool write, uint8_t oldValue, uint8_t newValue) {
+  if (w.hit.hit) return;  // the first access of the step is the one shown
+  for (const WatchRange& r : w.ranges) {
+    if (physical < r.start || physical >= r.end || !(write ? r.write : r.read)) continue;
+    w.hit = {true, write, physical, oldValue, newValue, r.id};
+    return;
+  }
+}
+
+}  // namespace
+
+uint8_t watchedRead(Machine& m, uint32_t physical) {
+  const uint8_t v = readPhysical(m, physical);
+  noteWatch(*m.mem.watch, physical, false, v, v);
+  return v;
+}
+
+void watchedWrite(Machine& m, uint32_t physical, uint8_t value) {
+  const uint8_t before = readPhysical(m, physical);
+  writePhysical(m, physical, value);
+  noteWatch(*m.mem.watch, physical, true, before, readPhysical(m, physical));
 }
 
 int regionOf(uint32_t physical) {

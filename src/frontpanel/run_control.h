@@ -8,11 +8,29 @@
 
 namespace tarvo {
 
+struct Machine;
+
+// A debugger that looks at every step of a run: breakpoints, watchpoints,
+// stepping modes, a trace. The run tick asks it after each step only while
+// it is armed, so an idle observer costs one test a tick.
+class StepObserver {
+ public:
+  virtual ~StepObserver() = default;
+  virtual bool armed() const = 0;
+  // After a step; cycles is the running total of the step's run. True
+  // stops the run before the next step.
+  virtual bool stepped(Machine& m, int64_t cycles) = 0;
+  // The run has stopped for another reason (trace count, breakpoint address).
+  virtual void stoppedElsewhere() {}
+};
+
 struct RunControl {
   uint8_t stopFlag = 0;
   int32_t resumeDelay = 0;
   int32_t traceCount = -1;
   int32_t breakpointAddress = -1;
+  // The debugger's own checks, or nullptr.
+  StepObserver* observer = nullptr;
 };
 
 }  // namespace tarvo

@@ -130,7 +130,9 @@ void RunLoop::runTick() {
     s.cycleBudget = 0;
     return;
   }
-  const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0;
+  StepObserver* observer =
+      run.observer != nullptr && run.observer->armed() ? run.observer : nullptr;
+  const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0 || observer != nullptr;
   const bool bounded = hostTimeLimit_.count() > 0;
   if (!watching && !bounded) {
     spendBudget(m_, s, [] { return false; });
@@ -144,8 +146,14 @@ void RunLoop::runTick() {
   const TickEnd end = spendBudget(m_, s, [&] {
     // The trace count runs out, or PC has reached the breakpoint.
     if (watching) {
-      if (run.traceCount > 0 && --run.traceCount == 0) return true;
-      if (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC) return true;
+      // The debugger's checks come first: a trace line is written for every
+      // step, and a breakpoint or watchpoint it names is the reason shown.
+      if (observer != nullptr && observer->stepped(m_, s.cyclesRun)) return true;
+      if ((run.traceCount > 0 && --run.traceCount == 0) ||
+          (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC)) {
+        if (observer != nullptr) observer->stoppedElsewhere();
+        return true;
+      }
     }
     if (bounded && --untilClockRead == 0) {
       untilClockRead = kStepsPerClockRead;
