@@ -107,7 +107,7 @@ TEST(DebugCli, TraceWritesOneLinePerStep) {
   ASSERT_EQ(lines.size(), 50u);
   EXPECT_EQ(lines[0], "          20 18000: D7 00 00 FF pre   ss,STACK             SS=FF00");
   // Operands name their labels.
-  EXPECT_EQ(lines[9].substr(0, 46), "         214 1801D: D6 00 00 90 pre   ix,BUF ");
+  EXPECT_EQ(lines[9].substr(0, 45), "         214 1801D: D6 00 00 90 pre   ix,BUF ");
   const auto small =
       dir.run({"--steps", "50", "--trace", dir.file("t2.txt"), "--trace-limit", "300"});
   EXPECT_EQ(small.status, 0);
