@@ -234,6 +234,12 @@ void DebugSession::update() {
   bool any = mode_ != Mode::None || needBefore_ || interruptMask_ != 0 || wanted != nullptr;
   for (const Breakpoint& b : breakpoints_) any = any || (b.enabled && b.kind == BreakKind::Execute);
   armed_ = any;
+  everyStep = needBefore_ || mode_ != Mode::None;
+  interruptMask = interruptMask_;
+  bool executeBreaks = false;
+  for (const Breakpoint& b : breakpoints_)
+    executeBreaks = executeBreaks || (b.enabled && b.kind == BreakKind::Execute);
+  pcFilter = executeBreaks ? pcFilter_.data() : nullptr;
 }
 
 void DebugSession::resume() {

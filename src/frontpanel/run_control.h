@@ -22,6 +22,15 @@ class StepObserver {
   virtual bool stepped(Machine& m, int64_t cycles) = 0;
   // The run has stopped for another reason (trace count, breakpoint address).
   virtual void stoppedElsewhere() {}
+
+  // What the run tick looks at itself before it asks: stepped() is called
+  // after every step when everyStep is set, and otherwise only when the new
+  // PC's bit is set in pcFilter (a bitmap of 16-bit addresses, 8 KB), when a
+  // watched data access happened (the memory map's watch hit), or when the
+  // interrupts in service changed while interruptMask is non-zero.
+  bool everyStep = false;
+  uint8_t interruptMask = 0;
+  const uint8_t* pcFilter = nullptr;
 };
 
 struct RunControl {

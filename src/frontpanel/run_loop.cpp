@@ -143,12 +143,25 @@ void RunLoop::runTick() {
                                : std::chrono::steady_clock::time_point{};
   uint32_t untilClockRead = kStepsPerClockRead;
   bool timeUp = false;
+  uint8_t inService = m_.cpu.inService;
+  const auto observerWants = [&] {
+    if (observer->everyStep) return true;
+    const uint16_t pc = m_.cpu.PC;
+    if (observer->pcFilter != nullptr && (observer->pcFilter[pc >> 3] >> (pc & 7) & 1u))
+      return true;
+    if (m_.mem.watch != nullptr && m_.mem.watch->hit.hit) return true;
+    if (observer->interruptMask != 0 && m_.cpu.inService != inService) {
+      inService = m_.cpu.inService;
+      return true;
+    }
+    return false;
+  };
   const TickEnd end = spendBudget(m_, s, [&] {
     // The trace count runs out, or PC has reached the breakpoint.
     if (watching) {
       // The debugger's checks come first: a trace line is written for every
       // step, and a breakpoint or watchpoint it names is the reason shown.
-      if (observer != nullptr && observer->stepped(m_, s.cyclesRun)) return true;
+      if (observer != nullptr && observerWants() && observer->stepped(m_, s.cyclesRun)) return true;
       if ((run.traceCount > 0 && --run.traceCount == 0) ||
           (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC)) {
         if (observer != nullptr) observer->stoppedElsewhere();
