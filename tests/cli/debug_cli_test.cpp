@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -112,6 +114,32 @@ TEST(DebugCli, TraceWritesOneLinePerStep) {
       dir.run({"--steps", "50", "--trace", dir.file("t2.txt"), "--trace-limit", "300"});
   EXPECT_EQ(small.status, 0);
   EXPECT_LE(fs::file_size(dir.file("t2.txt")), 300u);
+}
+
+TEST(DebugCli, DisassemblyWithLabels) {
+  MixDir dir;
+  {
+    std::ifstream in(dir.file("ram0.bin"), std::ios::binary);
+    std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(dir.file("code.bin"), std::ios::binary) << image.substr(0x8000, 0x100);
+  }
+  const Outcome plain = spawn({kBin + "/tarvo-dis", dir.file("code.bin"), "--origin", "8000"});
+  const Outcome named = spawn({kBin + "/tarvo-dis", dir.file("code.bin"), "--origin", "8000",
+                               "--symbols", dir.file("mix.sym")});
+  ASSERT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(named.out.rfind("start:\n18000: pre   ss,STACK\n", 0), 0u) << named.out;
+  EXPECT_NE(named.out.find("\nloop:\n1803A: ld    $2,(ix+$20)\n"), std::string::npos);
+  EXPECT_NE(named.out.find("\n18062: cal   mix\n"), std::string::npos);
+  EXPECT_NE(plain.out.find("\n18062: cal   &H809D\n"), std::string::npos);
+  // Without the label lines and names the listing is the plain one.
+  std::istringstream lines(named.out);
+  int labelLines = 0, rows = 0;
+  for (std::string line; std::getline(lines, line);) (line.back() == ':' ? labelLines : rows)++;
+  EXPECT_EQ(labelLines, 7);
+  EXPECT_EQ(rows, std::count(plain.out.begin(), plain.out.end(), '\n'));
+  EXPECT_EQ(
+      spawn({kBin + "/tarvo-dis", dir.file("code.bin"), "--symbols", dir.file("no.sym")}).status,
+      2);
 }
 
 TEST(DebugCli, UnusableDebugArgumentsExitTwo) {
