@@ -50,7 +50,7 @@ inline uint8_t loadByte(Machine& m, unsigned selector, uint16_t address) {
   if (page != nullptr) [[likely]]
     return page[address & kPageMask];
   if (m.mem.watch != nullptr) [[unlikely]]
-    return watchedRead(m, physicalAddress(m.cpu, selector, address));
+    return watchedLoad(m, selector, address);
   return readPhysical(m, physicalAddress(m.cpu, selector, address));
 }
 
@@ -62,7 +62,7 @@ inline void storeByte(Machine& m, unsigned selector, uint16_t address, uint8_t v
     return;
   }
   if (m.mem.watch != nullptr) [[unlikely]] {
-    watchedWrite(m, physicalAddress(m.cpu, selector, address), value);
+    watchedStore(m, selector, address, value);
     return;
   }
   writePhysical(m, physicalAddress(m.cpu, selector, address), value);

@@ -155,6 +155,7 @@ void rebuildPages(Machine& m) {
   for (unsigned slot = 0; slot < kPageSlots; ++slot) {
     mem.readPages[slot] = nullptr;
     mem.writePages[slot] = nullptr;
+    if (mem.watch != nullptr) mem.watch->readPages[slot] = mem.watch->writePages[slot] = nullptr;
     if (mem.exactOnly) continue;
     // The common-area boundary is a multiple of 16 KB, so the segment
     // choice, and with it bank switching, is the same for a whole page.
@@ -162,21 +163,30 @@ void rebuildPages(Machine& m) {
     const uint32_t physical = physicalAddress(m.cpu, slot >> 4, address);
     if (physical < kPageSize) continue;  // on-chip ROM, I/O window, bank bytes
 
-    const bool watchRead = mem.watch != nullptr && mem.watch->touchesPage(physical, false);
-    const bool watchWrite = mem.watch != nullptr && mem.watch->touchesPage(physical, true);
     const uint32_t banked = bankSwitch(mem, physical);
-    if (watchRead) {
-      // left to the region table, where the watch is looked at
-    } else if (Region* r = rowOf(mem, banked, false)) {
+    if (Region* r = rowOf(mem, banked, false)) {
       if (holdsPage(*r, banked))
         mem.readPages[slot] = r->buffer.data() + (banked - static_cast<uint32_t>(r->start));
     } else if (pageUnmapped(mem, banked)) {
       mem.readPages[slot] = kUnmappedPage.data();
     }
     // Writes to ROM and to nothing are dropped by the region table.
-    if (watchWrite) continue;
     if (Region* r = rowOf(mem, physical, true); r && holdsPage(*r, physical))
       mem.writePages[slot] = r->buffer.data() + (physical - static_cast<uint32_t>(r->start));
+
+    // A watched page leaves the tables, so that its accesses take the slow
+    // path where the watch is checked; the watch keeps the entry for them.
+    if (mem.watch != nullptr) {
+      DataWatch& w = *mem.watch;
+      if (w.touchesPage(physical, false)) {
+        w.readPages[slot] = mem.readPages[slot];
+        mem.readPages[slot] = nullptr;
+      }
+      if (w.touchesPage(physical, true)) {
+        w.writePages[slot] = mem.writePages[slot];
+        mem.writePages[slot] = nullptr;
+      }
+    }
   }
 }
 
@@ -201,16 +211,29 @@ void noteWatch(DataWatch& w, uint32_t physical, bool write, uint8_t oldValue, ui
 
 }  // namespace
 
-uint8_t watchedRead(Machine& m, uint32_t physical) {
-  const uint8_t v = readPhysical(m, physical);
-  noteWatch(*m.mem.watch, physical, false, v, v);
+uint8_t watchedLoad(Machine& m, unsigned selector, uint16_t address) {
+  DataWatch& w = *m.mem.watch;
+  const uint32_t physical = physicalAddress(m.cpu, selector, address);
+  const uint8_t* page = w.readPages[pageSlot(selector, address)];
+  const uint8_t v = page != nullptr ? page[address & kPageMask] : readPhysical(m, physical);
+  noteWatch(w, physical, false, v, v);
   return v;
 }
 
-void watchedWrite(Machine& m, uint32_t physical, uint8_t value) {
+void watchedStore(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
+  DataWatch& w = *m.mem.watch;
+  const uint32_t physical = physicalAddress(m.cpu, selector, address);
+  uint8_t* page = w.writePages[pageSlot(selector, address)];
+  if (page != nullptr) {
+    uint8_t& byte = page[address & kPageMask];
+    const uint8_t before = byte;
+    byte = value;
+    noteWatch(w, physical, true, before, value);
+    return;
+  }
   const uint8_t before = readPhysical(m, physical);
   writePhysical(m, physical, value);
-  noteWatch(*m.mem.watch, physical, true, before, readPhysical(m, physical));
+  noteWatch(w, physical, true, before, readPhysical(m, physical));
 }
 
 int regionOf(uint32_t physical) {

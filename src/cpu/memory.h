@@ -70,6 +70,10 @@ struct WatchHit {
 struct DataWatch {
   std::vector<WatchRange> ranges;
   WatchHit hit;
+  // The page-table entries that the watch took out, so that an access to a
+  // watched page is still served from its page once the ranges are checked.
+  std::array<const uint8_t*, 64> readPages{};
+  std::array<uint8_t*, 64> writePages{};
   // Whether a range touches the 4 KB page that starts at physical.
   bool touchesPage(uint32_t physical, bool write) const;
 };
@@ -122,8 +126,8 @@ void writePhysical(Machine& m, uint32_t physical, uint8_t value);
 
 // A data access through the region table while a watch is set: the access
 // itself, and the hit when it falls into a watched range.
-uint8_t watchedRead(Machine& m, uint32_t physical);
-void watchedWrite(Machine& m, uint32_t physical, uint8_t value);
+uint8_t watchedLoad(Machine& m, unsigned selector, uint16_t address);
+void watchedStore(Machine& m, unsigned selector, uint16_t address, uint8_t value);
 
 // Data access with a segment selector: IX side UA>>4, IZ side UA>>6, stack UA>>2.
 uint8_t readData(Machine& m, unsigned selector, uint16_t address);

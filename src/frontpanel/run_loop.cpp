@@ -107,6 +107,33 @@ void RunLoop::stop() {
   if (showDebugger) showDebugger();
 }
 
+namespace {
+// Stand-ins that make the filter's tests unconditional: no breakpoint
+// address, no watched access.
+const std::array<uint8_t, 0x10000 / 8> kNoAddresses{};
+const bool kNoWatchHit = false;
+}  // namespace
+
+// The run tick with only the debugger's breakpoints and watchpoints armed:
+// after each step a bit of the address bitmap, the watch's hit flag and the
+// interrupts in service are looked at, and the debugger is asked only when
+// one of them says so.
+void RunLoop::observedTick(StepObserver& observer) {
+  const uint8_t* filter = observer.pcFilter != nullptr ? observer.pcFilter : kNoAddresses.data();
+  const bool* hit = m_.mem.watch != nullptr ? &m_.mem.watch->hit.hit : &kNoWatchHit;
+  const uint8_t mask = observer.interruptMask;
+  uint8_t inService = m_.cpu.inService;
+  const TickEnd end = spendBudget(m_, scheduler, [&] {
+    const uint16_t pc = m_.cpu.PC;
+    if (!(filter[pc >> 3] >> (pc & 7) & 1u) && !*hit &&
+        (mask == 0 || m_.cpu.inService == inService))
+      return false;
+    inService = m_.cpu.inService;
+    return observer.stepped(m_, scheduler.cyclesRun);
+  });
+  if (end == TickEnd::Watched) stop();
+}
+
 void RunLoop::runTick() {
   Scheduler& s = scheduler;
   m_.port.linkFailed = false;
@@ -136,6 +163,11 @@ void RunLoop::runTick() {
   const bool bounded = hostTimeLimit_.count() > 0;
   if (!watching && !bounded) {
     spendBudget(m_, s, [] { return false; });
+    return;
+  }
+  if (observer != nullptr && !observer->everyStep && !bounded && run.traceCount <= 0 &&
+      run.breakpointAddress < 0) {
+    observedTick(*observer);
     return;
   }
   // The host clock is read once every kStepsPerClockRead steps, when bounded.
