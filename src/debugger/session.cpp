@@ -253,6 +253,11 @@ void DebugSession::stepInto() {
   update();
 }
 
+bool DebugSession::atCall() const {
+  CodeView view(m_);
+  return !m_.cpu.powerOff && isCall(disasmMnemonic(disasmDecodeIndex(view)));
+}
+
 void DebugSession::stepOver() {
   CodeView view(m_);
   const unsigned index = disasmDecodeIndex(view);

@@ -111,6 +111,8 @@ class DebugSession : public StepObserver {
   // anything else is a step into. Step out stops after the rtn or rtni that
   // leaves the current routine. Run to stops at a full address.
   void stepInto();
+  // Whether the next instruction is a cal or trp that step over runs whole.
+  bool atCall() const;
   void stepOver();
   void stepOut();
   void runTo(uint32_t fullAddress);

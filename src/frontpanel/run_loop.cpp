@@ -196,7 +196,7 @@ void RunLoop::runTick() {
       if (observer != nullptr && observerWants() && observer->stepped(m_, s.cyclesRun)) return true;
       if ((run.traceCount > 0 && --run.traceCount == 0) ||
           (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC)) {
-        if (observer != nullptr) observer->stoppedElsewhere();
+        if (run.observer != nullptr) run.observer->stoppedElsewhere();
         return true;
       }
     }

@@ -1,5 +1,6 @@
 #include "debug_form.h"
 
+#include <QDir>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHideEvent>
@@ -7,12 +8,14 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
 
 #include "frontpanel/run_loop.h"
+#include "session_window.h"
 
 using tarvo::EditBox;
 using tarvo::Group;
@@ -131,7 +134,7 @@ void DebugPaintBox::mousePressEvent(QMouseEvent* event) {
 // The run loop needs no call from here: the Run buttons arm it through its
 // run-control state, and it shows this window when a run stops.
 TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget* parent)
-    : QWidget(parent, Qt::Window), model_(machine, runLoop.run) {
+    : QWidget(parent, Qt::Window), model_(machine, runLoop.run), session_(machine) {
   setWindowTitle("Debug Window");
   resize(kClientWidth, kClientHeight);
   // Captions, buttons and the run boxes in a small dialog font, so that
@@ -171,6 +174,69 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
   group(Group::Step)->setFocusPolicy(Qt::ClickFocus);
 
   DebugCreate();
+
+  // The debugger beyond the specified window. It watches the run tick's
+  // steps, at no cost while nothing is armed.
+  runLoop.run.observer = &session_;
+  session_.setSymbols(&symbols_);
+  sessionWindow_ = new SessionWindow(machine, session_, this);
+  const QDir dir(QString::fromStdString(runLoop.dir()));
+  for (const QString& name : dir.entryList({"*.sym"}, QDir::Files, QDir::Name))
+    loadSymbols(dir.filePath(name));
+  const auto key = [this](QKeySequence sequence, std::function<void()> action) {
+    auto* shortcut = new QShortcut(sequence, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, std::move(action));
+  };
+  key(Qt::Key_F5, [this] { continueRun(); });
+  key(Qt::Key_F10, [this] { stepOver(); });
+  key(Qt::Key_F11, [this] { StepButtonClick(); });
+  key(QKeySequence(Qt::SHIFT | Qt::Key_F11), [this] { stepOut(); });
+  key(Qt::Key_F4, [this] { runToClickedLine(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_B), [this] {
+    sessionWindow_->refresh();
+    sessionWindow_->show();
+    sessionWindow_->raise();
+  });
+}
+
+bool TDebugForm::loadSymbols(const QString& path) {
+  std::vector<std::string> errors;
+  if (!symbols_.load(path.toStdString(), &errors)) return false;
+  sessionWindow_->refresh();
+  return true;
+}
+
+void TDebugForm::armAndRun() {
+  sessionWindow_->refresh();
+  hide();  // DebugHide: the run starts after the resume delay
+}
+
+void TDebugForm::continueRun() {
+  hide();
+}
+
+void TDebugForm::stepOver() {
+  if (!session_.atCall()) {
+    StepButtonClick();
+    return;
+  }
+  session_.stepOver();
+  armAndRun();
+}
+
+void TDebugForm::stepOut() {
+  session_.stepOut();
+  armAndRun();
+}
+
+void TDebugForm::runToClickedLine() {
+  if (!lineClicked_) {
+    sessionWindow_->setStatus("Click a disassembly line first");
+    return;
+  }
+  session_.runTo(clickedLine_);
+  armAndRun();
 }
 
 void TDebugForm::buildPane(Pane pane, Group g, const char* name, QRect groupRect, QSize boxSize,
@@ -321,10 +387,22 @@ void TDebugForm::DebugCreate() {
 
 void TDebugForm::DebugShow() {
   model_.show();
+  // A stop that the debugger did not make is the user's (F3).
+  if (session_.lastStop().reason == tarvo::StopReason::None)
+    session_.setStop(tarvo::StopReason::User);
+  session_.cancelStepping();
+  sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
+  sessionWindow_->refresh();
+  const tarvo::StopReason why = session_.lastStop().reason;
+  if (why == tarvo::StopReason::Breakpoint || why == tarvo::StopReason::Watchpoint ||
+      why == tarvo::StopReason::Interrupt)
+    sessionWindow_->show();
   showActive();
 }
 
 void TDebugForm::DebugHide() {
+  session_.setStop(tarvo::StopReason::None);
+  session_.resume();
   model_.hide();
   closeBoxes();
   refresh();
@@ -424,6 +502,10 @@ void TDebugForm::paneMouseDown(Pane pane, QPoint at) {
   const std::optional<tarvo::EditField> field =
       model_.click(pane, at.y() / cell_.height(), at.x() / cell_.width());
   showActive();
+  if (field && field->mode == tarvo::EditMode::ListInstruction) {
+    clickedLine_ = static_cast<uint32_t>(field->target);
+    lineClicked_ = true;
+  }
   if (field && field->mode != tarvo::EditMode::FlagToggled) openBox(pane, *field);
 }
 
@@ -483,6 +565,8 @@ bool TDebugForm::paneKeyDown(Pane pane, int key) {
 
 void TDebugForm::StepButtonClick() {
   model_.singleStep();
+  session_.setStop(tarvo::StopReason::StepDone);
+  sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
   showActive();
 }
 

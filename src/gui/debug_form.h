@@ -16,6 +16,10 @@
 #include <functional>
 
 #include "debugger/debug_model.h"
+#include "debugger/session.h"
+#include "debugger/symbols.h"
+
+class SessionWindow;
 
 namespace tarvo {
 class RunLoop;
@@ -127,6 +131,20 @@ class TDebugForm : public QWidget {
   bool MainEditKeyDown(int key) { return paneKeyDown(tarvo::Pane::Main, key); }
   bool BinEditKeyDown(int key) { return paneKeyDown(tarvo::Pane::Bin, key); }
 
+  // The debugger beyond the specified window: breakpoints, watchpoints,
+  // stepping over and out, the history and the call stack, in a window of
+  // its own (Ctrl+B). Keys of the debug window: F5 continue, F10 step over,
+  // F11 step into (the single step), Shift+F11 step out, F4 run to the
+  // disassembly line last clicked.
+  tarvo::DebugSession& session() { return session_; }
+  SessionWindow* sessionWindow() const { return sessionWindow_; }
+  // Adds the labels of a symbol file; false when it cannot be read.
+  bool loadSymbols(const QString& path);
+  void continueRun();
+  void stepOver();
+  void stepOut();
+  void runToClickedLine();
+
   // The three Run buttons.
   void StepButtonClick();
   void TraceButtonClick();
@@ -166,7 +184,14 @@ class TDebugForm : public QWidget {
   void syncScrollBar(tarvo::Pane pane, const tarvo::ScrollRange& range);
   void refresh();
 
+  void armAndRun();
+
   tarvo::DebugModel model_;
+  tarvo::SymbolTable symbols_;
+  tarvo::DebugSession session_;
+  SessionWindow* sessionWindow_ = nullptr;
+  uint32_t clickedLine_ = 0;
+  bool lineClicked_ = false;
   QFont font_;
   QSize cell_;
   std::array<DebugGroupBox*, tarvo::kGroupCount> groups_{};

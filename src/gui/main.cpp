@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -31,7 +32,12 @@ struct CommandLine {
         "Reads its ROM, RAM, register, character-set, face and settings files from\n"
         "the machine directory and writes RAM and registers back there at close.");
     parser.addOption(dir);
+    parser.addOption(symbols);
   }
+  QCommandLineOption symbols{"symbols",
+                             "Labels for the debugger, from tarvo-asm --symbols (every *.sym "
+                             "file of the machine directory is read too).",
+                             "FILE"};
 };
 
 void setApplicationNames() {
@@ -86,6 +92,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Try 'tarvo --help' for more information.\n");
     return 2;
   }
+  // Taken before the machine directory becomes the current one.
+  QString symbolsFile;
+  if (cl.parser.isSet(cl.symbols))
+    symbolsFile = QFileInfo(cl.parser.value(cl.symbols)).absoluteFilePath();
   if (cl.parser.isSet(cl.dir)) {
     const QString dir = cl.parser.value(cl.dir);
     if (!QDir::setCurrent(dir)) {
@@ -100,6 +110,10 @@ int main(int argc, char** argv) {
 
   TMainForm mainForm;
   TDebugForm debugForm(mainForm.machine(), mainForm.runLoop());
+  if (!symbolsFile.isEmpty() && !debugForm.loadSymbols(symbolsFile)) {
+    std::fprintf(stderr, "tarvo: cannot read the symbol file '%s'\n", qPrintable(symbolsFile));
+    return 2;
+  }
   QObject::connect(&mainForm, &TMainForm::closed, &app, &QCoreApplication::quit);
   mainForm.setDebugForm(&debugForm);
   mainForm.connectShutdown(&shutdownSignals);
