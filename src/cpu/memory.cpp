@@ -1,5 +1,7 @@
 #include "cpu/memory.h"
 
+#include <algorithm>
+
 #include "cpu/fast_memory.h"
 #include "devices/port.h"
 #include "machine.h"
@@ -178,13 +180,35 @@ void rebuildPages(Machine& m) {
     // path where the watch is checked; the watch keeps the entry for them.
     if (mem.watch != nullptr) {
       DataWatch& w = *mem.watch;
-      if (w.touchesPage(physical, false)) {
-        w.readPages[slot] = mem.readPages[slot];
-        mem.readPages[slot] = nullptr;
-      }
-      if (w.touchesPage(physical, true)) {
-        w.writePages[slot] = mem.writePages[slot];
-        mem.writePages[slot] = nullptr;
+      const bool sized =
+          w.readBits.size() == DataWatch::kBitsSize && w.writeBits.size() == DataWatch::kBitsSize;
+      for (const bool write : {false, true}) {
+        if (!w.touchesPage(physical, write)) continue;
+        if (write) {
+          w.writePages[slot] = mem.writePages[slot];
+          mem.writePages[slot] = nullptr;
+        } else {
+          w.readPages[slot] = mem.readPages[slot];
+          mem.readPages[slot] = nullptr;
+        }
+        if (!sized) {
+          // Without the bitmaps every byte of the page is checked.
+          if (write) {
+            w.writePages[slot] = nullptr;
+          } else {
+            w.readPages[slot] = nullptr;
+          }
+          continue;
+        }
+        uint8_t* bits = (write ? w.writeBits : w.readBits).data() + slot * DataWatch::kBitsPerSlot;
+        std::fill(bits, bits + DataWatch::kBitsPerSlot, uint8_t{0});
+        for (const WatchRange& r : w.ranges) {
+          if (!(write ? r.write : r.read)) continue;
+          const uint32_t from = std::max(r.start, physical);
+          const uint32_t to = std::min(r.end, physical + kPageSize);
+          for (uint32_t a = from; a < to; ++a)
+            bits[(a - physical) >> 3] |= static_cast<uint8_t>(1u << ((a - physical) & 7));
+        }
       }
     }
   }

@@ -74,6 +74,18 @@ struct DataWatch {
   // watched page is still served from its page once the ranges are checked.
   std::array<const uint8_t*, 64> readPages{};
   std::array<uint8_t*, 64> writePages{};
+  // One bit per byte of each page slot that is watched for reads or for
+  // writes (512 bytes a slot), so that the other bytes of a watched page
+  // are still served from the page at once. Sized by the owner
+  // (kWatchBitsSize), never inside a step.
+  std::vector<uint8_t> readBits;
+  std::vector<uint8_t> writeBits;
+  static constexpr std::size_t kBitsPerSlot = 0x1000 / 8;
+  static constexpr std::size_t kBitsSize = 64 * kBitsPerSlot;
+  bool watched(const std::vector<uint8_t>& bits, unsigned slot, uint16_t address) const {
+    const unsigned offset = address & 0x0FFFu;
+    return (bits[slot * kBitsPerSlot + (offset >> 3)] >> (offset & 7) & 1u) != 0;
+  }
   // Whether a range touches the 4 KB page that starts at physical.
   bool touchesPage(uint32_t physical, bool write) const;
 };

@@ -73,6 +73,8 @@ const char* stopReasonName(StopReason r) {
 }
 
 DebugSession::DebugSession(Machine& m) : m_(m), pcFilter_(0x10000 / 8, 0) {
+  watch_.readBits.assign(DataWatch::kBitsSize, 0);
+  watch_.writeBits.assign(DataWatch::kBitsSize, 0);
   before_ = m.cpu;
 }
 
