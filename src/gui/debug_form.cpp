@@ -13,6 +13,8 @@
 #include <QSignalBlocker>
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
+#include <QWheelEvent>
+#include <cstdlib>
 
 #include "frontpanel/run_loop.h"
 #include "session_window.h"
@@ -129,6 +131,15 @@ void DebugPaintBox::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
+void DebugPaintBox::wheelEvent(QWheelEvent* event) {
+  // Fine-grained wheels send parts of a notch; they add up.
+  wheelRest_ += event->angleDelta().y();
+  const int notches = wheelRest_ / 120;
+  wheelRest_ -= notches * 120;
+  if (notches != 0 && onWheel) onWheel(notches);
+  event->accept();
+}
+
 // ---- TDebugForm ----
 
 // The run loop needs no call from here: the Run buttons arm it through its
@@ -169,6 +180,9 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
   connect(TraceButton, &QPushButton::clicked, this, [this] { TraceButtonClick(); });
   connect(BpButton, &QPushButton::clicked, this, [this] { BpButtonClick(); });
   connect(TraceEdit, &QLineEdit::textEdited, this, [this] { TraceEditChange(); });
+  // Enter in the two boxes runs, as their buttons do.
+  connect(TraceEdit, &QLineEdit::returnPressed, this, [this] { TraceButtonClick(); });
+  connect(BpEdit, &QLineEdit::returnPressed, this, [this] { BpButtonClick(); });
   connect(BpEdit, &QLineEdit::textEdited, this, [this] { BpEditChange(); });
   // The single step group holds the focus itself while it is active.
   group(Group::Step)->setFocusPolicy(Qt::ClickFocus);
@@ -267,6 +281,14 @@ void TDebugForm::buildPane(Pane pane, Group g, const char* name, QRect groupRect
         BinPaintBoxPaint(p);
         break;
     }
+  };
+  // The wheel scrolls the pane under the pointer, three lines a notch, as
+  // the arrow keys do (only while no field is open).
+  w.box->onWheel = [this, pane](int notches) {
+    const tarvo::ScrollKey key = notches > 0 ? tarvo::ScrollKey::Up : tarvo::ScrollKey::Down;
+    bool moved = false;
+    for (int i = 0; i < 3 * std::abs(notches); ++i) moved = model_.scrollKey(pane, key) || moved;
+    if (moved) refresh();
   };
   w.box->onMouseDown = [this, pane](QPoint at) {
     switch (pane) {
@@ -549,6 +571,8 @@ bool TDebugForm::paneKeyDown(Pane pane, int key) {
       refresh();
     } else if (r.caret >= 0) {
       edit->setCursorPosition(r.caret);
+      sessionWindow_->setStatus(
+          QString("The line cannot be assembled: column %1").arg(r.caret + 1));
     }
     return true;
   }

@@ -55,10 +55,16 @@ class DebugPaintBox : public QWidget {
   explicit DebugPaintBox(QWidget* parent) : QWidget(parent) {}
   std::function<void(QPainter&)> onPaint;
   std::function<void(QPoint)> onMouseDown;
+  // Wheel notches: positive away from the user (up).
+  std::function<void(int)> onWheel;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  int wheelRest_ = 0;
 };
 
 class TDebugForm : public QWidget {

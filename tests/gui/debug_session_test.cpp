@@ -93,6 +93,29 @@ class DebugSessionTest : public QObject {
     rig.form.show();
     QVERIFY(rig.form.sessionWindow()->status().startsWith("Stopped by the user"));
   }
+
+  void wheelAndEnter() {
+    Rig rig;
+    QVERIFY(rig.showActive());
+    const uint32_t top = rig.form.model().view().binTop;
+    QWheelEvent down(QPointF(20, 20), QPointF(20, 20), QPoint(), QPoint(0, -120), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(rig.form.paintBox(tarvo::Pane::Bin), &down);
+    QCOMPARE(rig.form.model().view().binTop, top + 3 * 16);
+    QWheelEvent half(QPointF(20, 20), QPointF(20, 20), QPoint(), QPoint(0, 60), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(rig.form.paintBox(tarvo::Pane::Bin), &half);
+    QCOMPARE(rig.form.model().view().binTop, top + 3 * 16);  // half a notch waits
+    QApplication::sendEvent(rig.form.paintBox(tarvo::Pane::Bin), &half);
+    QCOMPARE(rig.form.model().view().binTop, top);
+
+    rig.form.TraceEdit->setText("2");
+    QTest::keyClick(rig.form.TraceEdit, Qt::Key_Return);
+    QVERIFY(!rig.form.isVisible());  // the trace run is armed
+    QVERIFY(rig.ticksUntilShown(40) > 30);
+    QCOMPARE(rig.m.cpu.PC, uint16_t{0x2002});
+    QVERIFY(rig.form.sessionWindow()->status().startsWith("Step done"));
+  }
 };
 
 QTEST_MAIN(DebugSessionTest)
