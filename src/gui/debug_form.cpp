@@ -145,7 +145,10 @@ void DebugPaintBox::wheelEvent(QWheelEvent* event) {
 // The run loop needs no call from here: the Run buttons arm it through its
 // run-control state, and it shows this window when a run stops.
 TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget* parent)
-    : QWidget(parent, Qt::Window), model_(machine, runLoop.run), session_(machine) {
+    : QWidget(parent, Qt::Window),
+      model_(machine, runLoop.run),
+      session_(machine),
+      runLoop_(runLoop) {
   setWindowTitle("Debug Window");
   resize(kClientWidth, kClientHeight);
   // Captions, buttons and the run boxes in a small dialog font, so that
@@ -212,6 +215,10 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
     sessionWindow_->show();
     sessionWindow_->raise();
   });
+}
+
+TDebugForm::~TDebugForm() {
+  if (runLoop_.run.observer == &session_) runLoop_.run.observer = nullptr;
 }
 
 bool TDebugForm::loadSymbols(const QString& path) {

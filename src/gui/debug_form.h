@@ -75,6 +75,8 @@ class TDebugForm : public QWidget {
   static constexpr int kClientHeight = 437;
 
   TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget* parent = nullptr);
+  // The run loop outlives the window: it stops asking the debugger.
+  ~TDebugForm() override;
 
   tarvo::DebugModel& model() { return model_; }
   // The pane font and its character cell (the size of "0").
@@ -195,6 +197,7 @@ class TDebugForm : public QWidget {
   tarvo::DebugModel model_;
   tarvo::SymbolTable symbols_;
   tarvo::DebugSession session_;
+  tarvo::RunLoop& runLoop_;
   SessionWindow* sessionWindow_ = nullptr;
   uint32_t clickedLine_ = 0;
   bool lineClicked_ = false;
