@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "frontpanel/run_loop.h"
+#include "machine/digest.h"
 #include "session_window.h"
 
 using tarvo::EditBox;
@@ -205,6 +206,13 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, std::move(action));
   };
+  staleTimer_.setInterval(100);
+  connect(&staleTimer_, &QTimer::timeout, this, [this] {
+    const uint64_t digest = tarvo::stateDigest(model_.machine());
+    if (digest == shownDigest_) return;
+    shownDigest_ = digest;
+    refresh();
+  });
   key(Qt::Key_F5, [this] { continueRun(); });
   key(Qt::Key_F10, [this] { stepOver(); });
   key(Qt::Key_F11, [this] { StepButtonClick(); });
@@ -427,9 +435,12 @@ void TDebugForm::DebugShow() {
       why == tarvo::StopReason::Interrupt)
     sessionWindow_->show();
   showActive();
+  shownDigest_ = tarvo::stateDigest(model_.machine());
+  staleTimer_.start();
 }
 
 void TDebugForm::DebugHide() {
+  staleTimer_.stop();
   session_.setStop(tarvo::StopReason::None);
   session_.resume();
   model_.hide();

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -199,6 +200,11 @@ class TDebugForm : public QWidget {
   tarvo::DebugSession session_;
   tarvo::RunLoop& runLoop_;
   SessionWindow* sessionWindow_ = nullptr;
+  // While the window is open, the machine can still change under it (F9,
+  // the power switch, a key on the face): the panes are redrawn when its
+  // state digest moves.
+  QTimer staleTimer_;
+  uint64_t shownDigest_ = 0;
   uint32_t clickedLine_ = 0;
   bool lineClicked_ = false;
   QFont font_;

@@ -116,6 +116,27 @@ class DebugSessionTest : public QObject {
     QCOMPARE(rig.m.cpu.PC, uint16_t{0x2002});
     QVERIFY(rig.form.sessionWindow()->status().startsWith("Step done"));
   }
+
+  // A change made while the window is open (here straight into the
+  // register file, as a key on the face or F9 would change the machine)
+  // is drawn without a click.
+  void panesFollowTheMachineWhilePaused() {
+    Rig rig;
+    QVERIFY(rig.showActive());
+    DebugPaintBox* pane = rig.form.paintBox(tarvo::Pane::Main);
+    int paints = 0;
+    const auto draw = pane->onPaint;
+    pane->onPaint = [&](QPainter& p) {
+      ++paints;
+      draw(p);
+    };
+    QTest::qWait(300);
+    const int idle = paints;
+    QTest::qWait(300);
+    QCOMPARE(paints, idle);  // nothing changed, nothing redrawn
+    rig.m.cpu.R[0] = static_cast<uint8_t>(rig.m.cpu.R[0] ^ 0x5A);
+    QTRY_VERIFY_WITH_TIMEOUT(paints > idle, 2000);
+  }
 };
 
 QTEST_MAIN(DebugSessionTest)
