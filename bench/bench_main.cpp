@@ -21,6 +21,7 @@
 
 #include "cpu/exec.h"
 #include "cpu/memory.h"
+#include "debugger/session.h"
 #include "frontpanel/files.h"
 #include "frontpanel/lcd_image.h"
 #include "frontpanel/run_loop.h"
@@ -104,6 +105,30 @@ void BM_CpuMixTicks(benchmark::State& state) {
       static_cast<double>(loop.stepsRun()) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_CpuMixTicks)->Unit(benchmark::kMicrosecond);
+
+// (a) The same run ticks with the debugger armed: 10 breakpoints on
+// addresses the program never reaches, and 10 write watchpoints. With
+// argument 0 the watched bytes lie in a page the program never touches;
+// with 1 they lie in the pages of its buffers and stacks, so that every data
+// access there leaves the page tables for the region table (the worst case).
+void BM_CpuMixTicksDebugArmed(benchmark::State& state) {
+  auto m = cpuMixMachine();
+  QuietMessages messages;
+  RunLoop loop(*m, messages);
+  DebugSession session(*m);
+  for (uint32_t i = 0; i < 10; ++i) session.addBreakpoint(0x1C000 + 16 * i);
+  const uint32_t hot[] = {0x19800, 0x1A800, 0x1F100, 0x1F200};
+  for (uint32_t i = 0; i < 10; ++i) {
+    const uint32_t a = state.range(0) == 0 ? 0x1D000 + 16 * i : hot[i % 4] + i;
+    session.addWatchpoint(a, a + 1, WatchAccess::Write);
+  }
+  session.resume();
+  loop.run.observer = &session;
+  for (auto _ : state) loop.runTick();
+  if (loop.run.stopFlag) state.SkipWithError("a breakpoint or watchpoint was hit");
+  reportSpeed(state, loop.cyclesRun());
+}
+BENCHMARK(BM_CpuMixTicksDebugArmed)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // ---------------------------------------------------------------------------
 // (b) The demo machine from the build tree's generated machine directory,

@@ -190,6 +190,15 @@ def state(template):
         put("fuzz_state", "not_a_state", b"GIF89a" + bytes(40))
 
 
+def expression():
+    state = struct.pack("<HHBBBB", 0x803A, 0x9000, 0x55, 0x80, 3, 0x0D)
+    put("fuzz_expression", "condition", state + b"$3==&H0D && (IX)>&H10")
+    put("fuzz_expression", "arith", state + b"[start+2]*3 - -1 << 2 >> 1 % 7 / 2 ^ ~0 | !NZ")
+    put("fuzz_expression", "address", state + b"loop+1F")
+    put("fuzz_expression", "symbols", state + b"start 8000\nloop 803A\nbad\n")
+    put("fuzz_expression", "division", state + b"1/[PC-PC]")
+
+
 def main():
     template = sys.argv[1] if len(sys.argv) > 1 else None
     assembler()
@@ -201,6 +210,7 @@ def main():
     images()
     face()
     state(template)
+    expression()
 
 
 if __name__ == "__main__":

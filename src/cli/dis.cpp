@@ -2,6 +2,7 @@
 // debugger's disassembly pane shows them.
 //
 //   tarvo-dis (--hex "HH HH ..." | FILE) [--origin HEX] [--word] [--count N]
+//             [--symbols FILE]
 //
 // Byte mode places the bytes in the segment-1 RAM at 0x10000 + ORIGIN
 // (wrapping inside the segment) and lists them from there; --word places
@@ -21,6 +22,7 @@
 
 #include "cli/cli_common.h"
 #include "cpu/memory.h"
+#include "debugger/symbols.h"
 #include "machine.h"
 #include "tools/disasm.h"
 
@@ -97,8 +99,10 @@ uint64_t parseCount(const std::string& text) {
 // Lists from `top` in `region`. Without a line count the listing ends once
 // `given` bytes have been consumed; with one, after that many lines. It also
 // ends where the region ends.
+// With symbols, a line "label:" goes before the line a label names, and
+// operands show labels in place of the addresses they name.
 void list(tarvo::Machine& m, uint32_t top, int region, bool word, std::size_t given,
-          std::optional<uint64_t> count) {
+          std::optional<uint64_t> count, const tarvo::SymbolTable& symbols) {
   tarvo::ListingRow rows[64];
   uint64_t lines = 0;
   uint64_t consumed = 0;
@@ -109,7 +113,18 @@ void list(tarvo::Machine& m, uint32_t top, int region, bool word, std::size_t gi
     for (std::size_t i = 0; i < n; ++i) {
       if (count ? lines >= *count : consumed >= given) return;
       const tarvo::ListingRow& row = rows[i];
-      std::cout << tarvo::formatListingRow(row) << '\n';
+      if (symbols.empty()) {
+        std::cout << tarvo::formatListingRow(row) << '\n';
+      } else {
+        if (const std::string* label = symbols.nameAt(static_cast<uint16_t>(row.address)))
+          std::cout << *label << ":\n";
+        const std::string text = tarvo::formatListingRow(row);
+        const std::size_t at = tarvo::kListOperandColumn;
+        std::cout << (text.size() <= at
+                          ? text
+                          : text.substr(0, at) + tarvo::labelOperands(text.substr(at), symbols))
+                  << '\n';
+      }
       ++lines;
       // PC moves by bytes in byte memory and by words in the on-chip ROM,
       // wrapping inside its segment.
@@ -131,6 +146,8 @@ int run(int argc, char** argv) {
   app.add_option("--origin", originText, "hex address of the first byte (default 0)");
   app.add_flag("--word", word, "place the bytes two per word in the on-chip ROM");
   auto* countOption = app.add_option("--count", countText, "list this many lines");
+  std::string symbolsFile;
+  app.add_option("--symbols", symbolsFile, "symbol file of tarvo-asm --symbols");
   if (!tarvo::cli::parseCommandLine(app, argc, argv)) return 0;
   {
     if (!*hexOption && !*fileOption) throw UsageError{"give --hex BYTES or a FILE"};
@@ -138,6 +155,12 @@ int run(int argc, char** argv) {
     const uint32_t origin = parseOrigin(originText);
     std::optional<uint64_t> count;
     if (*countOption) count = parseCount(countText);
+    tarvo::SymbolTable symbols;
+    if (!symbolsFile.empty()) {
+      std::vector<std::string> errors;
+      if (!symbols.load(symbolsFile, &errors)) throw UsageError{"cannot read " + symbolsFile};
+      if (!errors.empty()) throw UsageError{symbolsFile + ": line " + errors.front()};
+    }
 
     tarvo::Machine m;
     uint32_t top;
@@ -161,7 +184,7 @@ int run(int argc, char** argv) {
     }
     m.cpu.UA = m.cpu.segmentLatch = static_cast<uint8_t>(top >> 16);
     m.cpu.IB = 0;
-    list(m, top, region, word, bytes.size(), count);
+    list(m, top, region, word, bytes.size(), count, symbols);
   }
   std::cout.flush();
   return std::cout ? 0 : 1;

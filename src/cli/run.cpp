@@ -21,6 +21,8 @@
 #include "cli/cli_common.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
+#include "debugger/session.h"
+#include "debugger/symbols.h"
 #include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
 #include "frontpanel/input_log.h"
@@ -302,6 +304,118 @@ std::vector<InputEvent> readReplay(const std::string& file) {
   return events;
 }
 
+// --symbols, --break, --watch and --trace: checked before the machine starts,
+// armed on it after the pokes and register settings.
+struct DebugOptions {
+  std::string symbolsFile;
+  std::vector<std::string> breaks, watches;
+  std::string traceFile;
+  std::string traceLimitText;
+};
+
+struct BreakRequest {
+  uint16_t address;
+  std::string condition;
+};
+struct WatchRequest {
+  uint32_t start, end;
+  WatchAccess access;
+};
+
+struct DebugPlan {
+  SymbolTable symbols;
+  std::vector<BreakRequest> breaks;
+  std::vector<WatchRequest> watches;
+  std::string traceFile;
+  uint64_t traceLimit = 0;
+  bool any() const { return !breaks.empty() || !watches.empty() || !traceFile.empty(); }
+};
+
+constexpr uint64_t kDefaultTraceLimit = 64ull << 20;
+
+DebugPlan planDebugging(const DebugOptions& o) {
+  DebugPlan plan;
+  if (!o.symbolsFile.empty()) {
+    std::vector<std::string> errors;
+    if (!plan.symbols.load(o.symbolsFile, &errors))
+      fail("--symbols: cannot read '" + o.symbolsFile + "'");
+    if (!errors.empty()) fail("--symbols: '" + o.symbolsFile + "' line " + errors.front());
+  }
+  for (const std::string& b : o.breaks) {
+    const auto colon = b.find(':');
+    std::string error;
+    const auto address = parseTypedAddress(b.substr(0, colon), &plan.symbols, &error);
+    if (!address) fail("--break: " + error);
+    if (*address > 0xFFFF) fail("--break: address above FFFF in '" + b + "'");
+    BreakRequest r{static_cast<uint16_t>(*address), {}};
+    if (colon != std::string::npos) {
+      r.condition = b.substr(colon + 1);
+      const Expression e = Expression::parse(r.condition, &plan.symbols);
+      if (!e.ok()) fail("--break: condition '" + r.condition + "': " + e.error());
+    }
+    plan.breaks.push_back(std::move(r));
+  }
+  for (const std::string& w : o.watches) {
+    const auto colon = w.find(':');
+    const std::string range = w.substr(0, colon);
+    WatchAccess access = WatchAccess::Write;
+    if (colon != std::string::npos) {
+      const std::string kind = w.substr(colon + 1);
+      if (kind == "r")
+        access = WatchAccess::Read;
+      else if (kind == "w")
+        access = WatchAccess::Write;
+      else if (kind == "rw")
+        access = WatchAccess::ReadWrite;
+      else
+        fail("--watch: expected r, w or rw after the colon in '" + w + "'");
+    }
+    const auto dash = range.find('-');
+    const auto start = parseAddress(range.substr(0, dash));
+    const auto last = dash == std::string::npos ? start : parseAddress(range.substr(dash + 1));
+    if (!start || !last) fail("--watch: malformed address in '" + w + "'");
+    if (*last < *start) fail("--watch: the range ends before it starts in '" + w + "'");
+    if (*last > 0xFFFFF) fail("--watch: address above FFFFF in '" + w + "'");
+    plan.watches.push_back({*start, *last + 1, access});
+  }
+  plan.traceFile = o.traceFile;
+  plan.traceLimit = kDefaultTraceLimit;
+  if (!o.traceLimitText.empty()) plan.traceLimit = countArgument("--trace-limit", o.traceLimitText);
+  return plan;
+}
+
+// Breakpoints are logical addresses in the code segment the machine is in
+// once it has started and the registers are set.
+void armDebugging(DebugSession& session, DebugPlan& plan) {
+  session.setSymbols(&plan.symbols);
+  for (const BreakRequest& b : plan.breaks) {
+    std::string error;
+    if (session.addBreakpoint(session.codeAddress(b.address), b.condition, &error) == 0)
+      fail("--break: " + error);
+  }
+  for (const WatchRequest& w : plan.watches) session.addWatchpoint(w.start, w.end, w.access);
+  if (!plan.traceFile.empty()) {
+    std::string error;
+    if (!session.openTrace(plan.traceFile, plan.traceLimit, &error)) fail("--trace: " + error);
+  }
+  session.resume();
+}
+
+// The "stopReason" and "stopAddress" of --dump.
+void dumpStop(nlohmann::ordered_json& j, const DebugSession& session, bool ticks,
+              const Machine& m) {
+  const StopInfo& stop = session.lastStop();
+  const bool stopped = stop.reason != StopReason::None;
+  j["stopReason"] = stopped ? stopReasonName(stop.reason) : ticks ? "ticks" : "steps";
+  char text[8];
+  if (stopped && stop.reason == StopReason::Watchpoint) {
+    std::snprintf(text, sizeof text, "%05X", stop.address);
+  } else {
+    std::snprintf(text, sizeof text, "%04X", m.cpu.PC);
+  }
+  j["stopAddress"] = text;
+}
+
 int run(int argc, char** argv) {
   CLI::App app{"Runs the Tarvo without a window and reports its state."};
   std::string dir = ".";
@@ -339,6 +453,17 @@ int run(int argc, char** argv) {
   app.add_option("--record", recordFile, "Write the input events of this run to FILE");
   auto* replayOpt = app.add_option("--replay", replayFile, "Feed the input events of FILE");
   replayOpt->excludes("--type")->needs(ticksOpt);
+  DebugOptions debugOptions;
+  app.add_option("--symbols", debugOptions.symbolsFile, "Symbol file of tarvo-asm --symbols");
+  app.add_option("--break", debugOptions.breaks,
+                 "ADDR[:CONDITION]: stop before the instruction at ADDR (hex or label)")
+      ->allow_extra_args(false);
+  app.add_option("--watch", debugOptions.watches,
+                 "PHYS[-PHYSLAST][:r|w|rw]: stop after an access to these bytes (default w)")
+      ->allow_extra_args(false);
+  app.add_option("--trace", debugOptions.traceFile, "Write every executed instruction to FILE");
+  app.add_option("--trace-limit", debugOptions.traceLimitText,
+                 "Largest trace file in bytes (default 67108864)");
   if (!cli::parseCommandLine(app, argc, argv)) return 0;
 
   struct stat st;
@@ -357,6 +482,7 @@ int run(int argc, char** argv) {
   std::vector<InputEvent> replayEvents;
   if (!replayOpt->empty()) replayEvents = readReplay(replayFile);
   const std::vector<Keystroke> typing = parseTyping(typeText, charMap ? &*charMap : nullptr);
+  DebugPlan debugPlan = planDebugging(debugOptions);
 
   auto machine = std::make_unique<Machine>();
   Machine& m = *machine;
@@ -376,6 +502,11 @@ int run(int argc, char** argv) {
   if (!replayOpt->empty()) replay.emplace(std::move(replayEvents), loop.cyclesRun());
   for (const Poke& p : pokeList) applyPoke(m, p);
   for (const RegisterSet& set : setList) set(m.cpu);
+  DebugSession session(m);
+  if (debugPlan.any()) {
+    armDebugging(session, debugPlan);
+    loop.run.observer = &session;
+  }
 
   LcdRecording recording;
   LcdImage recorded;  // the LCD as the window would show it, refresh by refresh
@@ -390,11 +521,13 @@ int run(int argc, char** argv) {
     // The debugger's single step: the step alone.
     // The disk link's waiting time is bounded per step here, as the
     // debugger's steps come between run ticks.
+    const bool watched = session.armed();
     for (uint64_t i = 0; i < steps; ++i) {
       m.port.fddSocket->startTick();
       cyclesDone += step(m);
+      ++stepsDone;
+      if (watched && session.stepped(m, cyclesDone)) break;
     }
-    stepsDone = steps;
   } else if (useTicks) {
     // Typing starts after one second, when a program has long been up.
     constexpr uint64_t kTypingStart = 100;
@@ -407,6 +540,7 @@ int run(int argc, char** argv) {
       typist.beforeTick();
       if (replay) replay->feed(m, loop.cyclesRun());
       loop.runTick();
+      if (loop.run.stopFlag) break;  // a breakpoint or watchpoint stopped the run
       const CadenceDue due = advanceCadence(loop.scheduler);
       if (due.refresh) {
         loop.refreshTick();
@@ -468,6 +602,7 @@ int run(int argc, char** argv) {
     j["steps"] = stepsDone;
     j["cycles"] = cyclesDone;
     j["stateDigest"] = stateDigestText(m, &loop.scheduler);
+    dumpStop(j, session, useTicks, m);
     std::cout << j.dump() << '\n';
   }
   std::cout.flush();

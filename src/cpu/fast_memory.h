@@ -49,6 +49,14 @@ TARVO_INLINE uint8_t loadByte(Machine& m, unsigned selector, uint16_t address) {
   const uint8_t* page = m.mem.readPages[pageSlot(selector, address)];
   if (page != nullptr) [[likely]]
     return page[address & kPageMask];
+  if (m.mem.watch != nullptr) [[unlikely]] {
+    const DataWatch& w = *m.mem.watch;
+    const unsigned slot = pageSlot(selector, address);
+    const uint8_t* shadow = w.readPages[slot];
+    if (shadow != nullptr && !w.watched(w.readBits, slot, address))
+      return shadow[address & kPageMask];
+    return watchedLoad(m, selector, address);
+  }
   return readPhysical(m, physicalAddress(m.cpu, selector, address));
 }
 
@@ -57,6 +65,17 @@ TARVO_INLINE void storeByte(Machine& m, unsigned selector, uint16_t address, uin
   uint8_t* page = m.mem.writePages[pageSlot(selector, address)];
   if (page != nullptr) [[likely]] {
     page[address & kPageMask] = value;
+    return;
+  }
+  if (m.mem.watch != nullptr) [[unlikely]] {
+    const DataWatch& w = *m.mem.watch;
+    const unsigned slot = pageSlot(selector, address);
+    uint8_t* shadow = w.writePages[slot];
+    if (shadow != nullptr && !w.watched(w.writeBits, slot, address)) {
+      shadow[address & kPageMask] = value;
+      return;
+    }
+    watchedStore(m, selector, address, value);
     return;
   }
   writePhysical(m, physicalAddress(m.cpu, selector, address), value);

@@ -1,5 +1,7 @@
 #include "cpu/memory.h"
 
+#include <algorithm>
+
 #include "cpu/fast_memory.h"
 #include "devices/port.h"
 #include "machine.h"
@@ -155,6 +157,7 @@ void rebuildPages(Machine& m) {
   for (unsigned slot = 0; slot < kPageSlots; ++slot) {
     mem.readPages[slot] = nullptr;
     mem.writePages[slot] = nullptr;
+    if (mem.watch != nullptr) mem.watch->readPages[slot] = mem.watch->writePages[slot] = nullptr;
     if (mem.exactOnly) continue;
     // The common-area boundary is a multiple of 16 KB, so the segment
     // choice, and with it bank switching, is the same for a whole page.
@@ -172,7 +175,89 @@ void rebuildPages(Machine& m) {
     // Writes to ROM and to nothing are dropped by the region table.
     if (Region* r = rowOf(mem, physical, true); r && holdsPage(*r, physical))
       mem.writePages[slot] = r->buffer.data() + (physical - static_cast<uint32_t>(r->start));
+
+    // A watched page leaves the tables, so that its accesses take the slow
+    // path where the watch is checked; the watch keeps the entry for them.
+    if (mem.watch != nullptr) {
+      DataWatch& w = *mem.watch;
+      const bool sized =
+          w.readBits.size() == DataWatch::kBitsSize && w.writeBits.size() == DataWatch::kBitsSize;
+      for (const bool write : {false, true}) {
+        if (!w.touchesPage(physical, write)) continue;
+        if (write) {
+          w.writePages[slot] = mem.writePages[slot];
+          mem.writePages[slot] = nullptr;
+        } else {
+          w.readPages[slot] = mem.readPages[slot];
+          mem.readPages[slot] = nullptr;
+        }
+        if (!sized) {
+          // Without the bitmaps every byte of the page is checked.
+          if (write) {
+            w.writePages[slot] = nullptr;
+          } else {
+            w.readPages[slot] = nullptr;
+          }
+          continue;
+        }
+        uint8_t* bits = (write ? w.writeBits : w.readBits).data() + slot * DataWatch::kBitsPerSlot;
+        std::fill(bits, bits + DataWatch::kBitsPerSlot, uint8_t{0});
+        for (const WatchRange& r : w.ranges) {
+          if (!(write ? r.write : r.read)) continue;
+          const uint32_t from = std::max(r.start, physical);
+          const uint32_t to = std::min(r.end, physical + kPageSize);
+          for (uint32_t a = from; a < to; ++a)
+            bits[(a - physical) >> 3] |= static_cast<uint8_t>(1u << ((a - physical) & 7));
+        }
+      }
+    }
   }
+}
+
+bool DataWatch::touchesPage(uint32_t physical, bool write) const {
+  for (const WatchRange& r : ranges) {
+    if (!(write ? r.write : r.read)) continue;
+    if (r.start < physical + kPageSize && r.end > physical) return true;
+  }
+  return false;
+}
+
+namespace {
+
+void noteWatch(DataWatch& w, uint32_t physical, bool write, uint8_t oldValue, uint8_t newValue) {
+  if (w.hit.hit) return;  // the first access of the step is the one shown
+  for (const WatchRange& r : w.ranges) {
+    if (physical < r.start || physical >= r.end || !(write ? r.write : r.read)) continue;
+    w.hit = {true, write, physical, oldValue, newValue, r.id};
+    return;
+  }
+}
+
+}  // namespace
+
+uint8_t watchedLoad(Machine& m, unsigned selector, uint16_t address) {
+  DataWatch& w = *m.mem.watch;
+  const uint32_t physical = physicalAddress(m.cpu, selector, address);
+  const uint8_t* page = w.readPages[pageSlot(selector, address)];
+  const uint8_t v = page != nullptr ? page[address & kPageMask] : readPhysical(m, physical);
+  noteWatch(w, physical, false, v, v);
+  return v;
+}
+
+void watchedStore(Machine& m, unsigned selector, uint16_t address, uint8_t value) {
+  DataWatch& w = *m.mem.watch;
+  const uint32_t physical = physicalAddress(m.cpu, selector, address);
+  uint8_t* page = w.writePages[pageSlot(selector, address)];
+  if (page != nullptr) {
+    uint8_t& byte = page[address & kPageMask];
+    const uint8_t before = byte;
+    byte = value;
+    noteWatch(w, physical, true, before, value);
+    return;
+  }
+  const uint8_t before = readPhysical(m, physical);
+  writePhysical(m, physical, value);
+  noteWatch(w, physical, true, before, readPhysical(m, physical));
 }
 
 int regionOf(uint32_t physical) {

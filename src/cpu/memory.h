@@ -46,6 +46,50 @@ inline unsigned pageSlot(unsigned selector, uint16_t address) {
 // A key no mapping has: the tables must be built before their first use.
 constexpr uint32_t kPagesStale = 0xFFFFFFFF;
 
+// Data accesses the debugger watches: physical address ranges (as the
+// processor issues them, before bank switching) for reads, writes or both.
+// The page tables leave every page that a range touches to the region table,
+// so only accesses to those pages look at it; the first access of a step
+// that falls into a range is recorded in `hit`. The host owns it and syncs
+// the page tables (pagesKey = kPagesStale) whenever the ranges change.
+struct WatchRange {
+  uint32_t start = 0;
+  uint32_t end = 0;  // exclusive
+  bool read = false;
+  bool write = true;
+  int id = 0;  // the host's number for it
+};
+struct WatchHit {
+  bool hit = false;
+  bool write = false;
+  uint32_t address = 0;
+  uint8_t oldValue = 0;
+  uint8_t newValue = 0;
+  int id = 0;
+};
+struct DataWatch {
+  std::vector<WatchRange> ranges;
+  WatchHit hit;
+  // The page-table entries that the watch took out, so that an access to a
+  // watched page is still served from its page once the ranges are checked.
+  std::array<const uint8_t*, 64> readPages{};
+  std::array<uint8_t*, 64> writePages{};
+  // One bit per byte of each page slot that is watched for reads or for
+  // writes (512 bytes a slot), so that the other bytes of a watched page
+  // are still served from the page at once. Sized by the owner
+  // (kWatchBitsSize), never inside a step.
+  std::vector<uint8_t> readBits;
+  std::vector<uint8_t> writeBits;
+  static constexpr std::size_t kBitsPerSlot = 0x1000 / 8;
+  static constexpr std::size_t kBitsSize = 64 * kBitsPerSlot;
+  bool watched(const std::vector<uint8_t>& bits, unsigned slot, uint16_t address) const {
+    const unsigned offset = address & 0x0FFFu;
+    return (bits[slot * kBitsPerSlot + (offset >> 3)] >> (offset & 7) & 1u) != 0;
+  }
+  // Whether a range touches the 4 KB page that starts at physical.
+  bool touchesPage(uint32_t physical, bool write) const;
+};
+
 struct MemoryMap {
   std::array<Region, kRegionCount> rows;
   MemoryMap();
@@ -71,6 +115,8 @@ struct MemoryMap {
   // the reference behaviour that the shortcut must reproduce exactly. Set
   // it before the first access, or set pagesKey to kPagesStale with it.
   bool exactOnly = false;
+  // Watched data accesses, or nullptr (the usual case: nothing to look at).
+  DataWatch* watch = nullptr;
 };
 
 // Segment for a two-bit selector and an address: 0 below the common-area
@@ -89,6 +135,11 @@ uint32_t bankSwitch(const MemoryMap& mem, uint32_t physical);
 uint8_t readPhysical(const Machine& m, uint32_t physical, uint32_t* shift = nullptr);
 // Write without bank switching; ROM and unmapped writes are dropped.
 void writePhysical(Machine& m, uint32_t physical, uint8_t value);
+
+// A data access through the region table while a watch is set: the access
+// itself, and the hit when it falls into a watched range.
+uint8_t watchedLoad(Machine& m, unsigned selector, uint16_t address);
+void watchedStore(Machine& m, unsigned selector, uint16_t address, uint8_t value);
 
 // Data access with a segment selector: IX side UA>>4, IZ side UA>>6, stack UA>>2.
 uint8_t readData(Machine& m, unsigned selector, uint16_t address);

@@ -107,6 +107,33 @@ void RunLoop::stop() {
   if (showDebugger) showDebugger();
 }
 
+namespace {
+// Stand-ins that make the filter's tests unconditional: no breakpoint
+// address, no watched access.
+const std::array<uint8_t, 0x10000 / 8> kNoAddresses{};
+const bool kNoWatchHit = false;
+}  // namespace
+
+// The run tick with only the debugger's breakpoints and watchpoints armed:
+// after each step a bit of the address bitmap, the watch's hit flag and the
+// interrupts in service are looked at, and the debugger is asked only when
+// one of them says so.
+void RunLoop::observedTick(StepObserver& observer) {
+  const uint8_t* filter = observer.pcFilter != nullptr ? observer.pcFilter : kNoAddresses.data();
+  const bool* hit = m_.mem.watch != nullptr ? &m_.mem.watch->hit.hit : &kNoWatchHit;
+  const uint8_t mask = observer.interruptMask;
+  uint8_t inService = m_.cpu.inService;
+  const TickEnd end = spendBudget(m_, scheduler, [&] {
+    const uint16_t pc = m_.cpu.PC;
+    if (!(filter[pc >> 3] >> (pc & 7) & 1u) && !*hit &&
+        (mask == 0 || m_.cpu.inService == inService))
+      return false;
+    inService = m_.cpu.inService;
+    return observer.stepped(m_, scheduler.cyclesRun);
+  });
+  if (end == TickEnd::Watched) stop();
+}
+
 void RunLoop::runTick() {
   Scheduler& s = scheduler;
   m_.port.linkFailed = false;
@@ -130,10 +157,17 @@ void RunLoop::runTick() {
     s.cycleBudget = 0;
     return;
   }
-  const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0;
+  StepObserver* observer =
+      run.observer != nullptr && run.observer->armed() ? run.observer : nullptr;
+  const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0 || observer != nullptr;
   const bool bounded = hostTimeLimit_.count() > 0;
   if (!watching && !bounded) {
     spendBudget(m_, s, [] { return false; });
+    return;
+  }
+  if (observer != nullptr && !observer->everyStep && !bounded && run.traceCount <= 0 &&
+      run.breakpointAddress < 0) {
+    observedTick(*observer);
     return;
   }
   // The host clock is read once every kStepsPerClockRead steps, when bounded.
@@ -141,11 +175,30 @@ void RunLoop::runTick() {
                                : std::chrono::steady_clock::time_point{};
   uint32_t untilClockRead = kStepsPerClockRead;
   bool timeUp = false;
+  uint8_t inService = m_.cpu.inService;
+  const auto observerWants = [&] {
+    if (observer->everyStep) return true;
+    const uint16_t pc = m_.cpu.PC;
+    if (observer->pcFilter != nullptr && (observer->pcFilter[pc >> 3] >> (pc & 7) & 1u))
+      return true;
+    if (m_.mem.watch != nullptr && m_.mem.watch->hit.hit) return true;
+    if (observer->interruptMask != 0 && m_.cpu.inService != inService) {
+      inService = m_.cpu.inService;
+      return true;
+    }
+    return false;
+  };
   const TickEnd end = spendBudget(m_, s, [&] {
     // The trace count runs out, or PC has reached the breakpoint.
     if (watching) {
-      if (run.traceCount > 0 && --run.traceCount == 0) return true;
-      if (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC) return true;
+      // The debugger's checks come first: a trace line is written for every
+      // step, and a breakpoint or watchpoint it names is the reason shown.
+      if (observer != nullptr && observerWants() && observer->stepped(m_, s.cyclesRun)) return true;
+      if ((run.traceCount > 0 && --run.traceCount == 0) ||
+          (run.breakpointAddress >= 0 && run.breakpointAddress == m_.cpu.PC)) {
+        if (run.observer != nullptr) run.observer->stoppedElsewhere();
+        return true;
+      }
     }
     if (bounded && --untilClockRead == 0) {
       untilClockRead = kStepsPerClockRead;

@@ -99,6 +99,7 @@ class RunLoop {
 
  private:
   void stop();
+  void observedTick(StepObserver& observer);
 
   Machine& m_;
   Messages& messages_;

@@ -1,5 +1,6 @@
 #include "debug_form.h"
 
+#include <QDir>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHideEvent>
@@ -7,12 +8,17 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStyleOptionGroupBox>
 #include <QStylePainter>
+#include <QWheelEvent>
+#include <cstdlib>
 
 #include "frontpanel/run_loop.h"
+#include "machine/digest.h"
+#include "session_window.h"
 
 using tarvo::EditBox;
 using tarvo::Group;
@@ -126,12 +132,24 @@ void DebugPaintBox::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
+void DebugPaintBox::wheelEvent(QWheelEvent* event) {
+  // Fine-grained wheels send parts of a notch; they add up.
+  wheelRest_ += event->angleDelta().y();
+  const int notches = wheelRest_ / 120;
+  wheelRest_ -= notches * 120;
+  if (notches != 0 && onWheel) onWheel(notches);
+  event->accept();
+}
+
 // ---- TDebugForm ----
 
 // The run loop needs no call from here: the Run buttons arm it through its
 // run-control state, and it shows this window when a run stops.
 TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget* parent)
-    : QWidget(parent, Qt::Window), model_(machine, runLoop.run) {
+    : QWidget(parent, Qt::Window),
+      model_(machine, runLoop.run),
+      session_(machine),
+      runLoop_(runLoop) {
   setWindowTitle("Debug Window");
   resize(kClientWidth, kClientHeight);
   // Captions, buttons and the run boxes in a small dialog font, so that
@@ -166,11 +184,88 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
   connect(TraceButton, &QPushButton::clicked, this, [this] { TraceButtonClick(); });
   connect(BpButton, &QPushButton::clicked, this, [this] { BpButtonClick(); });
   connect(TraceEdit, &QLineEdit::textEdited, this, [this] { TraceEditChange(); });
+  // Enter in the two boxes runs, as their buttons do.
+  connect(TraceEdit, &QLineEdit::returnPressed, this, [this] { TraceButtonClick(); });
+  connect(BpEdit, &QLineEdit::returnPressed, this, [this] { BpButtonClick(); });
   connect(BpEdit, &QLineEdit::textEdited, this, [this] { BpEditChange(); });
   // The single step group holds the focus itself while it is active.
   group(Group::Step)->setFocusPolicy(Qt::ClickFocus);
 
   DebugCreate();
+
+  // The debugger beyond the specified window. It watches the run tick's
+  // steps, at no cost while nothing is armed.
+  runLoop.run.observer = &session_;
+  session_.setSymbols(&symbols_);
+  sessionWindow_ = new SessionWindow(machine, session_, this);
+  const QDir dir(QString::fromStdString(runLoop.dir()));
+  for (const QString& name : dir.entryList({"*.sym"}, QDir::Files, QDir::Name))
+    loadSymbols(dir.filePath(name));
+  const auto key = [this](QKeySequence sequence, std::function<void()> action) {
+    auto* shortcut = new QShortcut(sequence, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, std::move(action));
+  };
+  staleTimer_.setInterval(100);
+  connect(&staleTimer_, &QTimer::timeout, this, [this] {
+    const uint64_t digest = tarvo::stateDigest(model_.machine());
+    if (digest == shownDigest_) return;
+    shownDigest_ = digest;
+    refresh();
+  });
+  key(Qt::Key_F5, [this] { continueRun(); });
+  key(Qt::Key_F10, [this] { stepOver(); });
+  key(Qt::Key_F11, [this] { StepButtonClick(); });
+  key(QKeySequence(Qt::SHIFT | Qt::Key_F11), [this] { stepOut(); });
+  key(Qt::Key_F4, [this] { runToClickedLine(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_B), [this] {
+    sessionWindow_->refresh();
+    sessionWindow_->show();
+    sessionWindow_->raise();
+  });
+}
+
+TDebugForm::~TDebugForm() {
+  if (runLoop_.run.observer == &session_) runLoop_.run.observer = nullptr;
+}
+
+bool TDebugForm::loadSymbols(const QString& path) {
+  std::vector<std::string> errors;
+  if (!symbols_.load(path.toStdString(), &errors)) return false;
+  sessionWindow_->refresh();
+  return true;
+}
+
+void TDebugForm::armAndRun() {
+  sessionWindow_->refresh();
+  hide();  // DebugHide: the run starts after the resume delay
+}
+
+void TDebugForm::continueRun() {
+  hide();
+}
+
+void TDebugForm::stepOver() {
+  if (!session_.atCall()) {
+    StepButtonClick();
+    return;
+  }
+  session_.stepOver();
+  armAndRun();
+}
+
+void TDebugForm::stepOut() {
+  session_.stepOut();
+  armAndRun();
+}
+
+void TDebugForm::runToClickedLine() {
+  if (!lineClicked_) {
+    sessionWindow_->setStatus("Click a disassembly line first");
+    return;
+  }
+  session_.runTo(clickedLine_);
+  armAndRun();
 }
 
 void TDebugForm::buildPane(Pane pane, Group g, const char* name, QRect groupRect, QSize boxSize,
@@ -201,6 +296,14 @@ void TDebugForm::buildPane(Pane pane, Group g, const char* name, QRect groupRect
         BinPaintBoxPaint(p);
         break;
     }
+  };
+  // The wheel scrolls the pane under the pointer, three lines a notch, as
+  // the arrow keys do (only while no field is open).
+  w.box->onWheel = [this, pane](int notches) {
+    const tarvo::ScrollKey key = notches > 0 ? tarvo::ScrollKey::Up : tarvo::ScrollKey::Down;
+    bool moved = false;
+    for (int i = 0; i < 3 * std::abs(notches); ++i) moved = model_.scrollKey(pane, key) || moved;
+    if (moved) refresh();
   };
   w.box->onMouseDown = [this, pane](QPoint at) {
     switch (pane) {
@@ -321,10 +424,25 @@ void TDebugForm::DebugCreate() {
 
 void TDebugForm::DebugShow() {
   model_.show();
+  // A stop that the debugger did not make is the user's (F3).
+  if (session_.lastStop().reason == tarvo::StopReason::None)
+    session_.setStop(tarvo::StopReason::User);
+  session_.cancelStepping();
+  sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
+  sessionWindow_->refresh();
+  const tarvo::StopReason why = session_.lastStop().reason;
+  if (why == tarvo::StopReason::Breakpoint || why == tarvo::StopReason::Watchpoint ||
+      why == tarvo::StopReason::Interrupt)
+    sessionWindow_->show();
   showActive();
+  shownDigest_ = tarvo::stateDigest(model_.machine());
+  staleTimer_.start();
 }
 
 void TDebugForm::DebugHide() {
+  staleTimer_.stop();
+  session_.setStop(tarvo::StopReason::None);
+  session_.resume();
   model_.hide();
   closeBoxes();
   refresh();
@@ -424,6 +542,10 @@ void TDebugForm::paneMouseDown(Pane pane, QPoint at) {
   const std::optional<tarvo::EditField> field =
       model_.click(pane, at.y() / cell_.height(), at.x() / cell_.width());
   showActive();
+  if (field && field->mode == tarvo::EditMode::ListInstruction) {
+    clickedLine_ = static_cast<uint32_t>(field->target);
+    lineClicked_ = true;
+  }
   if (field && field->mode != tarvo::EditMode::FlagToggled) openBox(pane, *field);
 }
 
@@ -467,6 +589,8 @@ bool TDebugForm::paneKeyDown(Pane pane, int key) {
       refresh();
     } else if (r.caret >= 0) {
       edit->setCursorPosition(r.caret);
+      sessionWindow_->setStatus(
+          QString("The line cannot be assembled: column %1").arg(r.caret + 1));
     }
     return true;
   }
@@ -483,6 +607,8 @@ bool TDebugForm::paneKeyDown(Pane pane, int key) {
 
 void TDebugForm::StepButtonClick() {
   model_.singleStep();
+  session_.setStop(tarvo::StopReason::StepDone);
+  sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
   showActive();
 }
 

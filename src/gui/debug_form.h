@@ -11,11 +11,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <functional>
 
 #include "debugger/debug_model.h"
+#include "debugger/session.h"
+#include "debugger/symbols.h"
+
+class SessionWindow;
 
 namespace tarvo {
 class RunLoop;
@@ -51,10 +56,16 @@ class DebugPaintBox : public QWidget {
   explicit DebugPaintBox(QWidget* parent) : QWidget(parent) {}
   std::function<void(QPainter&)> onPaint;
   std::function<void(QPoint)> onMouseDown;
+  // Wheel notches: positive away from the user (up).
+  std::function<void(int)> onWheel;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  int wheelRest_ = 0;
 };
 
 class TDebugForm : public QWidget {
@@ -65,6 +76,8 @@ class TDebugForm : public QWidget {
   static constexpr int kClientHeight = 437;
 
   TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget* parent = nullptr);
+  // The run loop outlives the window: it stops asking the debugger.
+  ~TDebugForm() override;
 
   tarvo::DebugModel& model() { return model_; }
   // The pane font and its character cell (the size of "0").
@@ -127,6 +140,20 @@ class TDebugForm : public QWidget {
   bool MainEditKeyDown(int key) { return paneKeyDown(tarvo::Pane::Main, key); }
   bool BinEditKeyDown(int key) { return paneKeyDown(tarvo::Pane::Bin, key); }
 
+  // The debugger beyond the specified window: breakpoints, watchpoints,
+  // stepping over and out, the history and the call stack, in a window of
+  // its own (Ctrl+B). Keys of the debug window: F5 continue, F10 step over,
+  // F11 step into (the single step), Shift+F11 step out, F4 run to the
+  // disassembly line last clicked.
+  tarvo::DebugSession& session() { return session_; }
+  SessionWindow* sessionWindow() const { return sessionWindow_; }
+  // Adds the labels of a symbol file; false when it cannot be read.
+  bool loadSymbols(const QString& path);
+  void continueRun();
+  void stepOver();
+  void stepOut();
+  void runToClickedLine();
+
   // The three Run buttons.
   void StepButtonClick();
   void TraceButtonClick();
@@ -166,7 +193,20 @@ class TDebugForm : public QWidget {
   void syncScrollBar(tarvo::Pane pane, const tarvo::ScrollRange& range);
   void refresh();
 
+  void armAndRun();
+
   tarvo::DebugModel model_;
+  tarvo::SymbolTable symbols_;
+  tarvo::DebugSession session_;
+  tarvo::RunLoop& runLoop_;
+  SessionWindow* sessionWindow_ = nullptr;
+  // While the window is open, the machine can still change under it (F9,
+  // the power switch, a key on the face): the panes are redrawn when its
+  // state digest moves.
+  QTimer staleTimer_;
+  uint64_t shownDigest_ = 0;
+  uint32_t clickedLine_ = 0;
+  bool lineClicked_ = false;
   QFont font_;
   QSize cell_;
   std::array<DebugGroupBox*, tarvo::kGroupCount> groups_{};

@@ -39,7 +39,12 @@ struct CommandLine {
         "current directory.");
     parser.addOption(dir);
     parser.addOption(zoom);
+    parser.addOption(symbols);
   }
+  QCommandLineOption symbols{"symbols",
+                             "Labels for the debugger, from tarvo-asm --symbols (every *.sym "
+                             "file of the machine directory is read too).",
+                             "FILE"};
 };
 
 void setApplicationNames() {
@@ -133,6 +138,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // Taken before the machine directory becomes the current one.
+  QString symbolsFile;
+  if (cl.parser.isSet(cl.symbols))
+    symbolsFile = QFileInfo(cl.parser.value(cl.symbols)).absoluteFilePath();
   QString dir;
   if (cl.parser.isSet(cl.dir)) {
     dir = cl.parser.value(cl.dir);
@@ -155,6 +164,10 @@ int main(int argc, char** argv) {
 
   TMainForm mainForm;
   TDebugForm debugForm(mainForm.machine(), mainForm.runLoop());
+  if (!symbolsFile.isEmpty() && !debugForm.loadSymbols(symbolsFile)) {
+    std::fprintf(stderr, "tarvo: cannot read the symbol file '%s'\n", qPrintable(symbolsFile));
+    return 2;
+  }
   QObject::connect(&mainForm, &TMainForm::closed, &app, &QCoreApplication::quit);
   mainForm.setDebugForm(&debugForm);
   mainForm.connectShutdown(&shutdownSignals);
