@@ -652,8 +652,7 @@ void TMainForm::FormKeyDown(int key) {
       showDebugWindow();
       break;
     case Qt::Key_F9:
-      tarvo::powerOnSequence(*machine_);
-      recordInput(tarvo::InputKind::Reset);
+      powerOnReset();
       break;
     default:
       break;
@@ -776,11 +775,33 @@ QMenu* TMainForm::createContextMenu() {
   menu->addSeparator();
   add(tr("Swap Key Labels"), "F2", [this] { updateFace(face_.swapLabels()); });
   add(tr("Debug Window"), "F3", [this] { showDebugWindow(); });
-  add(tr("Power-On Reset"), "F9", [this] { tarvo::powerOnSequence(*machine_); });
+  add(tr("Power-On Reset"), "F9", [this] { powerOnReset(); });
+  menu->addSeparator();
+  // The save-state actions, as their keys do them.
+  auto stateKey = [this](Qt::Key key, Qt::KeyboardModifiers mods) {
+    const QKeyEvent press(QEvent::KeyPress, key, mods);
+    stateKeyDown(&press);
+  };
+  add(tr("Quick Save"), "F5", [=] { stateKey(Qt::Key_F5, Qt::NoModifier); });
+  add(tr("Quick Load"), "F7", [=] { stateKey(Qt::Key_F7, Qt::NoModifier); });
+  add(tr("Save to Slot %1").arg(stateSlot()), "Shift+F5",
+      [=] { stateKey(Qt::Key_F5, Qt::ShiftModifier); });
+  add(tr("Load from Slot %1").arg(stateSlot()), "Shift+F7",
+      [=] { stateKey(Qt::Key_F7, Qt::ShiftModifier); });
+  add(tr("Next Slot"), "F6", [=] { stateKey(Qt::Key_F6, Qt::NoModifier); });
+  add(tr("Rewind (hold)"), "F4", [] {})->setEnabled(false);
+  add(recordingInput() ? tr("Stop Recording Input") : tr("Record Input"), "F1",
+      [=] { stateKey(Qt::Key_F1, Qt::NoModifier); });
+  add(tr("Replay Input"), "Shift+F1", [=] { stateKey(Qt::Key_F1, Qt::ShiftModifier); });
   menu->addSeparator();
   add(tr("Minimise"), "", [this] { minimiseApplication(); });
   add(tr("Close"), "", [this] { close(); });
   return menu;
+}
+
+void TMainForm::powerOnReset() {
+  tarvo::powerOnSequence(*machine_);
+  recordInput(tarvo::InputKind::Reset);
 }
 
 void TMainForm::showMenuAt(QPoint globalPos) {

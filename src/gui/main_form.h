@@ -180,6 +180,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   QString saveScreenshot(const QImage& image, const QString& kind);
   QString datedPath(const QString& kind, const QString& suffix) const;
   void showMenuAt(QPoint globalPos);
+  // F9 and the menu: the power-on sequence, recorded as input.
+  void powerOnReset();
   void saveView();
   void releaseMouseKey(QPoint at);
   void drawKey(const tarvo::KeyHit& key, bool pressed);

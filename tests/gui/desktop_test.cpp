@@ -224,12 +224,34 @@ class DesktopTest : public QObject {
       }
     };
     collect(menu.get());
-    for (const char* expected :
-         {"Zoom In|Ctrl++", "Zoom Out|Ctrl+-", "Actual Size|Ctrl+0", "2x|",
-          "Save LCD Screenshot|F12", "Save Face Screenshot|Shift+F12", "Copy LCD Text|Ctrl+C",
-          "Copy LCD Image|Ctrl+Shift+C", "Record LCD|F10", "Paste as Typing|Ctrl+V",
-          "Cancel Paste|Esc", "Debug Window|F3", "Power-On Reset|F9", "Swap Key Labels|F2"})
+    for (const char* expected : {"Zoom In|Ctrl++",
+                                 "Zoom Out|Ctrl+-",
+                                 "Actual Size|Ctrl+0",
+                                 "2x|",
+                                 "Save LCD Screenshot|F12",
+                                 "Save Face Screenshot|Shift+F12",
+                                 "Copy LCD Text|Ctrl+C",
+                                 "Copy LCD Image|Ctrl+Shift+C",
+                                 "Record LCD|F10",
+                                 "Paste as Typing|Ctrl+V",
+                                 "Cancel Paste|Esc",
+                                 "Debug Window|F3",
+                                 "Power-On Reset|F9",
+                                 "Swap Key Labels|F2",
+                                 "Quick Save|F5",
+                                 "Quick Load|F7",
+                                 "Save to Slot 1|Shift+F5",
+                                 "Load from Slot 1|Shift+F7",
+                                 "Next Slot|F6",
+                                 "Rewind (hold)|F4",
+                                 "Record Input|F1",
+                                 "Replay Input|Shift+F1"})
       QVERIFY2(entries.contains(expected), expected);
+    // A save-state entry does what its key does.
+    for (QAction* a : menu->actions()) {
+      if (a->text() == "Quick Save") a->trigger();
+    }
+    QCOMPARE(form.notice(), QString("Saved quick.tst"));
     // The zoom entry of the current zoom is ticked; choosing another zooms.
     QMenu* zoom = menu->actions().first()->menu();
     QVERIFY(zoom->actions().at(0)->isChecked());
