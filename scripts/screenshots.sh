@@ -14,7 +14,7 @@ shoot() {  # zoom output.png
   cp "$build"/machine-template/* "$machine/"
   # Boot and calculate headless first, so the window starts on a screen
   # with something on it (the RAM keeps the screen).
-  "$build/src/cli/tarvo-run" --dir "$machine" --ticks 400 --type '12+34*5{ENTER}' --save >/dev/null
+  "$build/src/cli/tarvo-run" --dir "$machine" --ticks 1500 --type '10 FOR I=1 TO 5:PRINT I*I;" ";:NEXT I{ENTER}RUN{ENTER}12+34*5{ENTER}' --save >/dev/null
   # A display number of its own, whatever else runs on this machine.
   Xvfb -displayfd 3 -screen 0 1600x800x24 -fbdir "$work/fb-$zoom" -br -nocursor -nolisten tcp \
     3>"$work/display-$zoom" &
