@@ -101,11 +101,7 @@ Breakpoint* DebugSession::find(int id) {
   return nullptr;
 }
 
-int DebugSession::addBreakpoint(uint32_t fullAddress, std::string_view condition,
-                                std::string* error) {
-  Breakpoint b;
-  b.kind = BreakKind::Execute;
-  b.address = fullAddress & 0x3FFFF;
+int DebugSession::add(Breakpoint b, std::string_view condition, std::string* error) {
   if (!condition.empty()) {
     b.condition = Expression::parse(condition, symbols_);
     if (!b.condition.ok()) {
@@ -118,6 +114,14 @@ int DebugSession::addBreakpoint(uint32_t fullAddress, std::string_view condition
   breakpoints_.push_back(std::move(b));
   update();
   return breakpoints_.back().id;
+}
+
+int DebugSession::addBreakpoint(uint32_t fullAddress, std::string_view condition,
+                                std::string* error) {
+  Breakpoint b;
+  b.kind = BreakKind::Execute;
+  b.address = fullAddress & 0x3FFFF;
+  return add(std::move(b), condition, error);
 }
 
 int DebugSession::addWatchpoint(uint32_t start, uint32_t end, WatchAccess access,
@@ -131,18 +135,7 @@ int DebugSession::addWatchpoint(uint32_t start, uint32_t end, WatchAccess access
   b.address = start;
   b.end = end;
   b.access = access;
-  if (!condition.empty()) {
-    b.condition = Expression::parse(condition, symbols_);
-    if (!b.condition.ok()) {
-      if (error) *error = b.condition.error();
-      return 0;
-    }
-    b.conditionText = condition;
-  }
-  b.id = nextId_++;
-  breakpoints_.push_back(std::move(b));
-  update();
-  return breakpoints_.back().id;
+  return add(std::move(b), condition, error);
 }
 
 int DebugSession::addInterruptBreak(int level, std::string* error) {
@@ -153,10 +146,7 @@ int DebugSession::addInterruptBreak(int level, std::string* error) {
   Breakpoint b;
   b.kind = BreakKind::Interrupt;
   b.level = level;
-  b.id = nextId_++;
-  breakpoints_.push_back(std::move(b));
-  update();
-  return breakpoints_.back().id;
+  return add(std::move(b), {}, error);
 }
 
 bool DebugSession::remove(int id) {

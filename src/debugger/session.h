@@ -146,6 +146,9 @@ class DebugSession : public StepObserver {
   std::string traceLine(const ProcessorState& before, int64_t cycles) const;
 
  private:
+  // Gives b its condition (refused with a message when it does not parse)
+  // and a number, and arms it; returns the number, 0 when refused.
+  int add(Breakpoint b, std::string_view condition, std::string* error);
   enum class Mode : uint8_t { None, StepInto, StepOver, StepOut, RunTo };
 
   void update();  // armed flags, breakpoint filter and the data watch
