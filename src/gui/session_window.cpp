@@ -104,11 +104,11 @@ bool SessionWindow::addFromText(const QString& qtext) {
   std::string error;
   int id = 0;
   if (text.size() > 2 && (text[0] == 'w' || text[0] == 'W') && text[1] == ' ') {
-    std::string spec = text.substr(2);
+    std::string range = text.substr(2);
     WatchAccess access = WatchAccess::Write;
-    if (const auto colon = spec.find(':'); colon != std::string::npos) {
-      const std::string kind = spec.substr(colon + 1);
-      spec.resize(colon);
+    if (const auto colon = range.find(':'); colon != std::string::npos) {
+      const std::string kind = range.substr(colon + 1);
+      range.resize(colon);
       if (kind == "r")
         access = WatchAccess::Read;
       else if (kind == "rw")
@@ -116,11 +116,11 @@ bool SessionWindow::addFromText(const QString& qtext) {
       else if (kind != "w")
         error = "expected r, w or rw after the colon";
     }
-    const auto dash = spec.find('-');
-    const auto first = parseTypedAddress(spec.substr(0, dash), nullptr, &error);
+    const auto dash = range.find('-');
+    const auto first = parseTypedAddress(range.substr(0, dash), nullptr, &error);
     const auto last = dash == std::string::npos
                           ? first
-                          : parseTypedAddress(spec.substr(dash + 1), nullptr, &error);
+                          : parseTypedAddress(range.substr(dash + 1), nullptr, &error);
     if (error.empty() && first && last) {
       if (*last < *first || *last > 0xFFFFF) {
         error = "not a range of physical addresses";
