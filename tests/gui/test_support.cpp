@@ -150,6 +150,11 @@ QProcessEnvironment onDisplay(const QString& display) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "xcb");
   env.insert("DISPLAY", display);
+  // On an X server the toolkit loads the desktop bus library, which keeps a
+  // buffer to the end that the leak checker of a sanitizer build counts as
+  // lost. The window's own memory is checked by the offscreen runs.
+  if (env.contains("ASAN_OPTIONS"))
+    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
   return env;
 }
 
