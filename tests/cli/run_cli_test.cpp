@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/loopback.h"
 #include "spawn.h"
 
 namespace {
@@ -382,18 +383,12 @@ TEST(RunCli, UnusableArgumentsExitTwoWithOneLine) {
 
 TEST(RunCli, UnreachableDiskServerDoesNotStopTheMachine) {
   // A port where nothing listens: bound once, then let go.
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  ::close(probe);
+  const int port = tarvo::test::refusingPort();
+  ASSERT_GT(port, 0);
   MachineDir dir;
   dir.writeText("tarvo.ini",
                 "[Settings]\nOptionCode=85\n[Floppy Disk Drive]\nAddress=127.0.0.1\nPort=" +
-                    std::to_string(ntohs(addr.sin_port)) + "\n");
+                    std::to_string(port) + "\n");
   // pst PE,0x30 takes lines 4 and 5 low and so opens the link; then 0x19
   // (no instruction) over and over.
   std::string code = "560030";

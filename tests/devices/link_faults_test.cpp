@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/loopback.h"
 #include "devices/disk_link.h"
 #include "devices/port.h"
 #include "frontpanel/run_loop.h"
@@ -154,63 +155,7 @@ class DriveMachine {
   RunLoop loop_;
 };
 
-// A disk server on 127.0.0.1 that accepts connections one after another and
-// gives each to a behaviour.
-class FaultyServer {
- public:
-  using Behaviour = std::function<void(int fd, const std::atomic<bool>& stop)>;
-
-  explicit FaultyServer(Behaviour behaviour) : behaviour_(std::move(behaviour)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-      ADD_FAILURE() << "cannot set up the test server";
-    }
-    port_ = ntohs(sa.sin_port);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~FaultyServer() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-  }
-  int port() const { return port_; }
-  int answered() const { return answered_; }
-
-  // The peer's next byte; false when it closed or the server stops.
-  static bool readByte(int fd, const std::atomic<bool>& stop, uint8_t& b) {
-    while (!stop) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 20) > 0) return ::recv(fd, &b, 1, 0) == 1;
-    }
-    return false;
-  }
-  void countAnswer() { ++answered_; }
-
- private:
-  void run() {
-    while (!stop_) {
-      pollfd p{listener_, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const int conn = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (conn < 0) continue;
-      behaviour_(conn, stop_);
-      ::close(conn);
-    }
-  }
-
-  int listener_ = -1;
-  int port_ = 0;
-  Behaviour behaviour_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> answered_{0};
-  std::thread thread_;
-};
+using FaultyServer = test::TestServer;
 
 class LinkFaults : public ::testing::Test {
  protected:
@@ -308,18 +253,7 @@ TEST_F(LinkFaults, ServerThatSendsMoreThanAsked) {
 
 TEST_F(LinkFaults, ConnectionRefused) {
   // A port that was bound and released: nothing listens there.
-  int port = 0;
-  {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    port = ntohs(sa.sin_port);
-    ::close(fd);
-  }
+  const int port = test::refusingPort();
   DriveMachine dm("127.0.0.1", port);
   const auto start = Clock::now();
   const double longest = dm.runTicks(50);
@@ -334,18 +268,12 @@ TEST_F(LinkFaults, ConnectsThatAreNeverAnswered) {
   // A listener on 127.0.0.1 with a backlog of 0 that one queued connection
   // already fills: the calls either fail at once or are never answered,
   // and both must end within the bound.
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len), 0);
-  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const test::BoundSocket listener(true, 0);
+  ASSERT_GE(listener.fd, 0);
+  const int filler = test::connectLoopback(listener.port);
+  ASSERT_GE(filler, 0);
   {
-    DriveMachine dm("127.0.0.1", ntohs(sa.sin_port));
+    DriveMachine dm("127.0.0.1", listener.port);
     const double longest = dm.runTicks(6);
     EXPECT_LT(longest, kTickBound);
     // Taking lines 3-5 as outputs already calls (and fails) in the first
@@ -354,7 +282,6 @@ TEST_F(LinkFaults, ConnectsThatAreNeverAnswered) {
     EXPECT_FALSE(dm.machine().port.fddSocket->connected());
   }
   ::close(filler);
-  ::close(listener);
 }
 
 TEST_F(LinkFaults, SlowServerCannotHoldOneTickForLong) {

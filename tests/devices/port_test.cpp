@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "../support/loopback.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
 
@@ -46,70 +47,11 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A socket bound to a free port on 127.0.0.1, listening or not.
-struct BoundSocket {
-  int fd = -1;
-  int port = 0;
-  explicit BoundSocket(bool listening, int backlog = 8) {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        (listening && ::listen(fd, backlog) != 0) ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-      ADD_FAILURE() << "cannot set up a local socket";
-      return;
-    }
-    port = ntohs(sa.sin_port);
-  }
-  ~BoundSocket() { ::close(fd); }
-};
+using test::BoundSocket;
+using test::connectLoopback;
+using test::loopbackAddress;
 
-// A test server on 127.0.0.1: accepts connections one after another and
-// hands each to a behaviour, which returns when it is done with the peer.
-class TestServer {
- public:
-  using Behaviour = std::function<void(int fd, const std::atomic<bool>& stop)>;
-
-  explicit TestServer(Behaviour behaviour)
-      : listener_(true), behaviour_(std::move(behaviour)), thread_([this] { run(); }) {}
-  ~TestServer() {
-    stop_ = true;
-    thread_.join();
-  }
-  int port() const { return listener_.port; }
-  int accepted() const { return accepted_; }
-
-  // Waits for the peer's next byte; false when the peer closed or on stop.
-  static bool readByte(int fd, const std::atomic<bool>& stop, uint8_t& b) {
-    while (!stop) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 20) > 0) return ::recv(fd, &b, 1, 0) == 1;
-    }
-    return false;
-  }
-
- private:
-  void run() {
-    while (!stop_) {
-      pollfd p{listener_.fd, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const int conn = ::accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (conn < 0) continue;
-      ++accepted_;
-      behaviour_(conn, stop_);
-      ::close(conn);
-    }
-  }
-
-  BoundSocket listener_;
-  Behaviour behaviour_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> accepted_{0};
-  std::thread thread_;
-};
+using test::TestServer;
 
 // Takes every byte and never answers, until the peer goes away.
 void neverAnswer(int fd, const std::atomic<bool>& stop) {
@@ -136,14 +78,11 @@ class SocatEcho {
     }
     // Ready once a connection is accepted.
     for (int i = 0; i < 200; ++i) {
-      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in sa{};
-      sa.sin_family = AF_INET;
-      sa.sin_port = htons(static_cast<uint16_t>(port_));
-      sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-      ::close(fd);
-      if (up) return true;
+      const int fd = connectLoopback(port_);
+      if (fd >= 0) {
+        ::close(fd);
+        return true;
+      }
       std::this_thread::sleep_for(milliseconds(25));
     }
     return false;
@@ -444,12 +383,8 @@ TEST_F(PortTest, ConnectThatNeverCompletesIsBounded) {
     // Backlog 0 with one connection already queued: further handshakes are
     // not answered.
     const BoundSocket full(true, 0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(full.port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    const int filler = connectLoopback(full.port);
+    ASSERT_GE(filler, 0);
 
     powerOn("127.0.0.1", full.port, 0x55);
     const auto start = Clock::now();

@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 
+#include "../support/loopback.h"
 #include "cpu/exec.h"
 #include "devices/disk_link.h"
 #include "machine.h"
@@ -440,18 +441,7 @@ TEST(RunTick, LinkFailureEndsTheTickAndTheMachineRunsOn) {
   EXPECT_GT(s.steps(), 1000u);
 }
 
-// A port on 127.0.0.1 where nothing listens: calls there are refused.
-int refusingPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
-}
+using test::refusingPort;
 
 // The step whose call was refused ends the tick, but a breakpoint on the
 // next instruction, or a trace that this step finishes, still stops there.
