@@ -90,9 +90,12 @@ uint32_t DebugSession::fetchAddress(const ProcessorState& c) {
   return physicalAddress(c, c.inService != 0 ? 0u : c.segmentLatch, c.PC);
 }
 
-uint32_t DebugSession::codeAddress(uint16_t address) const {
-  const ProcessorState& c = m_.cpu;
+uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address) {
   return physicalAddress(c, c.inService != 0 ? 0u : c.segmentLatch, address);
+}
+
+uint32_t DebugSession::codeAddress(uint16_t address) const {
+  return codeSegmentAddress(m_.cpu, address);
 }
 
 Breakpoint* DebugSession::find(int id) {

@@ -79,6 +79,10 @@ struct CallFrame {
 constexpr std::size_t kHistorySize = 256;
 constexpr std::size_t kCallStackLimit = 256;
 
+// A 16-bit address in the segment the processor fetches its code from
+// (segment 0 inside an interrupt routine), as a full address.
+uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address);
+
 class DebugSession : public StepObserver {
  public:
   explicit DebugSession(Machine& m);
