@@ -522,7 +522,12 @@ bool TDebugForm::eventFilter(QObject* watched, QEvent* event) {
     return false;
   }
   if (event->type() != QEvent::KeyPress) return false;
-  const int key = static_cast<QKeyEvent*>(event)->key();
+  const auto* press = static_cast<QKeyEvent*>(event);
+  // Shift+Tab arrives as Backtab from the keyboard, as Tab with Shift from
+  // some input methods.
+  const int key = press->key() == Qt::Key_Tab && (press->modifiers() & Qt::ShiftModifier)
+                      ? int(Qt::Key_Backtab)
+                      : press->key();
   if (watched == goToEdit_) {
     if (key != Qt::Key_Escape) return false;
     closeGoTo();
