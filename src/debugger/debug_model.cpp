@@ -519,12 +519,8 @@ std::optional<EditField> DebugModel::tab(std::u16string_view text, bool backward
 bool DebugModel::goTo(std::string_view text, std::string* error) {
   // Hex digits are a full address, as the address fields take them; a
   // label is a 16-bit address in the segment the code runs in.
-  std::optional<uint32_t> address = parseTypedAddress(text, nullptr);
-  if (!address) {
-    const std::optional<uint32_t> label = parseTypedAddress(text, symbols_, error);
-    if (!label) return false;
-    address = codeSegmentAddress(m_.cpu, static_cast<uint16_t>(*label));
-  }
+  const std::optional<uint32_t> address = parseTypedFullAddress(text, symbols_, m_.cpu, error);
+  if (!address) return false;
   if (active_ == Group::Bin) {
     setHexView(*address);
     activate(Group::Bin);

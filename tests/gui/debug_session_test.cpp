@@ -216,6 +216,22 @@ class DebugSessionTest : public QObject {
     QCOMPARE(f.model().view().binTop, 0x2A340u);
     QCOMPARE(f.model().activeGroup(), tarvo::Group::Bin);
     QCOMPARE(f.size(), QSize(633, 437));
+
+    // The Breakpoints window takes labels for breakpoints and for both ends
+    // of a watched range (in the code's segment, here segment 1), and a
+    // label-HEX end does not split the range.
+    rig.m.cpu.segmentLatch = 1;
+    SessionWindow* w = f.sessionWindow();
+    QVERIFY(w->addFromText("second"));
+    QVERIFY(w->addFromText("w data-data+3:rw"));
+    QVERIFY(w->addFromText("w data-2-data"));
+    QVERIFY(w->addFromText("w 2A000-2A001"));
+    QVERIFY(!w->addFromText("w data-nowhere"));
+    QCOMPARE(w->status(), QString("unknown label 'nowhere'"));
+    QCOMPARE(w->breakpointList()->item(0)->text(), QString("1  at 12001 (second)  hits 0"));
+    QCOMPARE(w->breakpointList()->item(1)->text(), QString("2  access 10020-10023  hits 0"));
+    QCOMPARE(w->breakpointList()->item(2)->text(), QString("3  write 1001E-10020  hits 0"));
+    QCOMPARE(w->breakpointList()->item(3)->text(), QString("4  write 2A000-2A001  hits 0"));
   }
 
   // Tab commits a hex byte or character as Enter does and opens the next
