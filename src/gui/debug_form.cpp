@@ -487,6 +487,7 @@ void TDebugForm::DebugShow() {
 
 void TDebugForm::DebugHide() {
   staleTimer_.stop();
+  closeGoTo();
   session_.setStop(tarvo::StopReason::None);
   session_.resume();
   model_.hide();
