@@ -5,6 +5,8 @@
 #include "cpu/code_view.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
+#include "debugger/session.h"
+#include "debugger/symbols.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
 #include "tools/assembler.h"
@@ -109,6 +111,42 @@ std::string lineText(const PaneLine& line) {
   return s;
 }
 
+std::vector<ListRow> listPaneRows(const Machine& m, uint32_t top, int region, int rows,
+                                  const SymbolTable* symbols, uint32_t* after) {
+  std::vector<ListRow> out;
+  std::vector<ListingRow> listing(static_cast<std::size_t>(std::max(0, rows)));
+  uint32_t end = top;
+  const std::size_t n = listInstructions(m, top, region, listing, &end);
+  if (symbols == nullptr || symbols->empty()) {
+    for (std::size_t i = 0; i < n; ++i)
+      out.push_back({formatListingRow(listing[i]), listing[i].address});
+    if (after) *after = end;
+    return out;
+  }
+  // Label rows take rows of the pane, so fewer instructions fit; the page
+  // ends after the last instruction row drawn.
+  uint32_t next = top;
+  for (std::size_t i = 0; i < n && static_cast<int>(out.size()) < rows; ++i) {
+    const ListingRow& line = listing[i];
+    if (const std::string* name = symbols->nameAt(static_cast<uint16_t>(line.address))) {
+      out.push_back({*name + ":", std::nullopt});
+      if (static_cast<int>(out.size()) == rows) break;
+    }
+    ListingRow bare = line;
+    bare.operands.clear();
+    std::string text = formatListingRow(bare);
+    if (!line.operands.empty()) {
+      if (text.size() < static_cast<std::size_t>(kListOperandColumn))
+        text.resize(kListOperandColumn, ' ');
+      text += labelOperands(line.operands.view(), *symbols);
+    }
+    out.push_back({std::move(text), line.address});
+    next = line.next;
+  }
+  if (after) *after = next;
+  return out;
+}
+
 DebugModel::DebugModel(Machine& m, RunControl& run) : m_(m), run_(run) {
   create();
 }
@@ -199,10 +237,9 @@ PaneText DebugModel::paint(Pane p) {
   const int rows = this->rows(p);
   switch (p) {
     case Pane::List: {
-      std::vector<ListingRow> listing(static_cast<std::size_t>(rows));
       uint32_t after = view_.listTop;
-      const std::size_t n = listInstructions(m_, view_.listTop, view_.listRegion, listing, &after);
-      for (std::size_t i = 0; i < n; ++i) out.lines.push_back({{0, formatListingRow(listing[i])}});
+      for (ListRow& row : listPaneRows(m_, view_.listTop, view_.listRegion, rows, symbols_, &after))
+        out.lines.push_back({{0, std::move(row.text)}});
       // The page step is the bytes that this page covered, as long as the
       // page ended inside the region.
       if (static_cast<int32_t>(after) >= regionStart(view_.listRegion) &&
@@ -322,16 +359,22 @@ std::optional<EditField> DebugModel::hitTest(Pane p, int row, int column) {
   switch (p) {
     case Pane::List: {
       if (row >= rows) break;
-      if (row == 0 && col < 5) return field(EditMode::ListAddress, 0, 0, 5, true);
+      // Only a line that the listing draws can be replaced: the walk has to
+      // reach it inside the region. A label row opens nothing; the address
+      // field sits on the first instruction row (row 0 without labels).
+      const std::vector<ListRow> shown =
+          listPaneRows(m_, view_.listTop, view_.listRegion, rows, symbols_);
+      int addressRow = 0;
+      while (addressRow < static_cast<int>(shown.size()) && !shown[addressRow].address)
+        ++addressRow;
+      if (addressRow == static_cast<int>(shown.size())) addressRow = 0;
+      if (row == addressRow && col < 5) return field(EditMode::ListAddress, 0, 0, 5, true);
       const int columns = this->columns(p);
-      if (col >= kListMnemonicColumn && col < columns) {
-        // Only a line that the listing draws can be replaced: the walk has
-        // to reach it inside the region.
-        const auto line = listingLineAddress(m_, view_.listTop, view_.listRegion, row);
-        if (line)
-          return field(EditMode::ListInstruction, static_cast<int32_t>(*line), kListMnemonicColumn,
-                       columns - kListMnemonicColumn, false);
-      }
+      if (col >= kListMnemonicColumn && col < columns && row < static_cast<int>(shown.size()) &&
+          shown[static_cast<std::size_t>(row)].address)
+        return field(EditMode::ListInstruction,
+                     static_cast<int32_t>(*shown[static_cast<std::size_t>(row)].address),
+                     kListMnemonicColumn, columns - kListMnemonicColumn, false);
       break;
     }
     case Pane::Reg: {
@@ -448,7 +491,44 @@ EnterResult DebugModel::enter(std::u16string_view text) {
       break;
   }
   closeField();
-  return {true, -1};
+  return {true, -1, {}};
+}
+
+std::optional<EditField> DebugModel::tab(std::u16string_view text, bool backward) {
+  if (!tabAdvances()) return std::nullopt;
+  const EditMode mode = view_.editMode;
+  const int64_t next = static_cast<int64_t>(view_.editTarget) + (backward ? -1 : 1);
+  enter(text);
+  const int rows = this->rows(Pane::Bin);
+  if (rows <= 0 || next < regionStart(view_.binRegion) || next >= regionEnd(view_.binRegion))
+    return std::nullopt;
+  // A field is only open on a row in view, so the next byte is at most one
+  // row outside it.
+  const int64_t top = view_.binTop;
+  if (next < top) view_.binTop -= 16;
+  if (next >= top + 16 * rows) view_.binTop += 16;
+  const int row = static_cast<int>((next - view_.binTop) / 16);
+  const int k = static_cast<int>(next & 15);
+  view_.editMode = mode;
+  view_.editTarget = static_cast<int32_t>(next);
+  if (mode == EditMode::HexByte)
+    return EditField{mode, view_.editTarget, row, kHexBytesColumn + 3 * k, 2, true};
+  return EditField{mode, view_.editTarget, row, kHexCharsColumn + k, 1, false};
+}
+
+bool DebugModel::goTo(std::string_view text, std::string* error) {
+  // Hex digits are a full address, as the address fields take them; a
+  // label is a 16-bit address in the segment the code runs in.
+  const std::optional<uint32_t> address = parseTypedFullAddress(text, symbols_, m_.cpu, error);
+  if (!address) return false;
+  if (active_ == Group::Bin) {
+    setHexView(*address);
+    activate(Group::Bin);
+  } else {
+    setListView(*address);
+    activate(Group::List);
+  }
+  return true;
 }
 
 bool DebugModel::wordOrganised(uint32_t address) {
@@ -466,7 +546,9 @@ EnterResult DebugModel::assembleAndStore(std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i)
     line[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '\x7F';
   const AsmResult r = assembleEditLine(line, static_cast<uint16_t>(target), word);
-  if (r.errorPos > 0) return {false, r.errorPos - 1};
+  if (r.errorPos > 0)
+    return {false, r.errorPos - 1,
+            "Error at column " + std::to_string(r.errorPos) + ": " + r.message};
 
   // The bytes go where a read of the address finds them, so code in ROM can
   // be patched; an address that no row holds keeps reading 0xFF.
@@ -488,7 +570,7 @@ EnterResult DebugModel::assembleAndStore(std::u16string_view text) {
     }
   }
   closeField();
-  return {true, -1};
+  return {true, -1, {}};
 }
 
 void DebugModel::singleStep() {

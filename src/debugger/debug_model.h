@@ -20,6 +20,7 @@ namespace tarvo {
 
 struct Machine;
 struct ProcessorState;
+class SymbolTable;
 
 // The four text panes.
 enum class Pane { List, Reg, Main, Bin };
@@ -113,7 +114,24 @@ enum class ScrollKey { PageUp, PageDown, Home, End, Up, Down };
 struct EnterResult {
   bool closed = false;  // the field has closed
   int caret = -1;       // where the caret goes when the line could not be assembled
+  std::string status;   // for the status line: why the line could not be assembled
 };
+
+// One row of the disassembly pane: an instruction line, or, while labels are
+// loaded, the row "label:" before the line that a label names.
+struct ListRow {
+  std::string text;
+  std::optional<uint32_t> address;  // full address of an instruction line; none on a label row
+};
+
+// The rows of the disassembly pane from the full address `top` in region
+// `region`, at most `rows` of them. Without labels (symbols null or empty)
+// every row is a listing line. With labels, operands that name a label show
+// it, and a line whose 16-bit address a label names follows a label row.
+// *after receives the address after the last instruction row (`top` when
+// there is none).
+std::vector<ListRow> listPaneRows(const Machine& m, uint32_t top, int region, int rows,
+                                  const SymbolTable* symbols, uint32_t* after = nullptr);
 
 // View state of the debug window; it lives as long as the model, so a
 // reopened window shows the same positions.
@@ -134,6 +152,9 @@ class DebugModel {
   DebugModel(Machine& m, RunControl& run);
 
   Machine& machine() { return m_; }
+  // Labels for the disassembly and for addresses typed into the Go to box;
+  // null or empty leaves the panes exactly as without them.
+  void setSymbols(const SymbolTable* symbols) { symbols_ = symbols; }
   const DebugView& view() const { return view_; }
   DebugView& view() { return view_; }
 
@@ -185,6 +206,21 @@ class DebugModel {
   // Enter and Escape in a pane's edit box.
   EnterResult enter(std::u16string_view text);
   void escape() { closeField(); }
+  // Tab (or Shift+Tab, backward) in a hex-byte or hex-character field:
+  // commits as Enter, then opens the same kind of field on the next (or
+  // previous) byte, moving the view by one row when that byte is outside
+  // it. Nothing opens past either end of the region. Returns the field
+  // opened; in any other field nothing happens (see tabAdvances).
+  std::optional<EditField> tab(std::u16string_view text, bool backward);
+  bool tabAdvances() const {
+    return view_.editMode == EditMode::HexByte || view_.editMode == EditMode::HexCharacter;
+  }
+
+  // The Go to box: hex digits (a full address), a label or label+HEX (in the
+  // current code segment) set the view of the hex editor when it is the
+  // active pane, else of the disassembly, and activate that pane. False,
+  // with *error set, when the text is neither.
+  bool goTo(std::string_view text, std::string* error = nullptr);
 
   // The three Run buttons. traceRun and breakpointRun return whether the
   // window is to hide now (the run is armed).
@@ -208,6 +244,7 @@ class DebugModel {
   std::array<Size, kPaneCount> size_{};
   std::optional<Group> active_;
   int listPageStep_ = 1;
+  const SymbolTable* symbols_ = nullptr;
 };
 
 }  // namespace tarvo

@@ -90,9 +90,20 @@ uint32_t DebugSession::fetchAddress(const ProcessorState& c) {
   return physicalAddress(c, c.inService != 0 ? 0u : c.segmentLatch, c.PC);
 }
 
-uint32_t DebugSession::codeAddress(uint16_t address) const {
-  const ProcessorState& c = m_.cpu;
+uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address) {
   return physicalAddress(c, c.inService != 0 ? 0u : c.segmentLatch, address);
+}
+
+std::optional<uint32_t> parseTypedFullAddress(std::string_view text, const SymbolTable* symbols,
+                                              const ProcessorState& c, std::string* error) {
+  if (const auto hex = parseTypedAddress(text, nullptr)) return hex;
+  const auto label = parseTypedAddress(text, symbols, error);
+  if (!label) return std::nullopt;
+  return codeSegmentAddress(c, static_cast<uint16_t>(*label));
+}
+
+uint32_t DebugSession::codeAddress(uint16_t address) const {
+  return codeSegmentAddress(m_.cpu, address);
 }
 
 Breakpoint* DebugSession::find(int id) {

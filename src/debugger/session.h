@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,17 @@ struct CallFrame {
 
 constexpr std::size_t kHistorySize = 256;
 constexpr std::size_t kCallStackLimit = 256;
+
+// A 16-bit address in the segment the processor fetches its code from
+// (segment 0 inside an interrupt routine), as a full address.
+uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address);
+
+// A full address as the user types it: hex digits are the full address
+// itself; a label, label+HEX or label-HEX is a 16-bit address in the code
+// segment (codeSegmentAddress). Nothing, with *error set, when it is neither.
+std::optional<uint32_t> parseTypedFullAddress(std::string_view text, const SymbolTable* symbols,
+                                              const ProcessorState& c,
+                                              std::string* error = nullptr);
 
 class DebugSession : public StepObserver {
  public:

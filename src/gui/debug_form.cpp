@@ -197,6 +197,7 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
   // steps, at no cost while nothing is armed.
   runLoop.run.observer = &session_;
   session_.setSymbols(&symbols_);
+  model_.setSymbols(&symbols_);
   sessionWindow_ = new SessionWindow(machine, session_, this);
   const QDir dir(QString::fromStdString(runLoop.dir()));
   for (const QString& name : dir.entryList({"*.sym"}, QDir::Files, QDir::Name))
@@ -218,6 +219,19 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
   key(Qt::Key_F11, [this] { StepButtonClick(); });
   key(QKeySequence(Qt::SHIFT | Qt::Key_F11), [this] { stepOut(); });
   key(Qt::Key_F4, [this] { runToClickedLine(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_G), [this] { openGoTo(); });
+  // The Go to box lives in the strip below the hex editor and is hidden
+  // until asked for.
+  goToLabel_ = new QLabel("Go to:", this);
+  goToLabel_->setGeometry(8, 410, 40, 21);
+  goToEdit_ = new QLineEdit(this);
+  goToEdit_->setObjectName("GoToEdit");
+  goToEdit_->setGeometry(48, 410, 129, 21);
+  goToEdit_->installEventFilter(this);
+  goToError_ = new QLabel(this);
+  goToError_->setGeometry(185, 410, 432, 21);
+  connect(goToEdit_, &QLineEdit::returnPressed, this, [this] { goToEntered(); });
+  closeGoTo();
   key(QKeySequence(Qt::CTRL | Qt::Key_B), [this] {
     sessionWindow_->refresh();
     sessionWindow_->show();
@@ -266,6 +280,38 @@ void TDebugForm::runToClickedLine() {
   }
   session_.runTo(clickedLine_);
   armAndRun();
+}
+
+void TDebugForm::openGoTo() {
+  // A field open in a pane closes: its box would otherwise keep a value
+  // that Enter no longer reaches.
+  model_.closeField();
+  closeBoxes();
+  refresh();
+  goToError_->clear();
+  goToLabel_->show();
+  goToEdit_->show();
+  goToError_->show();
+  goToEdit_->setFocus();
+  goToEdit_->selectAll();
+}
+
+void TDebugForm::goToEntered() {
+  std::string error;
+  if (!model_.goTo(goToEdit_->text().toStdString(), &error)) {
+    goToError_->setText(QString::fromStdString(error));
+    sessionWindow_->setStatus(QString::fromStdString(error));
+    goToEdit_->selectAll();
+    return;
+  }
+  closeGoTo();
+  showActive();
+}
+
+void TDebugForm::closeGoTo() {
+  goToLabel_->hide();
+  goToEdit_->hide();
+  goToError_->hide();
 }
 
 void TDebugForm::buildPane(Pane pane, Group g, const char* name, QRect groupRect, QSize boxSize,
@@ -441,6 +487,7 @@ void TDebugForm::DebugShow() {
 
 void TDebugForm::DebugHide() {
   staleTimer_.stop();
+  closeGoTo();
   session_.setStop(tarvo::StopReason::None);
   session_.resume();
   model_.hide();
@@ -476,7 +523,18 @@ bool TDebugForm::eventFilter(QObject* watched, QEvent* event) {
     return false;
   }
   if (event->type() != QEvent::KeyPress) return false;
-  const int key = static_cast<QKeyEvent*>(event)->key();
+  const auto* press = static_cast<QKeyEvent*>(event);
+  // Shift+Tab arrives as Backtab from the keyboard, as Tab with Shift from
+  // some input methods.
+  const int key = press->key() == Qt::Key_Tab && (press->modifiers() & Qt::ShiftModifier)
+                      ? int(Qt::Key_Backtab)
+                      : press->key();
+  if (watched == goToEdit_) {
+    if (key != Qt::Key_Escape) return false;
+    closeGoTo();
+    showActive();
+    return true;
+  }
   for (int p = 0; p < tarvo::kPaneCount; ++p) {
     if (watched != panes_[p].edit) continue;
     switch (static_cast<Pane>(p)) {
@@ -583,15 +641,28 @@ bool TDebugForm::paneKeyDown(Pane pane, int key) {
   }
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     QLineEdit* edit = paneEdit(pane);
+    const tarvo::EditMode mode = model_.view().editMode;
     const tarvo::EnterResult r = model_.enter(edit->text().toStdU16String());
     if (r.closed) {
+      // A line that went in puts the stop back on the status line in place
+      // of an earlier assembler message.
+      if (mode == tarvo::EditMode::ListInstruction)
+        sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
       closeBoxes();
       refresh();
     } else if (r.caret >= 0) {
       edit->setCursorPosition(r.caret);
-      sessionWindow_->setStatus(
-          QString("The line cannot be assembled: column %1").arg(r.caret + 1));
+      sessionWindow_->setStatus(QString::fromStdString(r.status));
     }
+    return true;
+  }
+  if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && model_.tabAdvances()) {
+    QLineEdit* edit = paneEdit(pane);
+    const std::optional<tarvo::EditField> next =
+        model_.tab(edit->text().toStdU16String(), key == Qt::Key_Backtab);
+    closeBoxes();
+    refresh();
+    if (next) openBox(pane, *next);
     return true;
   }
   if (key == Qt::Key_Escape) {

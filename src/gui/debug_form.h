@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QFont>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -153,6 +154,11 @@ class TDebugForm : public QWidget {
   void stepOver();
   void stepOut();
   void runToClickedLine();
+  // The Go to box (Ctrl+G) below the panes: an address, a label or
+  // label+HEX for the view of the disassembly or, when it is active, the
+  // hex editor. Enter goes there; Escape closes the box.
+  void openGoTo();
+  QLineEdit* goToEdit() const { return goToEdit_; }
 
   // The three Run buttons.
   void StepButtonClick();
@@ -194,12 +200,17 @@ class TDebugForm : public QWidget {
   void refresh();
 
   void armAndRun();
+  void goToEntered();
+  void closeGoTo();
 
   tarvo::DebugModel model_;
   tarvo::SymbolTable symbols_;
   tarvo::DebugSession session_;
   tarvo::RunLoop& runLoop_;
   SessionWindow* sessionWindow_ = nullptr;
+  QLabel* goToLabel_ = nullptr;
+  QLineEdit* goToEdit_ = nullptr;
+  QLabel* goToError_ = nullptr;
   // While the window is open, the machine can still change under it (F9,
   // the power switch, a key on the face): the panes are redrawn when its
   // state digest moves.

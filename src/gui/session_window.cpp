@@ -116,11 +116,22 @@ bool SessionWindow::addFromText(const QString& qtext) {
       else if (kind != "w")
         error = "expected r, w or rw after the colon";
     }
-    const auto dash = range.find('-');
-    const auto first = parseTypedAddress(range.substr(0, dash), nullptr, &error);
+    // Hex is physical; a label is in the code segment. Either end may be
+    // label-HEX itself: the range's dash is the first one with an address
+    // on both sides.
+    const SymbolTable* symbols = session_.symbols();
+    auto dash = range.find('-');
+    for (auto d = dash; d != std::string::npos; d = range.find('-', d + 1)) {
+      if (parseTypedFullAddress(range.substr(0, d), symbols, m_.cpu) &&
+          parseTypedFullAddress(range.substr(d + 1), symbols, m_.cpu)) {
+        dash = d;
+        break;
+      }
+    }
+    const auto first = parseTypedFullAddress(range.substr(0, dash), symbols, m_.cpu, &error);
     const auto last = dash == std::string::npos
                           ? first
-                          : parseTypedAddress(range.substr(dash + 1), nullptr, &error);
+                          : parseTypedFullAddress(range.substr(dash + 1), symbols, m_.cpu, &error);
     if (error.empty() && first && last) {
       if (*last < *first || *last > 0xFFFFF) {
         error = "not a range of physical addresses";
