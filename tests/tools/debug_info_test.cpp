@@ -272,24 +272,14 @@ TEST(DebugInfo, ParsingRefusesWhatIsNotDebugInformation) {
       {R"({"word": false, "files": [], "lines": [], "labels": []})", "\"version\" is missing"},
       {R"({"version": 2, "word": false, "files": [], "lines": [], "labels": []})",
        "unsupported version 2"},
-      {R"({"version": "1", "word": false, "files": [], "lines": [], "labels": []})",
-       "\"version\" is not a whole number"},
       {R"({"version": 1, "word": 0, "files": [], "lines": [], "labels": []})",
        "\"word\" is not true or false"},
-      {R"({"version": 1, "word": true, "files": {}, "lines": [], "labels": []})",
-       "\"files\" is not an array"},
       {R"({"version": 1, "word": true, "files": [7], "lines": [], "labels": []})",
        "files[0] is not a string"},
       {R"({"version": 1, "word": true, "files": []})", "\"lines\" is missing"},
       {R"({"version": 1, "word": true, )" + lines + "[3]}", "lines[0]: not an object"},
       {R"({"version": 1, "word": true, )" + lines +
            R"([{"address": 8192, "length": 1, "file": 0, "line": 1}]})",
-       "lines[0]: \"address\" is not 1 to 4 hex digits"},
-      {R"({"version": 1, "word": true, )" + lines +
-           R"([{"address": "12345", "length": 1, "file": 0, "line": 1}]})",
-       "lines[0]: \"address\" is not 1 to 4 hex digits"},
-      {R"({"version": 1, "word": true, )" + lines +
-           R"([{"address": "20G0", "length": 1, "file": 0, "line": 1}]})",
        "lines[0]: \"address\" is not 1 to 4 hex digits"},
       {R"({"version": 1, "word": true, )" + lines +
            R"([{"address": "2000", "length": 0, "file": 0, "line": 1}]})",
@@ -314,8 +304,6 @@ TEST(DebugInfo, ParsingRefusesWhatIsNotDebugInformation) {
        "lines[0]: \"line\" is missing"},
       {R"({"version": 1, "word": true, "files": [], "lines": [], "labels": [{"name": ""}]})",
        "labels[0]: \"name\" is not a name"},
-      {R"({"version": 1, "word": true, "files": [], "lines": [], "labels": [{"name": "a"}]})",
-       "labels[0]: \"address\" is missing"},
       {std::string(100000, '['), "nested too deeply"},
       {"{\"version\": 1, \"files\": [\"\xFF\"]}", "not JSON"},
   };
