@@ -336,6 +336,8 @@ class Program {
                      [](const Error& a, const Error& b) { return a.line < b.line; });
     for (Error& e : errors_) out.errors.push_back(std::move(e.error));
     out.listing = std::move(listing_);
+    out.files = files_;
+    out.lines = std::move(stored_);
     for (const auto& [name, value] : symbols_) {
       out.symbols.push_back({name, static_cast<uint16_t>(value & 0xFFFF)});
     }
@@ -371,6 +373,7 @@ class Program {
   std::vector<uint8_t> memory_;
   std::vector<int32_t> owner_;  // line index that wrote each byte, -1 for none
   std::string listing_;
+  std::vector<XasmLine> stored_;
 
   void error(std::size_t line, std::size_t pos, std::string message) {
     XasmError e;
@@ -837,7 +840,11 @@ class Program {
         case Kind::Include:
           break;
       }
-      if (!bytes.empty()) put(i, info.origin, bytes);
+      if (!bytes.empty()) {
+        put(i, info.origin, bytes);
+        stored_.push_back({lines_[i].file, lines_[i].number, info.origin,
+                           static_cast<uint32_t>((bytes.size() + unit_ - 1) / unit_)});
+      }
       if (opt_.word && bytes.size() % 2 != 0) bytes.push_back(0);
       if (st.kind == Kind::Ds && bytes.size() > 4) {
         // A long fill is listed by its first row only.

@@ -57,12 +57,23 @@ struct XasmSymbol {
   uint16_t value = 0;
 };
 
+// A line that stored bytes: index into files, 1-based line, first address,
+// addresses stored.
+struct XasmLine {
+  int file = 0;
+  int line = 0;
+  uint32_t address = 0;
+  uint32_t length = 0;
+};
+
 struct XasmOutput {
   std::vector<XasmError> errors;  // in source order; empty when the image is good
   std::vector<uint8_t> image;
   uint32_t imageBase = 0;           // address of image[0] (a word address in word mode)
   std::string listing;              // address, bytes, source line
   std::vector<XasmSymbol> symbols;  // sorted by value, then name
+  std::vector<std::string> files;   // [0] the main source as given, then every included file
+  std::vector<XasmLine> lines;      // every line that stored bytes, in the order stored
   bool ok() const { return errors.empty(); }
 };
 
