@@ -21,7 +21,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefi
                 RESULT_VARIABLE status OUTPUT_QUIET)
 check("status EQUAL 0" "cmake --install failed (${status})")
 
-foreach(file bin/tarvo bin/tarvo-run bin/tarvo-asm bin/tarvo-dis
+foreach(file bin/tarvo bin/tarvo-run bin/tarvo-asm bin/tarvo-dis bin/tarvo-dap
              share/tarvo/machine/rom0.bin share/tarvo/machine/rom1.bin
              share/tarvo/machine/charset.bin share/tarvo/machine/face.bmp
              share/applications/tarvo.desktop share/icons/hicolor/scalable/apps/tarvo.svg
