@@ -1002,14 +1002,28 @@ json DapSession::disassemble(const json& args) {
   if (skip < 0) {
     // Instructions before the address: decoded forward from far enough
     // back, keeping those that end at or before it.
+    // A line start of the program is a sure boundary; otherwise the
+    // first of a few starting points whose walk lands on the address.
     const uint32_t back = static_cast<uint32_t>(-skip) * 4;
-    uint32_t a = cursor >= segmentBase + back ? cursor - back : segmentBase;
+    const uint32_t floor = cursor >= segmentBase + back ? cursor - back : segmentBase;
+    std::vector<uint32_t> starts;
+    if (const auto line = map_.lineStartAtOrBelow(floor);
+        line && (*line & 0x30000) == segmentBase && floor - *line < 64)
+      starts.push_back(*line);
+    for (uint32_t k = 0; k < 4 && floor >= segmentBase + k; ++k) starts.push_back(floor - k);
     std::vector<Row> before;
-    while (a < cursor) {
-      Row r = decode(a);
-      if (r.next > cursor) break;
-      a = r.next;
-      before.push_back(std::move(r));
+    for (uint32_t start : starts) {
+      std::vector<Row> walk;
+      uint32_t a = start;
+      while (a < cursor) {
+        Row r = decode(a);
+        if (r.next > cursor) break;
+        a = r.next;
+        walk.push_back(std::move(r));
+      }
+      const bool lands = a == cursor;
+      if (lands || before.empty()) before = std::move(walk);
+      if (lands) break;
     }
     const std::size_t want = static_cast<std::size_t>(-skip);
     // Addresses the walk could not reach are shown as unreadable.

@@ -42,6 +42,12 @@ std::optional<SourcePosition> SourceMap::at(uint32_t fullAddress) const {
   return r.pos;
 }
 
+std::optional<uint32_t> SourceMap::lineStartAtOrBelow(uint32_t fullAddress) const {
+  auto it = byStart_.upper_bound(fullAddress);
+  if (it == byStart_.begin()) return std::nullopt;
+  return std::prev(it)->first;
+}
+
 std::optional<SourceMap::LineStart> SourceMap::lineStart(int file, int line) const {
   if (file < 0 || static_cast<std::size_t>(file) >= byLine_.size()) return std::nullopt;
   const auto& lines = byLine_[static_cast<std::size_t>(file)];

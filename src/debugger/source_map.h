@@ -44,6 +44,10 @@ class SourceMap {
   // of the same file that stored any; nothing when no line from there on did.
   std::optional<LineStart> lineStart(int file, int line) const;
 
+  // The nearest full address at or below this one where a stored line
+  // starts: a sure instruction boundary for decoding backwards.
+  std::optional<uint32_t> lineStartAtOrBelow(uint32_t fullAddress) const;
+
   bool empty() const { return ranges_.empty(); }
 
   static std::string canonical(std::string_view path);
