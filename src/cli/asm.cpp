@@ -7,10 +7,13 @@
 //       with the 1-based position of the first unusable character and exits 1.
 //
 //   tarvo-asm SOURCE -o IMAGE [--word] [--base HEX] [--size N]
-//             [--listing FILE] [--symbols FILE]
+//             [--listing FILE] [--symbols FILE] [--debug-info FILE]
 //       Assembles a whole program (labels, equ, expressions, org, db, dw, ds,
 //       include) into a raw image. Errors are printed as file:line:column:
 //       message, all of them, and no file is written; the exit status is 1.
+//       --debug-info writes, as JSON, the source file and line of every
+//       range of addresses the program stores and every symbol's value, for
+//       debuggers that step through the source (docs/debug-info.md).
 //
 // Unusable arguments exit with 2.
 
@@ -25,6 +28,7 @@
 
 #include "cli/cli_common.h"
 #include "tools/assembler.h"
+#include "tools/debug_info.h"
 #include "tools/xasm.h"
 
 namespace {
@@ -83,7 +87,7 @@ bool writeFile(const std::string& path, const std::string& data) {
 int run(int argc, char** argv) {
   CLI::App app{"Assembles Tarvo instructions: one line, or a whole program into an image."};
   std::optional<std::string> line;
-  std::string originText, baseText, sizeText, source, image, listing, symbols;
+  std::string originText, baseText, sizeText, source, image, listing, symbols, debugInfo;
   bool word = false;
   auto* lineOpt = app.add_option("--line", line, "One line, assembled as the debugger does");
   auto* originOpt = app.add_option("--origin", originText, "Address of the line (hex)");
@@ -94,7 +98,10 @@ int run(int argc, char** argv) {
   auto* sizeOpt = app.add_option("--size", sizeText, "Image size in bytes (decimal)");
   auto* listingOpt = app.add_option("--listing", listing, "Listing file to write");
   auto* symbolsOpt = app.add_option("--symbols", symbols, "Symbol file to write");
-  for (CLI::Option* o : {sourceOpt, imageOpt, baseOpt, sizeOpt, listingOpt, symbolsOpt}) {
+  auto* debugInfoOpt =
+      app.add_option("--debug-info", debugInfo, "Line information file (JSON) to write");
+  for (CLI::Option* o :
+       {sourceOpt, imageOpt, baseOpt, sizeOpt, listingOpt, symbolsOpt, debugInfoOpt}) {
     lineOpt->excludes(o);
   }
   originOpt->needs(lineOpt);
@@ -144,6 +151,10 @@ int run(int argc, char** argv) {
       std::cerr << "tarvo-asm: cannot write the symbol file '" << symbols << "'\n";
       return 1;
     }
+  }
+  if (!debugInfo.empty() && !writeFile(debugInfo, debugInfoJson(out, word))) {
+    std::cerr << "tarvo-asm: cannot write the debug information '" << debugInfo << "'\n";
+    return 1;
   }
   return 0;
 }

@@ -327,6 +327,8 @@ class Program {
       return out;
     }
     files_.push_back(path);
+    outFiles_.push_back(path);
+    outFileOf_.push_back(0);
     load(0, 0, std::nullopt);
     info_.assign(lines_.size(), {});
     pass1();
@@ -336,7 +338,7 @@ class Program {
                      [](const Error& a, const Error& b) { return a.line < b.line; });
     for (Error& e : errors_) out.errors.push_back(std::move(e.error));
     out.listing = std::move(listing_);
-    out.files = files_;
+    out.files = std::move(outFiles_);
     out.lines = std::move(stored_);
     for (const auto& [name, value] : symbols_) {
       out.symbols.push_back({name, static_cast<uint16_t>(value & 0xFFFF)});
@@ -360,8 +362,11 @@ class Program {
 
   const XasmOptions& opt_;
   const SourceReader& reader_;
-  const uint32_t unit_;  // bytes per address
-  std::vector<std::string> files_;
+  const uint32_t unit_;                // bytes per address
+  std::vector<std::string> files_;     // one entry per inclusion, for messages
+  std::vector<std::string> outFiles_;  // each file read once, in order of first inclusion
+  std::vector<int> outFileOf_;         // index into outFiles_ for each entry of files_
+  std::vector<XasmLine> stored_;       // lines that stored bytes
   std::size_t sourceBytes_ = 0;
   std::vector<SourceLine> lines_;
   std::vector<LineInfo> info_;
@@ -373,7 +378,6 @@ class Program {
   std::vector<uint8_t> memory_;
   std::vector<int32_t> owner_;  // line index that wrote each byte, -1 for none
   std::string listing_;
-  std::vector<XasmLine> stored_;
 
   void error(std::size_t line, std::size_t pos, std::string message) {
     XasmError e;
@@ -458,6 +462,9 @@ class Program {
       target = std::filesystem::path(parent).parent_path() / target;
     }
     files_.push_back(target.string());
+    const auto seen = std::find(outFiles_.begin(), outFiles_.end(), files_.back());
+    outFileOf_.push_back(static_cast<int>(seen - outFiles_.begin()));
+    if (seen == outFiles_.end()) outFiles_.push_back(files_.back());
     load(static_cast<int>(files_.size() - 1), depth + 1, std::make_pair(index, p));
   }
 
@@ -840,12 +847,13 @@ class Program {
         case Kind::Include:
           break;
       }
-      if (!bytes.empty()) {
-        put(i, info.origin, bytes);
-        stored_.push_back({lines_[i].file, lines_[i].number, info.origin,
-                           static_cast<uint32_t>((bytes.size() + unit_ - 1) / unit_)});
-      }
+      if (!bytes.empty()) put(i, info.origin, bytes);
       if (opt_.word && bytes.size() % 2 != 0) bytes.push_back(0);
+      if (!bytes.empty()) {
+        const SourceLine& src = lines_[i];
+        stored_.push_back({outFileOf_[static_cast<std::size_t>(src.file)], src.number, info.origin,
+                           static_cast<uint32_t>(bytes.size() / unit_)});
+      }
       if (st.kind == Kind::Ds && bytes.size() > 4) {
         // A long fill is listed by its first row only.
         bytes.resize(4);

@@ -57,13 +57,12 @@ struct XasmSymbol {
   uint16_t value = 0;
 };
 
-// A line that stored bytes: index into files, 1-based line, first address,
-// addresses stored.
+// One source line that stored something, for source-level debugging.
 struct XasmLine {
-  int file = 0;
-  int line = 0;
-  uint32_t address = 0;
-  uint32_t length = 0;
+  int file = 0;          // index into XasmOutput::files
+  int line = 0;          // 1-based source line
+  uint32_t address = 0;  // first address the line stored to (a word address in word mode)
+  uint32_t length = 0;   // addresses stored (bytes; words in word mode), above 0
 };
 
 struct XasmOutput {
@@ -72,8 +71,12 @@ struct XasmOutput {
   uint32_t imageBase = 0;           // address of image[0] (a word address in word mode)
   std::string listing;              // address, bytes, source line
   std::vector<XasmSymbol> symbols;  // sorted by value, then name
-  std::vector<std::string> files;   // [0] the main source as given, then every included file
-  std::vector<XasmLine> lines;      // every line that stored bytes, in the order stored
+  // [0] the main source as given, then every included file as opened, in
+  // order of first inclusion (a file included twice is listed once).
+  std::vector<std::string> files;
+  // Every line that stored bytes (instructions, db, dw, ds with a fill), in
+  // the order stored; the addresses and lengths are those of the listing.
+  std::vector<XasmLine> lines;
   bool ok() const { return errors.empty(); }
 };
 

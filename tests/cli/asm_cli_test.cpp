@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "spawn.h"
+#include "tools/debug_info.h"
 
 namespace {
 
@@ -115,6 +118,72 @@ TEST_F(AsmCli, ListingAndSymbolFiles) {
   EXPECT_EQ(readText(dir_ / "p.sym"), "b 0020\na 0021\n");
   const std::string listing = readText(dir_ / "p.lst");
   EXPECT_NE(listing.find("0021  B7 81        a:      jr a"), std::string::npos) << listing;
+}
+
+// --debug-info adds one file and changes nothing else; a program that fails
+// to assemble writes none.
+TEST_F(AsmCli, DebugInfoFile) {
+  fs::create_directories(dir_ / "lib");
+  writeText(dir_ / "p.asm",
+            "        org &h1000\n"
+            "start:  ld $1,3\n"
+            "        include \"lib/sub.asm\"\n"
+            "        db 1,2\n");
+  writeText(dir_ / "lib" / "sub.asm", "sub:    rtn\n");
+  const std::string src = (dir_ / "p.asm").string();
+  const auto outputs = [&](const std::string& stem) {
+    return std::vector<std::string>{src,
+                                    "-o",
+                                    (dir_ / (stem + ".bin")).string(),
+                                    "--listing",
+                                    (dir_ / (stem + ".lst")).string(),
+                                    "--symbols",
+                                    (dir_ / (stem + ".sym")).string()};
+  };
+  Result r = line(outputs("plain"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> args = outputs("dbg");
+  args.insert(args.end(), {"--debug-info", (dir_ / "p.json").string()});
+  r = line(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  for (const char* ext : {".bin", ".lst", ".sym"}) {
+    EXPECT_EQ(readText(dir_ / ("dbg" + std::string(ext))),
+              readText(dir_ / ("plain" + std::string(ext))))
+        << ext;
+  }
+  const std::string json = readText(dir_ / "p.json");
+  std::string why;
+  const std::optional<tarvo::DebugInfo> info = tarvo::parseDebugInfo(json, &why);
+  ASSERT_TRUE(info) << why << "\n" << json;
+  EXPECT_FALSE(info->word);
+  EXPECT_EQ(info->files, (std::vector<std::string>{src, (dir_ / "lib" / "sub.asm").string()}));
+  ASSERT_EQ(info->lines.size(), 3u);
+  const auto at = [&](std::size_t i) {
+    const tarvo::XasmLine& l = info->lines[i];
+    return std::make_tuple(l.file, l.line, l.address, l.length);
+  };
+  EXPECT_EQ(at(0), std::make_tuple(0, 2, 0x1000u, 3u));
+  EXPECT_EQ(at(1), std::make_tuple(1, 1, 0x1003u, 1u));
+  EXPECT_EQ(at(2), std::make_tuple(0, 4, 0x1004u, 2u));
+  EXPECT_NE(json.find(R"({"name":"sub","address":"1003"})"), std::string::npos) << json;
+
+  writeText(dir_ / "lib" / "sub.asm", "sub:    rtn nowhere\n");
+  fs::remove(dir_ / "p.json");
+  r = line(args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("sub.asm:1:"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "p.json"));
+
+  // One line takes no debug information; an unwritable file is reported.
+  r = line({"--line", "nop", "--debug-info", (dir_ / "p.json").string()});
+  EXPECT_EQ(r.status, 2);
+  writeText(dir_ / "lib" / "sub.asm", "sub:    rtn\n");
+  args.back() = (dir_ / "no" / "such" / "dir" / "p.json").string();
+  r = line(args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write the debug information"), std::string::npos) << r.err;
 }
 
 // A program with labels, a loop, a call and a table, assembled into a whole
