@@ -61,7 +61,7 @@ int run() {
         char buf[65536];
         const ssize_t n = ::read(0, buf, sizeof buf);
         if (n < 0 && errno != EINTR && errno != EAGAIN) return 2;
-        if (n == 0) input = false;  // the editor is gone
+        if (n == 0) input = false;  // the editor is gone: what it sent is answered, then the end
         if (n > 0) framer.feed(std::string_view(buf, static_cast<std::size_t>(n)));
       }
     }
@@ -76,7 +76,7 @@ int run() {
       session.receive(*body, out);
       if (session.ended()) break;
     }
-    if (!input && !session.running()) break;
+    if (!input) break;
     if (!session.ended()) session.runSlice(kSlice, out);
     if (!send(out)) return 2;
   }
