@@ -85,7 +85,21 @@ int run() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    // The editor starts the adapter without arguments; a person who asks
+    // learns what it is instead of a program waiting on its input.
+    const std::string arg = argv[1];
+    if (argc == 2 && (arg == "--help" || arg == "-h")) {
+      std::cout << "Usage: tarvo-dap\n"
+                   "The Tarvo's debug adapter: speaks the Debug Adapter Protocol on standard\n"
+                   "input and output. An editor starts it and launches a machine directory\n"
+                   "with an assembly program (see tarvo-dap(1)).\n";
+      return 0;
+    }
+    std::cerr << "tarvo-dap: takes no arguments (an editor starts it; see --help)\n";
+    return 2;
+  }
   // A closed output ends the adapter through the failed write, not a signal.
   std::signal(SIGPIPE, SIG_IGN);
   try {
