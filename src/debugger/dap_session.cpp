@@ -363,7 +363,12 @@ void DapSession::handle(const json& request, Out& out) {
   }
 }
 
-json DapSession::initialize(const json&) {
+json DapSession::initialize(const json& args) {
+  // Lines and columns count from 1 unless the editor says otherwise.
+  const auto it = args.find("linesStartAt1");
+  lineBase_ = it != args.end() && it->is_boolean() && !it->get<bool>() ? 0 : 1;
+  const auto col = args.find("columnsStartAt1");
+  columnBase_ = col != args.end() && col->is_boolean() && !col->get<bool>() ? 0 : 1;
   return {
       {"supportsConfigurationDoneRequest", true},
       {"supportsConditionalBreakpoints", true},
@@ -545,11 +550,13 @@ json DapSession::setBreakpoints(const json& args) {
     if (!spec.is_object()) refuseWith("each breakpoint must be an object");
     const auto line = optInteger(spec, "line");
     if (!line) refuseWith("each breakpoint needs a \"line\"");
-    const auto start = file >= 0 && *line > 0 && *line < INT32_MAX
-                           ? map_.lineStart(file, static_cast<int>(*line))
-                           : std::nullopt;
+    const int64_t asked = *line;
+    // The source line, counted from 1; 0 for none.
+    const int64_t wanted = asked >= 0 && asked < INT32_MAX - 1 ? asked + 1 - lineBase_ : 0;
+    const auto start =
+        file >= 0 && wanted > 0 ? map_.lineStart(file, static_cast<int>(wanted)) : std::nullopt;
     if (!start) {
-      json b = {{"verified", false}, {"line", *line}};
+      json b = {{"verified", false}, {"line", asked}};
       b["message"] = file < 0 ? "this file is not part of the launched program"
                               : "no code on or after this line";
       list.push_back(b);
@@ -557,7 +564,7 @@ json DapSession::setBreakpoints(const json& args) {
     }
     json b = addBreak(BreakSource::Line, start->address, spec);
     if (b["verified"]) lineBreaks_[key].push_back(b["id"].get<int>());
-    b["line"] = start->line;
+    b["line"] = start->line - 1 + lineBase_;
     b["source"] = sourceOf(file);
     list.push_back(b);
   }
@@ -582,7 +589,7 @@ json DapSession::setInstructionBreakpoints(const json& args) {
     const uint32_t a = static_cast<uint32_t>(*address + optInteger(spec, "offset").value_or(0));
     json b = addBreak(BreakSource::Instruction, a & 0x3FFFF, spec);
     if (const auto pos = map_.at(a & 0x3FFFF)) {
-      b["line"] = pos->line;
+      b["line"] = pos->line - 1 + lineBase_;
       b["source"] = sourceOf(pos->file);
     }
     list.push_back(b);
@@ -786,8 +793,8 @@ json DapSession::stackTrace(const json&) {
               {"instructionPointerReference", addressReference(a)}};
     if (const auto pos = map_.at(a)) {
       f["source"] = sourceOf(pos->file);
-      f["line"] = pos->line;
-      f["column"] = 1;
+      f["line"] = pos->line - 1 + lineBase_;
+      f["column"] = columnBase_;
     }
     frames.push_back(f);
   }
@@ -992,7 +999,7 @@ json DapSession::disassemble(const json& args) {
       j["symbol"] = *label;
     if (const auto pos = map_.at(a)) {
       j["location"] = sourceOf(pos->file);
-      j["line"] = pos->line;
+      j["line"] = pos->line - 1 + lineBase_;
     }
     return Row{a, next > a ? next : a + 1, std::move(j)};
   };

@@ -114,6 +114,8 @@ class DapSession {
   std::string hexValue(int64_t v) const;
 
   int seq_ = 1;
+  int lineBase_ = 1;  // the editor's first line and column
+  int columnBase_ = 1;
   std::unique_ptr<Messages> messages_;
   std::unique_ptr<Machine> machine_;
   std::unique_ptr<RunLoop> loop_;

@@ -301,6 +301,27 @@ TEST(Dap, ErrorsAnswerAndTheAdapterGoesOn) {
   EXPECT_EQ(dap.wait(), 0);
 }
 
+// An editor that counts lines and columns from 0 gets them so, both ways.
+TEST(Dap, LinesFromZeroWhenTheEditorSaysSo) {
+  Workspace w;
+  const std::string src = w.write("count.s", kProgram);
+  DapClient dap(kBin + "/tarvo-dap");
+  dap.request("initialize",
+              {{"adapterID", "tarvo"}, {"linesStartAt1", false}, {"columnsStartAt1", false}});
+  ASSERT_EQ(dap.request("launch", launchArgs(w, src, false))["success"], true);
+  const json set = dap.request("setBreakpoints", {{"source", {{"path", src}}},
+                                                  {"breakpoints", {{{"line", kLoopLine - 1}}}}});
+  EXPECT_EQ(set["body"]["breakpoints"][0]["line"], kLoopLine - 1);
+  EXPECT_EQ(set["body"]["breakpoints"][0]["instructionReference"], "0x18011");
+  dap.request("configurationDone");
+  EXPECT_EQ(stopReason(dap), "breakpoint");
+  const json top = topFrame(dap);
+  EXPECT_EQ(top["line"], kLoopLine - 1);
+  EXPECT_EQ(top["column"], 0);
+  dap.request("disconnect");
+  EXPECT_EQ(dap.wait(), 0);
+}
+
 // Every line of a program (and of the files it includes) as (file, line),
 // in the order the listing shows them.
 void expandLines(const fs::path& file, std::vector<std::pair<std::string, int>>& out) {
