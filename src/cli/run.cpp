@@ -35,6 +35,7 @@
 #include "frontpanel/typist.h"
 #include "machine.h"
 #include "machine/digest.h"
+#include "machine/register_set.h"
 #include "machine/registers.h"
 
 namespace {
@@ -56,20 +57,6 @@ struct StderrMessages : Messages {
 std::string_view dropHexPrefix(std::string_view s) {
   if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
   return s;
-}
-
-// A hex number of any length; only its low 64 bits are kept, which is all
-// that a truncation to a register's width needs.
-std::optional<uint64_t> parseHexWrapping(std::string_view s) {
-  s = dropHexPrefix(s);
-  if (s.empty()) return std::nullopt;
-  uint64_t v = 0;
-  for (char ch : s) {
-    const int d = hexDigit(ch);
-    if (d < 0) return std::nullopt;
-    v = (v << 4) | static_cast<uint64_t>(d);
-  }
-  return v;
 }
 
 // A hex address; more than 32 bits is refused.
@@ -147,35 +134,14 @@ void applyPoke(Machine& m, const Poke& p) {
 
 // --set NAME=VALUE: the value truncated to the register's width and stored
 // without any side effect.
-using RegisterSet = std::function<void(ProcessorState&)>;
-
-RegisterSet parseSet(const std::string& arg) {
+RegisterSetting parseSet(const std::string& arg) {
   const auto eq = arg.find('=');
   if (eq == std::string::npos) fail("--set: expected NAME=VALUE, got '" + arg + "'");
-  const std::string name = arg.substr(0, eq);
-  const std::string text = arg.substr(eq + 1);
-  if (text.empty()) fail("--set: missing value for " + name);
-  const auto parsed = parseHexWrapping(text);
-  if (!parsed) fail("--set: malformed hex value '" + text + "' for " + name);
-  const uint64_t v = *parsed;
-  const auto u8 = static_cast<uint8_t>(v);
-
-  if (const RegisterDef* r = findRegister(name)) {
-    // Steps shift their cycle count by clockShift (the processor itself only
-    // ever sets 0 or 4). From 16 on an idle step's count overflows, down to
-    // 0 cycles at 31, and a run tick would never spend its budget.
-    if (r->name == "clockShift" && v > 15)
-      fail("--set: clockShift must be below 0x10, got '" + text + "'");
-    if (r->name == "powerOff" && v > 1) fail("--set: powerOff must be 0 or 1, got '" + text + "'");
-    return [r, v](ProcessorState& c) { r->set(c, static_cast<uint32_t>(v)); };
-  }
-  if (name.size() >= 2 && name.size() <= 3 && name[0] == 'R') {
-    const auto n = parseDecimal(std::string_view(name).substr(1));
-    // R0..R31, without leading zeros.
-    if (n && *n < 32 && std::to_string(*n) == name.substr(1))
-      return [i = *n, u8](ProcessorState& c) { c.R[i] = u8; };
-  }
-  fail("--set: unknown register '" + name + "'");
+  std::string error;
+  const auto setting = parseRegisterSetting(std::string_view(arg).substr(0, eq),
+                                            std::string_view(arg).substr(eq + 1), &error);
+  if (!setting) fail("--set: " + error);
+  return *setting;
 }
 
 struct Peek {
@@ -488,20 +454,19 @@ int run(int argc, char** argv) {
   Machine& m = *machine;
   std::vector<Poke> pokeList;
   for (const std::string& p : pokes) pokeList.push_back(parsePoke(m.mem, p));
-  std::vector<RegisterSet> setList;
+  std::vector<RegisterSetting> setList;
   for (const std::string& s : sets) setList.push_back(parseSet(s));
 
   StderrMessages messages;
   RunLoop loop(m, messages, dir);
-  loop.create();
-  loop.show(false);  // no face, so no optional key
+  startHeadless(loop);
   if (!stateIn.empty()) loadStateIn(loop, m, stateIn, forceState);
   // Recorded and replayed events count the cycles of this run.
   InputRecorder recorder(loop.cyclesRun());
   std::optional<InputReplayer> replay;
   if (!replayOpt->empty()) replay.emplace(std::move(replayEvents), loop.cyclesRun());
   for (const Poke& p : pokeList) applyPoke(m, p);
-  for (const RegisterSet& set : setList) set(m.cpu);
+  for (const RegisterSetting& set : setList) set.apply(m.cpu);
   DebugSession session(m);
   if (debugPlan.any()) {
     armDebugging(session, debugPlan);
@@ -539,17 +504,13 @@ int run(int argc, char** argv) {
       if (t == kTypingStart) typist.type(typing);
       typist.beforeTick();
       if (replay) replay->feed(m, loop.cyclesRun());
-      loop.runTick();
-      if (loop.run.stopFlag) break;  // a breakpoint or watchpoint stopped the run
-      const CadenceDue due = advanceCadence(loop.scheduler);
-      if (due.refresh) {
-        loop.refreshTick();
+      const bool going = headlessTick(loop, [&] {
         if (recording.isOpen()) {
           recorded.render(m.lcd);
           recording.refresh(recorded);
         }
-      }
-      if (due.second) loop.secondTick();
+      });
+      if (!going) break;  // a breakpoint or watchpoint stopped the run
     }
     stepsDone = loop.stepsRun();
     cyclesDone = loop.cyclesRun();

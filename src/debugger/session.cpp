@@ -160,6 +160,61 @@ int DebugSession::addInterruptBreak(int level, std::string* error) {
   return add(std::move(b), {}, error);
 }
 
+bool parseHitCondition(std::string_view text, Breakpoint::HitRule& rule, uint64_t& count,
+                       std::string* error) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.empty()) {
+    rule = Breakpoint::HitRule::Always;
+    count = 0;
+    return true;
+  }
+  Breakpoint::HitRule r = Breakpoint::HitRule::AtLeast;
+  uint64_t extra = 0;
+  std::string_view digits = text;
+  if (text.starts_with(">=")) {
+    digits = text.substr(2);
+  } else if (text.starts_with("==")) {
+    r = Breakpoint::HitRule::Exactly;
+    digits = text.substr(2);
+  } else if (text.starts_with(">")) {
+    digits = text.substr(1);
+    extra = 1;
+  } else if (text.starts_with("%")) {
+    r = Breakpoint::HitRule::Every;
+    digits = text.substr(1);
+  }
+  while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+  uint64_t n = 0;
+  bool ok = !digits.empty() && digits.size() <= 18;
+  for (char ch : digits) ok = ok && ch >= '0' && ch <= '9';
+  if (ok) {
+    for (char ch : digits) n = n * 10 + static_cast<uint64_t>(ch - '0');
+    ok = r != Breakpoint::HitRule::Every || n > 0;
+  }
+  if (!ok) {
+    if (error)
+      *error = "hit count '" + std::string(text) +
+               "': expected N, >=N, >N, ==N or %N (N a decimal count)";
+    return false;
+  }
+  rule = r;
+  count = n + extra;
+  return true;
+}
+
+bool DebugSession::setHitCondition(int id, std::string_view text, std::string* error) {
+  Breakpoint* b = find(id);
+  if (b == nullptr) {
+    if (error) *error = "no breakpoint " + std::to_string(id);
+    return false;
+  }
+  if (!parseHitCondition(text, b->hitRule, b->hitCount, error)) return false;
+  b->hitText = b->hitRule == Breakpoint::HitRule::Always ? std::string() : std::string(text);
+  b->passes = 0;
+  return true;
+}
+
 bool DebugSession::remove(int id) {
   for (auto it = breakpoints_.begin(); it != breakpoints_.end(); ++it) {
     if (it->id == id) {
@@ -202,6 +257,7 @@ std::string DebugSession::describe(const Breakpoint& b) const {
       break;
   }
   if (!b.conditionText.empty()) s += " if " + b.conditionText;
+  if (!b.hitText.empty()) s += " hit " + b.hitText;
   s += "  hits " + std::to_string(b.hits);
   return s;
 }
@@ -417,6 +473,20 @@ bool DebugSession::checkCondition(Breakpoint& b) {
     // A condition that cannot be evaluated (division by zero) stops the
     // run, so that the user sees it.
     if (v && *v == 0) return false;
+  }
+  ++b.passes;
+  switch (b.hitRule) {
+    case Breakpoint::HitRule::Always:
+      break;
+    case Breakpoint::HitRule::AtLeast:
+      if (b.passes < b.hitCount) return false;
+      break;
+    case Breakpoint::HitRule::Exactly:
+      if (b.passes != b.hitCount) return false;
+      break;
+    case Breakpoint::HitRule::Every:
+      if (b.passes % b.hitCount != 0) return false;
+      break;
   }
   ++b.hits;
   return true;

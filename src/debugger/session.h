@@ -60,7 +60,21 @@ struct Breakpoint {
   int level = 0;  // Interrupt: request number 0..4
   std::string conditionText;
   Expression condition;
+  // Hit count: which passes with the condition holding stop the run.
+  // Always every one; AtLeast the hitCount-th and every later one; Exactly
+  // only the hitCount-th; Every each hitCount-th.
+  enum class HitRule : uint8_t { Always, AtLeast, Exactly, Every };
+  HitRule hitRule = HitRule::Always;
+  uint64_t hitCount = 0;
+  std::string hitText;
+  uint64_t passes = 0;  // times it was reached with its condition holding
 };
+
+// A hit count as debuggers type it: "N" or ">=N" (from the Nth pass on),
+// ">N", "==N" (only the Nth), "%N" (every Nth); blank for every pass.
+// False, with *error set, for anything else.
+bool parseHitCondition(std::string_view text, Breakpoint::HitRule& rule, uint64_t& count,
+                       std::string* error = nullptr);
 
 struct HistoryEntry {
   uint32_t address = 0;  // full address of the instruction (or of PC for an entry or idle step)
@@ -112,6 +126,9 @@ class DebugSession : public StepObserver {
   int addWatchpoint(uint32_t start, uint32_t end, WatchAccess access,
                     std::string_view condition = {}, std::string* error = nullptr);
   int addInterruptBreak(int level, std::string* error = nullptr);
+  // Gives a breakpoint a hit count (parseHitCondition); false, with *error
+  // set, when the text is not one or there is no such breakpoint.
+  bool setHitCondition(int id, std::string_view text, std::string* error = nullptr);
   bool remove(int id);
   bool setEnabled(int id, bool enabled);
   const std::vector<Breakpoint>& breakpoints() const { return breakpoints_; }

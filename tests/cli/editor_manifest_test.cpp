@@ -111,11 +111,14 @@ TEST(EditorExtension, ManifestDeclaresTheTarvoDebugType) {
 // manifest is a name they read.
 TEST(EditorExtension, AdapterReadsEveryLaunchArgument) {
   std::string adapter;
-  const fs::path cli = fs::path(TARVO_SOURCE_DIR) / "src" / "cli";
-  for (const auto& entry : fs::directory_iterator(cli)) {
-    if (entry.path().filename().string().rfind("dap", 0) == 0) adapter += readText(entry.path());
+  // The program (src/cli) and its protocol handling in the core (src/debugger).
+  for (const char* dir : {"cli", "debugger"}) {
+    const fs::path folder = fs::path(TARVO_SOURCE_DIR) / "src" / dir;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.path().filename().string().rfind("dap", 0) == 0) adapter += readText(entry.path());
+    }
   }
-  if (adapter.empty()) GTEST_SKIP() << "no adapter sources (src/cli/dap*) in this tree";
+  if (adapter.empty()) GTEST_SKIP() << "no adapter sources (src/*/dap*) in this tree";
   for (const std::string& name : kLaunchArguments) {
     EXPECT_NE(adapter.find('"' + name + '"'), std::string::npos) << name;
   }
