@@ -4,7 +4,8 @@
 # standard output, standard error and every file of the directory after the
 # run. Fields that only the new build prints ("stateDigest", "stopReason",
 # "stopAddress") are left out of the comparison, and the new build types at
-# the old fixed pace (--type-pace) when it has that option.
+# the old fixed pace (--type-pace) when it has that option and the old build
+# does not (an old build without it typed at that pace).
 #
 # Usage: compare_runs.py OLD_TARVO_RUN NEW_TARVO_RUN MACHINE_DIR RUNS [SEED]
 import random, subprocess, sys, shutil, os, re, tempfile
@@ -54,7 +55,9 @@ def run(binary, a):
     shutil.rmtree(d)
     out = re.sub(rb',"stateDigest":"[0-9a-f]{16}"(,"stopReason":"[a-z]+","stopAddress":"[0-9A-F]+")?', b"", p.stdout)
     return p.returncode, out, p.stderr, files
-paced = b"--type-pace" in subprocess.run([new, "--help"], capture_output=True).stdout
+def hasPace(binary):
+    return b"--type-pace" in subprocess.run([binary, "--help"], capture_output=True).stdout
+paced = hasPace(new) and not hasPace(old)
 diff = 0
 for i in range(n):
     a = args()
