@@ -58,6 +58,17 @@ def xasm():
     put("fuzz_xasm", "small", b"\x06start: ld $1,lo(end)\n jr start\nend equ start+3\n db \"ab\",1\n dw -1\n ds 2,7\n")
 
 
+def debug_info():
+    put("fuzz_debug_info", "small",
+        '{"version": 1, "word": false,\n "files": ["prog.s", "lib/io.s"],\n "lines": [\n'
+        '  {"address":"2000","length":3,"file":0,"line":12},\n'
+        '  {"address":"2003","length":1,"file":1,"line":4}],\n'
+        ' "labels": [\n  {"name":"loop","address":"2003"}]}\n')
+    put("fuzz_debug_info", "word",
+        '{"version": 1, "word": true, "files": ["rom0.s"], "lines": '
+        '[{"address":"0","length":2,"file":0,"line":1}], "labels": [], "extra": null}')
+
+
 def disasm():
     seqs = [
         (0, 0x1000, "02 23 07"), (0, 0x1000, "02 E3 07 85"), (0, 0x2000, "B7 80"),
@@ -228,6 +239,7 @@ def main():
     template = sys.argv[1] if len(sys.argv) > 1 else None
     assembler()
     xasm()
+    debug_info()
     disasm()
     cpu(template)
     lcd()

@@ -245,6 +245,18 @@ TEST(DebugInfo, IncludesOrgAndDataInByteAndWordMemory) {
   EXPECT_EQ(table, 4);  // db and ds of each of the two inclusions
 }
 
+// A file name may hold any bytes; JSON only UTF-8.
+TEST(DebugInfo, FileNamesThatAreNotUtf8StillGiveJson) {
+  XasmOutput out;
+  out.files = {"caf\xE9.s"};
+  out.lines = {{0, 1, 0xFFFF, 1}};
+  std::string why;
+  const std::optional<DebugInfo> info = parseDebugInfo(debugInfoJson(out, true), &why);
+  ASSERT_TRUE(info) << why;
+  EXPECT_EQ(info->files, std::vector<std::string>{"caf\xEF\xBF\xBD.s"});
+  EXPECT_EQ(info->lines[0].address, 0xFFFFu);
+}
+
 // A valid document to break.
 std::string sampleJson() {
   XasmOutput out = assembleProgram("prog/main.s", {}, memoryReader(kProgram));
