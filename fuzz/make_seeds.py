@@ -210,6 +210,31 @@ def expression():
     put("fuzz_expression", "division", state + b"1/[PC-PC]")
 
 
+def dap():
+    def frame(*messages):
+        out = b""
+        for m in messages:
+            body = m.encode()
+            out += b"Content-Length: %d\r\n\r\n" % len(body) + body
+        return out
+    def req(seq, command, arguments="{}"):
+        return '{"seq":%d,"type":"request","command":"%s","arguments":%s}' % (seq, command, arguments)
+    put("fuzz_dap", "session", bytes([7]) + frame(
+        req(2, "setBreakpoints", '{"source":{"path":"/tmp/p.s"},"breakpoints":[{"line":4,"hitCondition":"2"}]}'),
+        req(3, "configurationDone"), req(4, "next"), req(5, "stepIn"), req(6, "stepOut"),
+        req(7, "stackTrace"), req(8, "variables", '{"variablesReference":1}'),
+        req(9, "evaluate", '{"expression":"(counter)+$1"}'), req(10, "continue"), req(11, "pause")))
+    put("fuzz_dap", "memory", bytes([0]) + frame(
+        req(2, "dataBreakpointInfo", '{"name":"counter"}'),
+        req(3, "setDataBreakpoints", '{"breakpoints":[{"dataId":"0x18011","accessType":"readWrite"}]}'),
+        req(4, "readMemory", '{"memoryReference":"counter","offset":-2,"count":9}'),
+        req(5, "writeMemory", '{"memoryReference":"0x18000","data":"qrvM"}'),
+        req(6, "disassemble", '{"memoryReference":"0x18004","instructionOffset":-3,"instructionCount":8}'),
+        req(7, "setInstructionBreakpoints", '{"breakpoints":[{"instructionReference":"loop","offset":3}]}'),
+        req(8, "setVariable", '{"variablesReference":2,"name":"Z","value":"1"}')))
+    put("fuzz_dap", "malformed", bytes([3]) + b"Content-Length: x\r\n\r\n" + frame("{", "[]", req(2, "nope")))
+
+
 def main():
     template = sys.argv[1] if len(sys.argv) > 1 else None
     assembler()
@@ -223,6 +248,7 @@ def main():
     face()
     state(template)
     expression()
+    dap()
 
 
 if __name__ == "__main__":

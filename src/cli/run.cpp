@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>

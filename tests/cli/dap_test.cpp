@@ -4,12 +4,12 @@
 // stores bytes, checked against the listing.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -326,12 +326,19 @@ TEST(Dap, LinesFromZeroWhenTheEditorSaysSo) {
 // in the order the listing shows them.
 void expandLines(const fs::path& file, std::vector<std::pair<std::string, int>>& out) {
   std::ifstream in(file);
-  const std::regex include(R"re(^\s*include\s+"([^"]+)")re", std::regex::icase);
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     out.push_back({fs::canonical(file).string(), ++number});
-    std::smatch m;
-    if (std::regex_search(line, m, include)) expandLines(file.parent_path() / m[1].str(), out);
+    // include "name", as the assembler reads it (the directive in any case).
+    std::string lower = line;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const auto word = lower.find_first_not_of(" \t");
+    if (word != std::string::npos && lower.compare(word, 8, "include ") == 0) {
+      const auto open = line.find('"', word);
+      const auto close = line.find('"', open + 1);
+      if (open != std::string::npos && close != std::string::npos)
+        expandLines(file.parent_path() / line.substr(open + 1, close - open - 1), out);
+    }
   }
 }
 
