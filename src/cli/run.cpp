@@ -282,15 +282,11 @@ struct BreakRequest {
   uint16_t address;
   std::string condition;
 };
-struct WatchRequest {
-  uint32_t start, end;
-  WatchAccess access;
-};
 
 struct DebugPlan {
   SymbolTable symbols;
   std::vector<BreakRequest> breaks;
-  std::vector<WatchRequest> watches;
+  std::vector<WatchText> watches;
   std::string traceFile;
   uint64_t traceLimit = 0;
   bool any() const { return !breaks.empty() || !watches.empty() || !traceFile.empty(); }
@@ -320,28 +316,14 @@ DebugPlan planDebugging(const DebugOptions& o) {
     }
     plan.breaks.push_back(std::move(r));
   }
+  const AddressReader physical = [](std::string_view text, std::string*) {
+    return parseAddress(text);
+  };
   for (const std::string& w : o.watches) {
-    const auto colon = w.find(':');
-    const std::string range = w.substr(0, colon);
-    WatchAccess access = WatchAccess::Write;
-    if (colon != std::string::npos) {
-      const std::string kind = w.substr(colon + 1);
-      if (kind == "r")
-        access = WatchAccess::Read;
-      else if (kind == "w")
-        access = WatchAccess::Write;
-      else if (kind == "rw")
-        access = WatchAccess::ReadWrite;
-      else
-        fail("--watch: expected r, w or rw after the colon in '" + w + "'");
-    }
-    const auto dash = range.find('-');
-    const auto start = parseAddress(range.substr(0, dash));
-    const auto last = dash == std::string::npos ? start : parseAddress(range.substr(dash + 1));
-    if (!start || !last) fail("--watch: malformed address in '" + w + "'");
-    if (*last < *start) fail("--watch: the range ends before it starts in '" + w + "'");
-    if (*last > 0xFFFFF) fail("--watch: address above FFFFF in '" + w + "'");
-    plan.watches.push_back({*start, *last + 1, access});
+    std::string error;
+    const auto watch = parseWatchText(w, physical, &error);
+    if (!watch) fail("--watch: " + error + " in '" + w + "'");
+    plan.watches.push_back(*watch);
   }
   plan.traceFile = o.traceFile;
   plan.traceLimit = kDefaultTraceLimit;
@@ -358,7 +340,7 @@ void armDebugging(DebugSession& session, DebugPlan& plan) {
     if (session.addBreakpoint(session.codeAddress(b.address), b.condition, &error) == 0)
       fail("--break: " + error);
   }
-  for (const WatchRequest& w : plan.watches) session.addWatchpoint(w.start, w.end, w.access);
+  for (const WatchText& w : plan.watches) session.addWatchpoint(w.start, w.end, w.access);
   if (!plan.traceFile.empty()) {
     std::string error;
     if (!session.openTrace(plan.traceFile, plan.traceLimit, &error)) fail("--trace: " + error);

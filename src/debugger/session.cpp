@@ -102,6 +102,46 @@ std::optional<uint32_t> parseTypedFullAddress(std::string_view text, const Symbo
   return codeSegmentAddress(c, static_cast<uint16_t>(*label));
 }
 
+std::optional<WatchText> parseWatchText(std::string_view text, const AddressReader& read,
+                                        std::string* error) {
+  const auto fail = [&](const char* why) -> std::optional<WatchText> {
+    if (error) *error = why;
+    return std::nullopt;
+  };
+  WatchText w;
+  std::string_view range = text;
+  if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+    const std::string_view kind = text.substr(colon + 1);
+    range = text.substr(0, colon);
+    if (kind == "r")
+      w.access = WatchAccess::Read;
+    else if (kind == "rw")
+      w.access = WatchAccess::ReadWrite;
+    else if (kind != "w")
+      return fail("expected r, w or rw after the colon");
+  }
+  auto dash = range.find('-');
+  for (auto d = dash; d != std::string_view::npos; d = range.find('-', d + 1)) {
+    if (read(range.substr(0, d), nullptr) && read(range.substr(d + 1), nullptr)) {
+      dash = d;
+      break;
+    }
+  }
+  std::string why;
+  const auto first = read(range.substr(0, dash), &why);
+  const auto last =
+      !first || dash == std::string_view::npos ? first : read(range.substr(dash + 1), &why);
+  if (!first || !last) {
+    if (error) *error = why.empty() ? "malformed address" : why;
+    return std::nullopt;
+  }
+  if (*last < *first) return fail("the range ends before it starts");
+  if (*last > 0xFFFFF) return fail("address above FFFFF");
+  w.start = *first;
+  w.end = *last + 1;
+  return w;
+}
+
 uint32_t DebugSession::codeAddress(uint16_t address) const {
   return codeSegmentAddress(m_.cpu, address);
 }

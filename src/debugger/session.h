@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,6 +105,20 @@ uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address);
 std::optional<uint32_t> parseTypedFullAddress(std::string_view text, const SymbolTable* symbols,
                                               const ProcessorState& c,
                                               std::string* error = nullptr);
+
+// A watchpoint as typed: FIRST[-LAST][:r|w|rw], for writes when no access
+// is given. `read` turns one end into a physical address (or says why not);
+// the range's dash is the first one with an address on both sides, so an
+// end may be label-HEX itself. Nothing, with *error set, when the text is
+// no range of physical addresses.
+struct WatchText {
+  uint32_t start = 0;
+  uint32_t end = 0;  // one past the last byte
+  WatchAccess access = WatchAccess::Write;
+};
+using AddressReader = std::function<std::optional<uint32_t>(std::string_view, std::string*)>;
+std::optional<WatchText> parseWatchText(std::string_view text, const AddressReader& read,
+                                        std::string* error);
 
 class DebugSession : public StepObserver {
  public:

@@ -104,41 +104,13 @@ bool SessionWindow::addFromText(const QString& qtext) {
   std::string error;
   int id = 0;
   if (text.size() > 2 && (text[0] == 'w' || text[0] == 'W') && text[1] == ' ') {
-    std::string range = text.substr(2);
-    WatchAccess access = WatchAccess::Write;
-    if (const auto colon = range.find(':'); colon != std::string::npos) {
-      const std::string kind = range.substr(colon + 1);
-      range.resize(colon);
-      if (kind == "r")
-        access = WatchAccess::Read;
-      else if (kind == "rw")
-        access = WatchAccess::ReadWrite;
-      else if (kind != "w")
-        error = "expected r, w or rw after the colon";
-    }
-    // Hex is physical; a label is in the code segment. Either end may be
-    // label-HEX itself: the range's dash is the first one with an address
-    // on both sides.
+    // Hex is physical; a label is in the code segment.
     const SymbolTable* symbols = session_.symbols();
-    auto dash = range.find('-');
-    for (auto d = dash; d != std::string::npos; d = range.find('-', d + 1)) {
-      if (parseTypedFullAddress(range.substr(0, d), symbols, m_.cpu) &&
-          parseTypedFullAddress(range.substr(d + 1), symbols, m_.cpu)) {
-        dash = d;
-        break;
-      }
-    }
-    const auto first = parseTypedFullAddress(range.substr(0, dash), symbols, m_.cpu, &error);
-    const auto last = dash == std::string::npos
-                          ? first
-                          : parseTypedFullAddress(range.substr(dash + 1), symbols, m_.cpu, &error);
-    if (error.empty() && first && last) {
-      if (*last < *first || *last > 0xFFFFF) {
-        error = "not a range of physical addresses";
-      } else {
-        id = session_.addWatchpoint(*first, *last + 1, access, {}, &error);
-      }
-    }
+    const AddressReader typed = [&](std::string_view end, std::string* why) {
+      return parseTypedFullAddress(end, symbols, m_.cpu, why);
+    };
+    if (const auto watch = parseWatchText(text.substr(2), typed, &error))
+      id = session_.addWatchpoint(watch->start, watch->end, watch->access, {}, &error);
   } else if (text.size() > 2 && (text[0] == 'i' || text[0] == 'I') && text[1] == ' ') {
     const std::string level = text.substr(2);
     if (level.size() == 1 && level[0] >= '0' && level[0] <= '9') {

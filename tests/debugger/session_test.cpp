@@ -173,6 +173,47 @@ TEST(DebugSymbols, FileAddressesAndOperands) {
   EXPECT_EQ(labelOperands("&H1234,&H80", s), "&H1234,&H80");
 }
 
+// One parser for watch texts serves tarvo-run (plain hex) and the window
+// (labels too): access kinds, the dash that splits a range, the refusals.
+TEST(DebugSymbols, WatchTexts) {
+  SymbolTable s;
+  s.addText("data 1A00\nbuf 1A10\n");
+  ProcessorState c{};
+  c.segmentLatch = 1;
+  const AddressReader typed = [&](std::string_view t, std::string* why) {
+    return parseTypedFullAddress(t, &s, c, why);
+  };
+  struct Case {
+    const char* text;
+    uint32_t start, end;
+    WatchAccess access;
+  };
+  for (const Case& k : {Case{"1A000", 0x1A000, 0x1A001, WatchAccess::Write},
+                        Case{"1A000-1A003:r", 0x1A000, 0x1A004, WatchAccess::Read},
+                        Case{"data-2-data+2:rw", 0x119FE, 0x11A03, WatchAccess::ReadWrite},
+                        Case{"data-buf:w", 0x11A00, 0x11A11, WatchAccess::Write}}) {
+    std::string error;
+    const auto w = parseWatchText(k.text, typed, &error);
+    ASSERT_TRUE(w) << k.text << ": " << error;
+    EXPECT_EQ(w->start, k.start) << k.text;
+    EXPECT_EQ(w->end, k.end) << k.text;
+    EXPECT_EQ(w->access, k.access) << k.text;
+  }
+  for (const auto& [text, message] : std::vector<std::pair<const char*, const char*>>{
+           {"10:x", "expected r, w or rw after the colon"},
+           {"9-2", "the range ends before it starts"},
+           {"100000", "address above FFFFF"},
+           {"nowhere", "unknown label 'nowhere'"},
+           {"", "malformed address"}}) {
+    std::string error;
+    const AddressReader read = text[0] == 'n' ? typed : [](std::string_view t, std::string*) {
+      return parseTypedAddress(t, nullptr);
+    };
+    EXPECT_FALSE(parseWatchText(text, read, &error)) << text;
+    EXPECT_EQ(error, message) << text;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The session on the CPU-bound program of the benchmark: segment 1 RAM,
 // common area at 0x4000, every selector 1.
