@@ -63,13 +63,26 @@ check("status EQUAL 0 AND out MATCHES \"--zoom\"" "tarvo --help without a displa
 
 # The installed window with no arguments, as the menu starts it: it copies
 # the demo machine into the user's data folder and runs it; SIGTERM closes
-# it, saving the RAM there. (Six seconds: a first start on a busy machine
-# may take a while, and a signal before the program is up ends it unsaved.)
-find_program(TIMEOUT timeout REQUIRED)
+# it, saving the RAM there. The signal waits until the copy is whole and two
+# seconds more (a signal before the program is up ends it unsaved), however
+# long a first start on a busy machine takes; a minute bounds it all.
+find_program(BASH bash REQUIRED)
 set(data ${WORK_DIR}/data)
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=${data}
-          XDG_CONFIG_HOME=${WORK_DIR}/config ${TIMEOUT} -s TERM 6 ${prefix}/bin/tarvo
+          XDG_CONFIG_HOME=${WORK_DIR}/config ${BASH} -c [=[
+            "$1" & pid=$!
+            want=$(ls "$2" | wc -l)
+            for i in $(seq 600); do
+              [ "$(ls "$3" 2>/dev/null | wc -l)" -ge "$want" ] && break
+              sleep 0.1
+            done
+            sleep 2
+            kill -TERM $pid
+            for i in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+            kill -KILL $pid 2>/dev/null
+            wait $pid]=] tarvo-start ${prefix}/bin/tarvo ${prefix}/share/tarvo/machine
+          ${data}/tarvo/machine
   WORKING_DIRECTORY ${WORK_DIR}
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 foreach(file rom0.bin rom1.bin charset.bin face.bmp ram0.bin ram1.bin register.bin)
