@@ -150,7 +150,12 @@ std::optional<std::string> optString(const json& args, const char* key) {
 std::optional<int64_t> optInteger(const json& args, const char* key) {
   const auto it = args.find(key);
   if (it == args.end() || it->is_null()) return std::nullopt;
-  if (!it->is_number_integer()) refuseWith(std::string("\"") + key + "\" must be an integer");
+  // Bounded far beyond any address, line or count, so that sums of them
+  // (an offset added to an address) cannot overflow.
+  constexpr int64_t kLimit = int64_t{1} << 40;
+  if (!it->is_number_integer() || (it->is_number_unsigned() && it->get<uint64_t>() > kLimit) ||
+      it->get<int64_t>() < -kLimit || it->get<int64_t>() > kLimit)
+    refuseWith(std::string("\"") + key + "\" must be an integer of at most 2^40");
   return it->get<int64_t>();
 }
 bool optBool(const json& args, const char* key) {

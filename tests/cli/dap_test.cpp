@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -285,6 +286,10 @@ TEST(Dap, ErrorsAnswerAndTheAdapterGoesOn) {
   EXPECT_TRUE(failed(dap.request("evaluate", {{"expression", "1 +"}})));
   EXPECT_TRUE(failed(dap.request("evaluate", {{"expression", "1/0"}})));
   EXPECT_TRUE(failed(dap.request("readMemory", {{"memoryReference", "nowhere"}, {"count", 4}})));
+  // Offsets far outside any address are refused, not added up until they wrap.
+  for (const json& offset : {json(INT64_MAX), json(UINT64_MAX), json(INT64_MIN)})
+    EXPECT_TRUE(failed(dap.request(
+        "readMemory", {{"memoryReference", "counter"}, {"offset", offset}, {"count", 4}})));
   EXPECT_TRUE(failed(dap.request("writeMemory", {{"memoryReference", "counter"}, {"data", "!!"}})));
   EXPECT_TRUE(failed(
       dap.request("setVariable", {{"variablesReference", 1}, {"name", "PC"}, {"value", "xyz"}})));
