@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "cpu/memory.h"
+#include "debug_rig.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
 #include "main_form.h"
@@ -17,44 +18,7 @@ using tarvo::Pane;
 
 namespace {
 
-struct NoMessages : tarvo::Messages {
-  void loadFailed(const std::string&) override {}
-  void saveFailed(const std::string&) override {}
-};
-
-// A debug window over a machine driven by a bare run loop: nop, nop,
-// jr &H2000 at 0x2000 of segment 0.
-struct Rig {
-  tarvo::Machine m;
-  NoMessages messages;
-  tarvo::RunLoop loop{m, messages, "/nonexistent"};
-  TDebugForm form{m, loop};
-
-  Rig() {
-    auto& rom1 = m.mem.rows[tarvo::kRom1Row].buffer;
-    rom1[0x2000] = 0xF8;
-    rom1[0x2001] = 0xF8;
-    rom1[0x2002] = 0xB7;
-    rom1[0x2003] = 0x83;
-    m.cpu.PC = 0x2000;
-    m.timers.cyclesPerTick = 9100;
-    loop.showDebugger = [this] { form.show(); };
-  }
-  // Press on the character cell (row, col) of a pane.
-  void click(Pane p, int row, int col) {
-    const QSize c = form.cell();
-    QTest::mouseClick(form.paintBox(p), Qt::LeftButton, {},
-                      QPoint(col * c.width() + c.width() / 2, row * c.height() + c.height() / 2));
-  }
-  // Run ticks until the window shows again, at most n.
-  int ticksUntilShown(int n) {
-    for (int i = 1; i <= n; ++i) {
-      loop.runTick();
-      if (form.isVisible()) return i;
-    }
-    return -1;
-  }
-};
+using Rig = guitest::DebugRig;
 
 int countPixels(const QImage& image, QRect area, QColor colour) {
   int n = 0;

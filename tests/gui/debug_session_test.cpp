@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "debug_form.h"
+#include "debug_rig.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
 #include "machine/operations.h"
@@ -16,41 +17,7 @@
 
 namespace {
 
-struct NoMessages : tarvo::Messages {
-  void loadFailed(const std::string&) override {}
-  void saveFailed(const std::string&) override {}
-};
-
-// nop, nop, jr &H2000 at 0x2000 of segment 0.
-struct Rig {
-  tarvo::Machine m;
-  NoMessages messages;
-  tarvo::RunLoop loop{m, messages, "/nonexistent"};
-  TDebugForm form{m, loop};
-
-  Rig() {
-    auto& rom1 = m.mem.rows[tarvo::kRom1Row].buffer;
-    rom1[0x2000] = 0xF8;
-    rom1[0x2001] = 0xF8;
-    rom1[0x2002] = 0xB7;
-    rom1[0x2003] = 0x83;
-    m.cpu.PC = 0x2000;
-    m.timers.cyclesPerTick = 9100;
-    loop.showDebugger = [this] { form.show(); };
-  }
-  int ticksUntilShown(int n) {
-    for (int i = 1; i <= n; ++i) {
-      loop.runTick();
-      if (form.isVisible()) return i;
-    }
-    return -1;
-  }
-  bool showActive() {
-    form.show();
-    form.activateWindow();
-    return QTest::qWaitForWindowActive(&form);
-  }
-};
+using Rig = guitest::DebugRig;
 
 }  // namespace
 
