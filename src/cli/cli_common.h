@@ -8,6 +8,8 @@
 #include <iostream>
 #include <string>
 
+#include "machine/hex.h"
+
 namespace tarvo::cli {
 
 // Something on the command line that cannot be used.
@@ -19,12 +21,7 @@ struct UsageError {
   throw UsageError{std::move(message)};
 }
 
-inline int hexDigit(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
+using tarvo::hexDigit;
 
 // Parses the command line. Returns false when --help was asked for (the help
 // is printed); a parse error becomes a one-line UsageError.

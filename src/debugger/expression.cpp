@@ -6,6 +6,7 @@
 #include "cpu/memory.h"
 #include "debugger/symbols.h"
 #include "machine.h"
+#include "machine/hex.h"
 #include "machine/registers.h"
 
 namespace tarvo {
@@ -217,14 +218,8 @@ class ExpressionParser {
     int digits = 0;
     while (p_ < t_.size()) {
       const char c = t_[p_];
-      int d = -1;
-      if (c >= '0' && c <= '9')
-        d = c - '0';
-      else if (radix == 16 && c >= 'a' && c <= 'f')
-        d = c - 'a' + 10;
-      else if (radix == 16 && c >= 'A' && c <= 'F')
-        d = c - 'A' + 10;
-      if (d < 0) break;
+      const int d = hexDigit(static_cast<unsigned char>(c));
+      if (d < 0 || d >= radix) break;
       v = v * static_cast<uint64_t>(radix) + static_cast<uint64_t>(d);
       if (++digits > 16) {
         p_ = start;

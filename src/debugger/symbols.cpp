@@ -3,16 +3,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "machine/hex.h"
+
 namespace tarvo {
 
 namespace {
-
-int hexValue(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  return -1;
-}
 
 bool identStart(char ch) {
   return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || ch == '_' || ch == '.' ||
@@ -36,7 +31,7 @@ std::optional<uint32_t> parseHex(std::string_view s) {
   if (s.empty() || s.size() > 8) return std::nullopt;
   uint32_t v = 0;
   for (char ch : s) {
-    const int d = hexValue(ch);
+    const int d = hexDigit(ch);
     if (d < 0) return std::nullopt;
     v = v << 4 | static_cast<uint32_t>(d);
   }
@@ -159,7 +154,7 @@ std::string labelOperands(std::string_view operands, const SymbolTable& symbols)
   std::size_t i = 0;
   while (i < operands.size()) {
     if (operands[i] == '&' && i + 6 <= operands.size() && operands[i + 1] == 'H' &&
-        (i + 6 == operands.size() || hexValue(operands[i + 6]) < 0)) {
+        (i + 6 == operands.size() || hexDigit(operands[i + 6]) < 0)) {
       const auto v = parseHex(operands.substr(i + 2, 4));
       const std::string* name = v ? symbols.nameAt(static_cast<uint16_t>(*v)) : nullptr;
       if (name != nullptr) {

@@ -1,5 +1,7 @@
 #include "debugger/text_input.h"
 
+#include "machine/hex.h"
+
 namespace tarvo {
 
 namespace {
@@ -13,10 +15,8 @@ std::u16string_view trimBlanks(std::u16string_view s) {
 }  // namespace
 
 int typedDigitValue(char16_t ch) {
-  if (ch >= u'0' && ch <= u'9') return ch - u'0';
-  if (ch >= u'A' && ch <= u'F') return ch - u'A' + 10;
-  if (ch >= u'a' && ch <= u'f') return ch - u'a' + 10;
-  return 16;
+  const int d = hexDigit(ch);
+  return d < 0 ? 16 : d;
 }
 
 TypedText filterDigits(TypedText in, int radix) {

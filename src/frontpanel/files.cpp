@@ -18,6 +18,7 @@
 
 #include "cpu/state.h"
 #include "devices/lcd.h"
+#include "machine/hex.h"
 
 namespace tarvo {
 
@@ -450,16 +451,9 @@ bool parseSettingsInteger(const std::string& text, int32_t& value) {
   if (s.empty()) return false;
   uint64_t magnitude = 0;
   for (char ch : s) {
-    unsigned digit;
-    if (ch >= '0' && ch <= '9') {
-      digit = static_cast<unsigned>(ch - '0');
-    } else if (base == 16 && ch >= 'a' && ch <= 'f') {
-      digit = static_cast<unsigned>(ch - 'a' + 10);
-    } else if (base == 16 && ch >= 'A' && ch <= 'F') {
-      digit = static_cast<unsigned>(ch - 'A' + 10);
-    } else {
-      return false;
-    }
+    const int d = hexDigit(static_cast<unsigned char>(ch));
+    if (d < 0 || static_cast<unsigned>(d) >= base) return false;
+    const auto digit = static_cast<unsigned>(d);
     magnitude = magnitude * base + digit;
     if (magnitude > 0xFFFFFFFFu) return false;
   }

@@ -1,15 +1,10 @@
 #include "machine/register_set.h"
 
+#include "machine/hex.h"
+
 namespace tarvo {
 
 namespace {
-
-int hexDigitValue(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
 
 // A hex number of any length; only its low 64 bits are kept, which is all
 // that a truncation to a register's width needs.
@@ -18,7 +13,7 @@ std::optional<uint64_t> parseHexWrapping(std::string_view s) {
   if (s.empty()) return std::nullopt;
   uint64_t v = 0;
   for (char ch : s) {
-    const int d = hexDigitValue(ch);
+    const int d = hexDigit(ch);
     if (d < 0) return std::nullopt;
     v = (v << 4) | static_cast<uint64_t>(d);
   }

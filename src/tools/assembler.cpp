@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+#include "machine/hex.h"
+
 namespace tarvo {
 
 namespace {
@@ -914,10 +916,8 @@ std::span<const AsmMnemonic> asmMnemonics() {
 }
 
 int asmDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return 16;
+  const int d = hexDigit(static_cast<unsigned char>(c));
+  return d < 0 ? 16 : d;
 }
 
 bool readAsmDigits(std::string_view line, std::size_t& pos, unsigned base, uint16_t& value) {

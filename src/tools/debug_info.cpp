@@ -6,6 +6,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "machine/hex.h"
+
 namespace tarvo {
 
 namespace {
@@ -101,10 +103,7 @@ class Reader {
     }
     out = 0;
     for (char c : *text) {
-      int d = -1;
-      if (c >= '0' && c <= '9') d = c - '0';
-      if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      const int d = hexDigit(static_cast<unsigned char>(c));
       if (d < 0) return fail(where + "\"address\" is not 1 to 4 hex digits");
       out = out * 16 + static_cast<uint32_t>(d);
     }
