@@ -504,11 +504,11 @@ json DapSession::launch(const json& args, Out& out) {
 
 // --- breakpoints ---
 
-json DapSession::addBreak(BreakSource kind, uint32_t address, const json& spec, uint32_t end,
+json DapSession::addBreak(BreakSource kind, uint32_t address, const json& entry, uint32_t end,
                           int access) {
   json b = {{"verified", false}};
-  const auto condition = optString(spec, "condition").value_or("");
-  const auto hits = optString(spec, "hitCondition").value_or("");
+  const auto condition = optString(entry, "condition").value_or("");
+  const auto hits = optString(entry, "hitCondition").value_or("");
   std::string error;
   const int id =
       kind == BreakSource::Data
@@ -551,9 +551,9 @@ json DapSession::setBreakpoints(const json& args) {
   lineBreaks_[key].clear();
   const int file = map_.fileIndex(*path);
   json list = json::array();
-  for (const json& spec : arrayOf(args, "breakpoints")) {
-    if (!spec.is_object()) refuseWith("each breakpoint must be an object");
-    const auto line = optInteger(spec, "line");
+  for (const json& entry : arrayOf(args, "breakpoints")) {
+    if (!entry.is_object()) refuseWith("each breakpoint must be an object");
+    const auto line = optInteger(entry, "line");
     if (!line) refuseWith("each breakpoint needs a \"line\"");
     const int64_t asked = *line;
     // The source line, counted from 1; 0 for none.
@@ -567,7 +567,7 @@ json DapSession::setBreakpoints(const json& args) {
       list.push_back(b);
       continue;
     }
-    json b = addBreak(BreakSource::Line, start->address, spec);
+    json b = addBreak(BreakSource::Line, start->address, entry);
     if (b["verified"]) lineBreaks_[key].push_back(b["id"].get<int>());
     b["line"] = start->line - 1 + lineBase_;
     b["source"] = sourceOf(file);
@@ -581,9 +581,9 @@ json DapSession::setInstructionBreakpoints(const json& args) {
   dropBreaks(instructionBreaks_);
   instructionBreaks_.clear();
   json list = json::array();
-  for (const json& spec : arrayOf(args, "breakpoints")) {
-    if (!spec.is_object()) refuseWith("each breakpoint must be an object");
-    const auto ref = optString(spec, "instructionReference");
+  for (const json& entry : arrayOf(args, "breakpoints")) {
+    if (!entry.is_object()) refuseWith("each breakpoint must be an object");
+    const auto ref = optString(entry, "instructionReference");
     if (!ref) refuseWith("each instruction breakpoint needs an \"instructionReference\"");
     std::string error;
     const auto address = reference(*ref, &error);
@@ -591,8 +591,8 @@ json DapSession::setInstructionBreakpoints(const json& args) {
       list.push_back({{"verified", false}, {"message", error}});
       continue;
     }
-    const uint32_t a = static_cast<uint32_t>(*address + optInteger(spec, "offset").value_or(0));
-    json b = addBreak(BreakSource::Instruction, a & 0x3FFFF, spec);
+    const uint32_t a = static_cast<uint32_t>(*address + optInteger(entry, "offset").value_or(0));
+    json b = addBreak(BreakSource::Instruction, a & 0x3FFFF, entry);
     if (const auto pos = map_.at(a & 0x3FFFF)) {
       b["line"] = pos->line - 1 + lineBase_;
       b["source"] = sourceOf(pos->file);
@@ -620,9 +620,9 @@ json DapSession::setDataBreakpoints(const json& args) {
   dropBreaks(dataBreaks_);
   dataBreaks_.clear();
   json list = json::array();
-  for (const json& spec : arrayOf(args, "breakpoints")) {
-    if (!spec.is_object()) refuseWith("each data breakpoint must be an object");
-    const auto id = optString(spec, "dataId");
+  for (const json& entry : arrayOf(args, "breakpoints")) {
+    if (!entry.is_object()) refuseWith("each data breakpoint must be an object");
+    const auto id = optString(entry, "dataId");
     if (!id) refuseWith("each data breakpoint needs a \"dataId\"");
     std::string error;
     const auto address = reference(*id, &error);
@@ -630,7 +630,7 @@ json DapSession::setDataBreakpoints(const json& args) {
       list.push_back({{"verified", false}, {"message", error}});
       continue;
     }
-    const std::string type = optString(spec, "accessType").value_or("write");
+    const std::string type = optString(entry, "accessType").value_or("write");
     int access;
     if (type == "read")
       access = static_cast<int>(WatchAccess::Read);
@@ -640,7 +640,7 @@ json DapSession::setDataBreakpoints(const json& args) {
       access = static_cast<int>(WatchAccess::ReadWrite);
     else
       refuseWith("\"accessType\" must be read, write or readWrite");
-    list.push_back(addBreak(BreakSource::Data, *address, spec, *address + 1, access));
+    list.push_back(addBreak(BreakSource::Data, *address, entry, *address + 1, access));
   }
   return {{"breakpoints", list}};
 }

@@ -103,7 +103,7 @@ class DapSession {
 
   // A breakpoint's response object; adds it to the session's list, or
   // reports why not.
-  nlohmann::json addBreak(BreakSource kind, uint32_t address, const nlohmann::json& spec,
+  nlohmann::json addBreak(BreakSource kind, uint32_t address, const nlohmann::json& entry,
                           uint32_t end = 0, int access = 0);
   void dropBreaks(const std::vector<int>& ids);
   // A memory reference or typed address: physical hex ("0x1A000", "&H1A000",
