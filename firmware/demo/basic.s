@@ -57,7 +57,8 @@ keywords:
         db "PRINT",0,"INPUT",0,"LET",0,"IF",0,"GOTO",0,"GOSUB",0,"RETURN",0
         db "FOR",0,"NEXT",0,"END",0,"STOP",0,"REM",0,"CLS",0,"LIST",0,"RUN",0
         db "NEW",0,"CONT",0,"POKE",0,"CALL",0,"THEN",0,"TO",0,"STEP",0,"AND",0
-        db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0,0
+        db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0
+        db "SAVE",0,"LOAD",0,"FILES",0,"KILL",0,0           ; disk.s
 
 stmttab:
         dw do_print,do_input,do_let,do_if,do_goto,do_gosub,do_return,do_for
@@ -188,7 +189,7 @@ il_after:
         jr c,il_letter
         sbc $25,NSTMT
         jr c,is_yes
-        jr is_no
+        jp dk_isstmt
 il_letter:
         sb $24,&H41
         jr c,is_no
@@ -205,7 +206,7 @@ isstmt:
         jr c,is_var
         sbc $25,NSTMT
         jr c,is_yes
-        jr is_no
+        jp dk_isstmt
 is_var:
         sbc $24,&H40            ; @(...) =
         jr z,is_array
@@ -842,7 +843,7 @@ stmt_loop:
         sb $25,&H80
         jr c,sl_nottoken
         sbc $25,NSTMT
-        jp nc,err_syntax
+        jp nc,dk_stmt
         ldi $24,(ix+0)
         ad $25,$25
         ld $26,lo(stmttab)

@@ -174,3 +174,4 @@ banner2:
         include "keys.s"
         include "num.s"
         include "basic.s"
+        include "disk.s"

@@ -36,7 +36,7 @@ class DemoFirmware : public ::testing::Test {
 // the character map (" < >), and a sum.
 TEST_F(DemoFirmware, TypingKeepsUpWithAnyClock) {
   for (const char* osc : {"20", "910"}) {
-    std::ofstream(dir.path() / "tarvo.ini") << "[Settings]\nOscFreq=" << osc << "\n";
+    std::ofstream(dir.path() / "tarvo.ini") << settingsWithClock(osc);
     const RunResult r = runTool(
         dir.path(), {"--ticks", "10000", "--lcd-chars", "--type",
                      "A=1:B=2{ENTER}PRINT A;B;\"<>\"{ENTER}1+2+3+4+5+6+7+8+9+10+11+12{ENTER}"});

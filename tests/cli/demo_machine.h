@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,15 +28,32 @@ inline bool templateHas(const char* name) {
   return fs::exists(templateDir() / name);
 }
 
+// The template's settings, which announce the disk drive, with another
+// clock.
+inline std::string settingsWithClock(const std::string& oscFreq) {
+  std::ifstream in(templateDir() / "tarvo.ini");
+  std::string out, line;
+  bool clock = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("OscFreq=", 0) == 0) {
+      line = "OscFreq=" + oscFreq;
+      clock = true;
+    }
+    out += line + "\n";
+  }
+  return clock ? out : "[Settings]\nOscFreq=" + oscFreq + "\n";
+}
+
 class MachineDir {
  public:
-  // A fresh directory with the template's character set and ROMs (and the
-  // face bitmaps when the build made them); no RAM, no register file.
+  // A fresh directory with the template's character set, ROMs and settings
+  // (and the face bitmaps when the build made them); no RAM, no register
+  // file.
   MachineDir() {
     std::string pattern = (fs::temp_directory_path() / "tarvo-demo-XXXXXX").string();
     if (::mkdtemp(pattern.data())) path_ = pattern;
     for (const char* name : {"charset.bin", "rom0.bin", "rom1.bin", "face.bmp", "keys.bmp",
-                             "overlay.bmp", "charmap.txt"}) {
+                             "overlay.bmp", "charmap.txt", "tarvo.ini"}) {
       std::error_code ec;
       if (templateHas(name)) fs::copy_file(templateDir() / name, path_ / name, ec);
     }

@@ -127,7 +127,7 @@ class KillTest : public ::testing::Test {
   void SetUp() override {
     if (!fs::exists(kTemplate / "rom1.bin")) GTEST_SKIP() << "no demo machine in this build";
     // The old state: a machine that has booted and computed once.
-    for (const char* name : {"charset.bin", "rom0.bin", "rom1.bin"})
+    for (const char* name : {"charset.bin", "rom0.bin", "rom1.bin", "tarvo.ini"})
       fs::copy_file(kTemplate / name, old_.path() / name);
     ASSERT_EQ(finish(start({"--dir", old_.path().string(), "--ticks", "200", "--type", "7*6{ENTER}",
                             "--save"})),

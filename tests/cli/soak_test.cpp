@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "cpu/exec.h"
+#include "demo_machine.h"
 #include "devices/keyboard.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
@@ -125,7 +126,8 @@ TEST(Soak, DemoFirmwareWithRandomInput) {
   while (ticks < totalTicks) {
     const int32_t oscFreq = clocks[rng() % std::size(clocks)];
     clocksUsed.insert(oscFreq);
-    { std::ofstream(dir / "tarvo.ini") << "[Settings]\nOscFreq=" << oscFreq << "\n"; }
+    // The drive stays announced, as the demo machine's settings have it.
+    { std::ofstream(dir / "tarvo.ini") << tarvo::demo::settingsWithClock(std::to_string(oscFreq)); }
 
     auto m = std::make_unique<Machine>();
     CountingMessages messages;

@@ -49,8 +49,8 @@ struct DemoDir {
   QByteArray ram0 = pattern(65536, 1), ram1 = pattern(32768, 2), regs = pattern(36, 3);
 
   bool fill() {
-    for (const char* name :
-         {"charset.bin", "rom0.bin", "rom1.bin", "face.bmp", "keys.bmp", "overlay.bmp"}) {
+    for (const char* name : {"charset.bin", "rom0.bin", "rom1.bin", "face.bmp", "keys.bmp",
+                             "overlay.bmp", "tarvo.ini"}) {
       if (!QFile::copy(templateDir() + "/" + name, dir.filePath(name))) return false;
     }
     return write("ram0.bin", ram0) && write("ram1.bin", ram1) && write("register.bin", regs);
