@@ -122,6 +122,40 @@ TEST_F(DemoDisk, FilesKillAndTheErrorsOfTheDisk) {
   EXPECT_TRUE(server_->running());
 }
 
+// A server that offers a program of the given length for any LOAD: the
+// length, the signature of a file the firmware saved, ten bytes, and then
+// it hangs up.
+test::TestServer::Behaviour offering(int length, std::vector<uint8_t> signature) {
+  return [length, signature](int fd, const std::atomic<bool>& stop) {
+    std::vector<uint8_t> offer = {static_cast<uint8_t>(length & 0xFF),
+                                  static_cast<uint8_t>(length >> 8)};
+    offer.insert(offer.end(), signature.begin(), signature.end());
+    offer.insert(offer.end(), 10, 0x11);
+    uint8_t byte = 0;
+    std::size_t received = 0, nameLength = 0, sent = 0;
+    while (sent < offer.size() && test::TestServer::readByte(fd, stop, byte)) {
+      if (++received == 2) nameLength = byte;
+      const uint8_t answer = received <= 2 + nameLength ? 0 : offer[sent++];
+      if (::send(fd, &answer, 1, MSG_NOSIGNAL) != 1) return;
+    }
+  };
+}
+
+TEST_F(DemoDisk, ALoadThatFailsKeepsTheProgram) {
+  run(a, "10 PRINT 1{ENTER}20 PRINT 2{ENTER}SAVE \"P\"{ENTER}");
+  std::ifstream saved(disk_ / "P", std::ios::binary);
+  std::vector<uint8_t> signature(4);
+  saved.read(reinterpret_cast<char*>(signature.data()), 4);
+  // One that breaks off in the middle, and one too large for the memory.
+  for (const auto& [length, message] : std::vector<std::pair<int, std::string>>{
+           {104, "?DISK ERROR"}, {60000, "?OUT OF MEMORY ERROR"}}) {
+    test::TestServer server(offering(length, signature));
+    std::ofstream(a.path() / "tarvo.ini") << settingsFor(server.port());
+    EXPECT_EQ(run(a, "CLS:LOAD \"P\"{ENTER}"), (Lines{message, ">_", "", ""})) << length;
+    EXPECT_EQ(run(a, "CLS:LIST{ENTER}"), (Lines{"10 PRINT 1", "20 PRINT 2", ">_", ""})) << length;
+  }
+}
+
 TEST_F(DemoDisk, WithoutAServerTheDiskIsAnErrorAndNothingHangs) {
   // Nothing listening; a server that takes the call and never answers; no
   // drive announced.
