@@ -69,7 +69,7 @@ class DemoDisk : public ::testing::Test {
 TEST_F(DemoDisk, SavedOnOneMachineLoadsOnAnotherAsTheSameProgram) {
   const Lines program = {"10 FOR I=1 TO 3",
                          "20 GOSUB 100:NEXT I",
-                         "30 END",
+                         "30 END:KILL \"SQUARES\"",
                          "100 PRINT I;\"*\";I;\"=\";I*I",
                          "110 IF I=3 THEN PRINT \"<>@:\"",
                          "120 RETURN"};
