@@ -153,6 +153,8 @@ void TMainForm::FormClose() {
   runTimer_.stop();
   refreshTimer_.stop();
   secTimer_.stop();
+  // An input recording ends as F1 ends it.
+  if (!stopRecording()) saveFailed(kRecordingFile);
   runLoop_->close();  // closes the disk link and saves registers and RAM
   closed_ = true;
 }

@@ -198,7 +198,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool statesBeforeRunTick();
   void feedReplay();
   void afterStateChange();
-  void stopRecording();
+  // Ends an input recording and saves it; false when the save failed.
+  bool stopRecording();
 
   std::unique_ptr<tarvo::Machine> machine_;
   std::unique_ptr<tarvo::RunLoop> runLoop_;
