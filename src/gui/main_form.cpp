@@ -118,6 +118,9 @@ void TMainForm::FormCreate() {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
   runLoop_->create();
+  std::string problem;
+  charMap_ = tarvo::loadCharMap(".", &problem);
+  if (!problem.empty()) showWarning(QString::fromStdString(problem));
 }
 
 void TMainForm::FormShow() {
