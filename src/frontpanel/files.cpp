@@ -198,14 +198,13 @@ void abandon(PendingFile& p) {
 }
 
 // The temporary file's content goes over the target in one rename.
+// The descriptor is closed after the rename; its data was flushed before,
+// so closing it cannot lose what the file now holds.
 bool commitRename(PendingFile& p) {
-  bool ok = ::rename(p.temp.c_str(), p.target.c_str()) == 0;
-  int error = errno;
+  const bool ok = ::rename(p.temp.c_str(), p.target.c_str()) == 0;
+  const int error = errno;
   if (!ok) ::unlink(p.temp.c_str());
-  if (::close(p.fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
+  ::close(p.fd);
   p.fd = -1;
   if (!ok) {
     errno = error;
