@@ -425,7 +425,10 @@ int run(int argc, char** argv) {
   const bool useTicks = !ticksOpt->empty();
   const uint64_t steps = useSteps ? countArgument("--steps", stepsText) : 0;
   const uint64_t ticks = useTicks ? countArgument("--ticks", ticksText) : 0;
-  const std::optional<CharMap> charMap = loadCharMap(dir);
+  std::string charMapProblem;
+  const std::optional<CharMap> charMap = loadCharMap(dir, &charMapProblem);
+  // Like any other machine file that cannot be read: said, and the run goes on.
+  if (!charMapProblem.empty()) std::cerr << charMapProblem << '\n';
   std::vector<InputEvent> replayEvents;
   if (!replayOpt->empty()) replayEvents = readReplay(replayFile);
   const std::vector<Keystroke> typing = parseTyping(typeText, charMap ? &*charMap : nullptr);

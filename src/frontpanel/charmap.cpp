@@ -1,11 +1,10 @@
 #include "frontpanel/charmap.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "devices/keyboard.h"
+#include "frontpanel/files.h"
 #include "frontpanel/input_log.h"
 #include "frontpanel/keymap.h"
+#include "frontpanel/state_file.h"
 #include "machine.h"
 #include "machine/operations.h"
 
@@ -63,12 +62,17 @@ CharMap parseCharMap(std::string_view text) {
   return map;
 }
 
-std::optional<CharMap> loadCharMap(const std::string& dir) {
-  std::ifstream in(dir + "/" + kCharMapFile, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return parseCharMap(text.str());
+std::optional<CharMap> loadCharMap(const std::string& dir, std::string* problem) {
+  if (problem) problem->clear();
+  std::vector<uint8_t> bytes;
+  const std::string reason =
+      readWholeFile(machinePath(dir, kCharMapFile), kCharMapFileLimit, bytes);
+  if (reason == kNoSuchFile) return std::nullopt;
+  if (!reason.empty()) {
+    if (problem) *problem = stateRefusedMessage(kCharMapFile, reason);
+    return std::nullopt;
+  }
+  return parseCharMap(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::vector<int> keysForChar(const CharMap* map, char32_t ch) {

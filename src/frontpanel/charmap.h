@@ -39,8 +39,15 @@ constexpr const char* kCharMapFile = "charmap.txt";
 
 CharMap parseCharMap(std::string_view text);
 
-// The map in dir, or nothing when dir has no character map.
-std::optional<CharMap> loadCharMap(const std::string& dir);
+// Larger files are not character maps and are refused unread.
+constexpr std::size_t kCharMapFileLimit = 1u << 20;
+
+// The map in dir, or nothing when dir has no character map. A file that is
+// there but cannot be used (not a regular file, too large, unreadable) gives
+// nothing too, and *problem (when given) says so: "Failed to load the file
+// charmap.txt: <reason>". It is read as the other machine files are: never
+// waiting on a pipe or device, never more than the limit.
+std::optional<CharMap> loadCharMap(const std::string& dir, std::string* problem = nullptr);
 
 // The keys to hold for a typed character: the host table's key alone, else
 // the map's keys (map may be null), else none.

@@ -1,9 +1,11 @@
 #include "frontpanel/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ini.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,8 +98,25 @@ std::string resolveLinks(std::string path) {
   return path;
 }
 
-// Creates a new, empty file with a name of its own beside the image. Mode
-// 0666 lets the kernel apply the process's umask, as for any new file.
+// Temporary files are named "." + the file's name + "." + 12 hex digits.
+constexpr std::size_t kTemporarySuffixDigits = 12;
+
+bool isTemporaryOf(const std::string& entry, const std::string& base) {
+  const std::size_t head = base.size() + 2;
+  if (entry.size() != head + kTemporarySuffixDigits || entry[0] != '.' ||
+      entry.compare(1, base.size(), base) != 0 || entry[head - 1] != '.')
+    return false;
+  for (std::size_t i = head; i < entry.size(); ++i) {
+    const char c = entry[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// Creates a new, empty file with a name of its own beside the image and
+// locks it: while the lock is held, no other save of the same file takes it
+// for a leftover. Mode 0666 lets the kernel apply the process's umask, as
+// for any new file.
 int createTemporary(const std::string& dir, const std::string& base, std::string& name) {
   uint64_t seed =
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
@@ -109,43 +128,102 @@ int createTemporary(const std::string& dir, const std::string& base, std::string
                   static_cast<unsigned long long>(seed >> 16) & 0xFFFFFFFFFFFFull);
     name = machinePath(dir, "." + base + suffix);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd >= 0) {
+      ::flock(fd, LOCK_EX | LOCK_NB);
+      return fd;
+    }
+    if (errno != EEXIST) return fd;
   }
   errno = EEXIST;
   return -1;
 }
 
-// The temporary file's content goes over the image in one rename. Returns
-// false with errno set by the step that failed; nothing is left behind.
-bool saveByRename(const std::string& path, const struct stat* old, const uint8_t* buffer,
-                  std::size_t n) {
-  const std::string dir = directoryOf(path);
+// Removes the temporary files an earlier save of base left behind when it
+// was killed before it could tidy up. Only files of this user that no
+// running save holds locked are taken.
+void removeLeftovers(const std::string& dir, const std::string& base) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string entry = e->d_name;
+    if (!isTemporaryOf(entry, base)) continue;
+    const std::string path = machinePath(dir, entry);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) continue;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlink(path.c_str());
+    ::close(fd);
+  }
+  ::closedir(d);
+}
+
+std::string baseName(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+// A file written whole beside its target, not yet renamed over it. The
+// descriptor stays open (and locked) until the rename is done.
+struct PendingFile {
+  std::string target;
   std::string temp;
-  const int fd = createTemporary(dir, path.substr(path.find_last_of('/') + 1), temp);
-  if (fd < 0) return false;
-  bool ok = (old == nullptr || ::fchmod(fd, old->st_mode & 07777) == 0) &&
-            writeAll(fd, buffer, n) && ::fsync(fd) == 0;
-  int error = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
+  int fd = -1;
+};
+
+// Writes the temporary file. Returns false with errno set by the step that
+// failed; nothing is left behind then.
+bool prepareRename(const std::string& path, const struct stat* old, const uint8_t* buffer,
+                   std::size_t n, PendingFile& out) {
+  out.target = path;
+  out.fd = createTemporary(directoryOf(path), baseName(path), out.temp);
+  if (out.fd < 0) return false;
+  const bool ok = (old == nullptr || ::fchmod(out.fd, old->st_mode & 07777) == 0) &&
+                  writeAll(out.fd, buffer, n) && ::fsync(out.fd) == 0;
   if (!ok) {
-    ::unlink(temp.c_str());
+    const int error = errno;
+    ::unlink(out.temp.c_str());
+    ::close(out.fd);
+    out.fd = -1;
+    errno = error;
+  }
+  return ok;
+}
+
+void abandon(PendingFile& p) {
+  if (p.fd < 0) return;
+  ::unlink(p.temp.c_str());
+  ::close(p.fd);
+  p.fd = -1;
+}
+
+// The temporary file's content goes over the target in one rename.
+// The descriptor is closed after the rename; its data was flushed before,
+// so closing it cannot lose what the file now holds.
+bool commitRename(PendingFile& p) {
+  const bool ok = ::rename(p.temp.c_str(), p.target.c_str()) == 0;
+  const int error = errno;
+  if (!ok) ::unlink(p.temp.c_str());
+  ::close(p.fd);
+  p.fd = -1;
+  if (!ok) {
     errno = error;
     return false;
   }
   // Make the rename itself durable; the data is already safe either way.
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dirFd = ::open(directoryOf(p.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
     ::fsync(dirFd);
     ::close(dirFd);
   }
+  removeLeftovers(directoryOf(p.target), baseName(p.target));
   return true;
+}
+
+bool saveByRename(const std::string& path, const struct stat* old, const uint8_t* buffer,
+                  std::size_t n) {
+  PendingFile p;
+  return prepareRename(path, old, buffer, n, p) && commitRename(p);
 }
 
 bool writeAllAt(int fd, const uint8_t* buffer, std::size_t n) {
@@ -357,25 +435,85 @@ ShutdownSignalsHeld::~ShutdownSignalsHeld() {
   pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
-bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n) {
-  const ShutdownSignalsHeld held;
+namespace {
+
+// Where a save goes and how: the file a link names, and whether the file
+// must be written in place (see saveFile). False when nothing can be written
+// there.
+bool planSave(const std::string& path, std::string& target, bool& exists, bool& inPlace,
+              struct stat& st) {
   // Through a link, the file it names is written and the link stays.
-  const std::string target = resolveLinks(path);
-  struct stat st;
+  target = resolveLinks(path);
   // Links that never end in a file name nothing that could be written.
   if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return false;
-  const bool exists = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const bool found = ::stat(target.c_str(), &st) == 0;
+  // Nothing is written over a directory.
+  if (found && S_ISDIR(st.st_mode)) return false;
+  exists = found && S_ISREG(st.st_mode);
   // A new file in place of this one would part it from its other names or
   // give it to the user running now.
-  if (exists && (st.st_nlink > 1 || st.st_uid != ::geteuid()))
-    return saveInPlace(target, buffer, n);
+  inPlace = exists && (st.st_nlink > 1 || st.st_uid != ::geteuid());
+  return true;
+}
+
+// A directory that takes no new names (read-only, or a machine folder
+// shared by several users) may still hold an image that can be written.
+bool renameRefused(int error) {
+  return error == EACCES || error == EPERM || error == EROFS;
+}
+
+bool saveOne(const std::string& path, const uint8_t* buffer, std::size_t n) {
+  std::string target;
+  bool exists = false, inPlace = false;
+  struct stat st;
+  if (!planSave(path, target, exists, inPlace, st)) return false;
+  if (inPlace) return saveInPlace(target, buffer, n);
   if (saveByRename(target, exists ? &st : nullptr, buffer, n)) return true;
-  // A directory that takes no new names (read-only, or a machine folder
-  // shared by several users) may still hold an image that can be written.
-  const int error = errno;
-  if (exists && (error == EACCES || error == EPERM || error == EROFS))
-    return saveInPlace(target, buffer, n);
+  if (exists && renameRefused(errno)) return saveInPlace(target, buffer, n);
   return false;
+}
+
+}  // namespace
+
+bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n) {
+  const ShutdownSignalsHeld held;
+  return saveOne(path, buffer, n);
+}
+
+bool saveFiles(const std::vector<FileToSave>& files) {
+  const ShutdownSignalsHeld held;
+  std::vector<PendingFile> pending(files.size());
+  auto oneByOne = [&] {
+    for (PendingFile& p : pending) abandon(p);
+    for (const FileToSave& f : files)
+      if (!saveOne(f.path, f.data, f.size)) return false;
+    return true;
+  };
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::string target;
+    bool exists = false, inPlace = false;
+    struct stat st;
+    if (!planSave(files[i].path, target, exists, inPlace, st)) {
+      for (PendingFile& p : pending) abandon(p);
+      return false;
+    }
+    // A file written in place cannot wait for the others.
+    if (inPlace) return oneByOne();
+    if (!prepareRename(target, exists ? &st : nullptr, files[i].data, files[i].size, pending[i])) {
+      if (exists && renameRefused(errno)) return oneByOne();
+      for (PendingFile& p : pending) abandon(p);
+      return false;
+    }
+  }
+  // Every file is written whole: now they replace the old ones, one right
+  // after the other.
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    if (!commitRename(pending[i])) {
+      for (std::size_t k = i + 1; k < pending.size(); ++k) abandon(pending[k]);
+      return false;
+    }
+  }
+  return true;
 }
 
 bool fileExists(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvo {
 
@@ -69,8 +70,21 @@ class ShutdownSignalsHeld {
 // has other hard links, it belongs to another user, or its directory takes
 // no new files. On failure the old file is left as it was. A shutdown
 // signal waits until the file is in place (or the temporary one removed),
-// so none is ever left half written.
+// so none is ever left half written; the temporary files of a save that was
+// killed all the same are removed by the next save of that file.
 bool saveFile(const std::string& path, const uint8_t* buffer, std::size_t n);
+
+// Saves files that belong together (a recording's start state and its
+// events): each is first written whole beside its name, and only when all
+// are written do they replace the old ones, one right after the other. A
+// failure before that leaves every old file as it was. Files that saveFile
+// would write in place are saved one by one as saveFile saves them.
+struct FileToSave {
+  std::string path;
+  const uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+bool saveFiles(const std::vector<FileToSave>& files);
 
 // True when something other than a directory exists at path.
 bool fileExists(const std::string& path);

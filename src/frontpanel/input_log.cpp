@@ -142,6 +142,13 @@ bool writeInputLog(const std::string& path, const std::vector<InputEvent>& event
   return saveFile(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
+bool writeRecording(const std::string& statePath, const std::vector<uint8_t>& startState,
+                    const std::string& logPath, const std::vector<InputEvent>& events) {
+  const std::string text = formatInputLog(events);
+  return saveFiles({{statePath, startState.data(), startState.size()},
+                    {logPath, reinterpret_cast<const uint8_t*>(text.data()), text.size()}});
+}
+
 int InputReplayer::feed(Machine& m, int64_t cyclesNow) {
   int fed = 0;
   while (next_ < events_.size() && events_[next_].cycle <= cyclesNow - base_) {

@@ -61,6 +61,11 @@ void applyInputEvent(Machine& m, const InputEvent& e);
 std::string readInputLog(const std::string& path, std::vector<InputEvent>& out);
 // Saves atomically, as the images are saved.
 bool writeInputLog(const std::string& path, const std::vector<InputEvent>& events);
+// Saves a recording with the state it starts from (a state file's bytes,
+// taken when the recording began): the two files replace the old pair
+// together, so a pair on disk is always one recording's.
+bool writeRecording(const std::string& statePath, const std::vector<uint8_t>& startState,
+                    const std::string& logPath, const std::vector<InputEvent>& events);
 
 // Collects events against a cycle count that starts at the first call's base.
 class InputRecorder {

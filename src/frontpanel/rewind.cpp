@@ -1,5 +1,7 @@
 #include "frontpanel/rewind.h"
 
+#include <algorithm>
+
 #include "frontpanel/state_file.h"
 
 namespace tarvo {
@@ -22,6 +24,15 @@ bool getCount(const std::vector<uint8_t>& in, std::size_t& at, std::size_t& n) {
     if (!(b & 0x80)) return true;
   }
   return false;
+}
+
+// What one stored difference really takes: its block as the allocator
+// hands it out (a header, rounded up to 16 bytes, never less than 32) and
+// its place in the ring (the slot and its share of the ring's blocks).
+std::size_t entryCost(const std::vector<uint8_t>& diff) {
+  std::size_t block = 0;
+  if (diff.capacity() > 0) block = std::max<std::size_t>(32, (diff.capacity() + 8 + 15) / 16 * 16);
+  return block + sizeof(std::vector<uint8_t>) + 4;
 }
 
 }  // namespace
@@ -70,18 +81,21 @@ bool RewindBuffer::applyDiff(std::vector<uint8_t>& bytes, const std::vector<uint
 }
 
 void RewindBuffer::capture(const Machine& m, const Scheduler& s) {
-  scratch_ = takeSnapshot(m, s);
-  if (!latest_.empty() && latest_.size() == scratch_.size()) {
-    std::vector<uint8_t> diff = encodeDiff(scratch_, latest_);
-    diffBytes_ += diff.size();
+  std::vector<uint8_t> now = takeSnapshot(m, s);
+  // Held for as long as it is the newest: no room beyond its bytes.
+  now.shrink_to_fit();
+  if (!latest_.empty() && latest_.size() == now.size()) {
+    std::vector<uint8_t> diff = encodeDiff(now, latest_);
+    diff.shrink_to_fit();
+    diffBytes_ += entryCost(diff);
     diffs_.push_back(std::move(diff));
   } else {
     diffs_.clear();
     diffBytes_ = 0;
   }
-  latest_.swap(scratch_);
+  latest_ = std::move(now);
   while (!diffs_.empty() && bytes() > limit_) {
-    diffBytes_ -= diffs_.front().size();
+    diffBytes_ -= entryCost(diffs_.front());
     diffs_.pop_front();
   }
 }
@@ -89,7 +103,7 @@ void RewindBuffer::capture(const Machine& m, const Scheduler& s) {
 bool RewindBuffer::stepBack(Machine& m, Scheduler& s) {
   if (diffs_.empty()) return false;
   if (!applyDiff(latest_, diffs_.back())) return false;
-  diffBytes_ -= diffs_.back().size();
+  diffBytes_ -= entryCost(diffs_.back());
   diffs_.pop_back();
   restoreSnapshot(latest_, m, s);
   return true;

@@ -31,8 +31,9 @@ class RewindBuffer {
   // States the machine can step back to.
   std::size_t depth() const { return diffs_.size(); }
   bool empty() const { return latest_.empty(); }
-  // Memory held: the differences and the latest snapshot.
-  std::size_t bytes() const { return diffBytes_ + latest_.size(); }
+  // Memory held: the latest snapshot and the differences, each with what
+  // its allocation and its place in the ring take beyond its bytes.
+  std::size_t bytes() const { return diffBytes_ + latest_.capacity(); }
   std::size_t limit() const { return limit_; }
   void clear();
 
@@ -45,11 +46,10 @@ class RewindBuffer {
  private:
   std::size_t limit_;
   std::vector<uint8_t> latest_;
-  std::vector<uint8_t> scratch_;
   // diffs_[i] turns entry i+1 back into entry i; the last one undoes the
   // newest capture.
   std::deque<std::vector<uint8_t>> diffs_;
-  std::size_t diffBytes_ = 0;
+  std::size_t diffBytes_ = 0;  // what the differences take, as bytes() counts it
 };
 
 }  // namespace tarvo

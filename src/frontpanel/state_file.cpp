@@ -241,7 +241,7 @@ void applyState(const DecodedState& state, Machine& m, Scheduler& s) {
 
 std::string readWholeFile(const std::string& path, std::size_t limit, std::vector<uint8_t>& bytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? "the file does not exist" : "the file cannot be read";
+  if (fd < 0) return errno == ENOENT ? kNoSuchFile : "the file cannot be read";
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);

@@ -64,7 +64,9 @@ bool sameImages(const DecodedState& state, const Machine& m);
 void applyState(const DecodedState& state, Machine& m, Scheduler& s);
 
 // Reads a regular file of at most limit bytes whole (never blocks on a
-// pipe or device). Returns "" or the reason.
+// pipe or device). Returns "" or the reason (kNoSuchFile when there is
+// nothing at path).
+inline constexpr const char* kNoSuchFile = "the file does not exist";
 std::string readWholeFile(const std::string& path, std::size_t limit, std::vector<uint8_t>& bytes);
 
 // Reads and decodes a state file. Returns "" or the reason for refusing.

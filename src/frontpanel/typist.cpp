@@ -3,6 +3,7 @@
 #include "devices/keyboard.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
+#include "machine/operations.h"
 
 namespace tarvo {
 
@@ -80,7 +81,6 @@ bool Typist::waitedTooLong() const {
 }
 
 void Typist::press(const Keystroke& k) {
-  KeyMatrix& keys = m_.keys;
   held_ = k.keys;
   if (recorder_) {
     const int64_t now = loop_.cyclesRun();
@@ -88,10 +88,15 @@ void Typist::press(const Keystroke& k) {
     recorder_->record(now, k.interruptCheck ? InputKind::HostChar : InputKind::HostKey,
                       held_.codes[0]);
   }
-  keys.hostKey = held_.codes[0];
-  keys.chordKey = held_.codes[1];
   watchFor(held_);
-  if (k.interruptCheck && held_.count > 0) keyInterruptCheck(m_);
+  // The held key first, so that the check sees both; the typed key then
+  // goes down as a typed host character or a special host key does, under
+  // the one rule of pressKey.
+  holdKey(m_, KeyHolder::Chord, held_.codes[1]);
+  if (k.interruptCheck)
+    pressKey(m_, KeyHolder::Host, held_.codes[0]);
+  else
+    holdKey(m_, KeyHolder::Host, held_.codes[0]);
   state_ = State::Holding;
   ticksInState_ = 0;
   cyclesAtState_ = loop_.cyclesRun();

@@ -118,6 +118,9 @@ void TMainForm::FormCreate() {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
   runLoop_->create();
+  std::string problem;
+  charMap_ = tarvo::loadCharMap(".", &problem);
+  if (!problem.empty()) showWarning(QString::fromStdString(problem));
 }
 
 void TMainForm::FormShow() {
@@ -153,6 +156,8 @@ void TMainForm::FormClose() {
   runTimer_.stop();
   refreshTimer_.stop();
   secTimer_.stop();
+  // An input recording ends as F1 ends it.
+  if (!stopRecording()) saveFailed(kRecordingFile);
   runLoop_->close();  // closes the disk link and saves registers and RAM
   closed_ = true;
 }

@@ -198,13 +198,14 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool statesBeforeRunTick();
   void feedReplay();
   void afterStateChange();
-  void stopRecording();
+  // Ends an input recording and saves it; false when the save failed.
+  bool stopRecording();
 
   std::unique_ptr<tarvo::Machine> machine_;
   std::unique_ptr<tarvo::RunLoop> runLoop_;
   std::unique_ptr<tarvo::Typist> typist_;
-  std::optional<tarvo::CharMap> charMap_ = tarvo::loadCharMap(".");
-  bool mappedCharHeld_ = false;  // a character of the map holds its keys
+  std::optional<tarvo::CharMap> charMap_;  // read with the machine's files
+  bool mappedCharHeld_ = false;            // a character of the map holds its keys
   Face face_;
   tarvo::LcdImage lcdImage_;
   QImage lcdView_;  // lcdImage_'s pixels seen as an image

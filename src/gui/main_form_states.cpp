@@ -88,17 +88,21 @@ void TMainForm::afterStateChange() {
   update();
 }
 
-void TMainForm::stopRecording() {
+bool TMainForm::stopRecording() {
   StateKeys& st = *states_;
-  if (!st.recorder) return;
+  if (!st.recorder) return true;
   const std::vector<tarvo::InputEvent> events = st.recorder->events();
   typist_->recordInto(nullptr);
   st.recorder.reset();
-  if (!tarvo::writeInputLog(runLoop_->path(kRecordingFile), events)) {
+  const std::vector<uint8_t> start = std::move(st.recordingStart);
+  st.recordingStart.clear();
+  if (!tarvo::writeRecording(runLoop_->path(kRecordingStateFile), start,
+                             runLoop_->path(kRecordingFile), events)) {
     showNotice(QString::fromStdString(tarvo::saveFailedMessage(kRecordingFile)));
-    return;
+    return false;
   }
   showNotice(QString("Recorded %1 events to %2").arg(events.size()).arg(kRecordingFile));
+  return true;
 }
 
 void TMainForm::recordInput(tarvo::InputKind kind, int code) {
@@ -148,8 +152,10 @@ bool TMainForm::stateKeyDown(const QKeyEvent* key) {
         showNotice(QString("Replaying %1").arg(kRecordingFile));
       } else {
         // The recording starts from a state of its own, so that it can be
-        // replayed from exactly there.
-        if (!saveStateFile(kRecordingStateFile)) return true;
+        // replayed from exactly there. The state is kept until the
+        // recording ends and then saved with its events, the two files
+        // together, so the pair on disk is always one recording's.
+        st.recordingStart = tarvo::encodeState(*machine_, runLoop_->scheduler);
         st.replayer.reset();
         st.recorder.emplace(runLoop_->cyclesRun());
         typist_->recordInto(&*st.recorder);  // a paste is recorded as its keys

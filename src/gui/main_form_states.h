@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "frontpanel/input_log.h"
 #include "frontpanel/rewind.h"
@@ -18,6 +19,7 @@ struct StateKeys {
   int rewindWait = 0;  // run ticks until the next step back
   int64_t cyclesAtCapture = 0;
   std::optional<tarvo::InputRecorder> recorder;
+  std::vector<uint8_t> recordingStart;  // the state file of the recording's start
   std::optional<tarvo::InputReplayer> replayer;
 };
 

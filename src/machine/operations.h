@@ -27,7 +27,9 @@ void releaseWakeKey(Machine& m);
 // keyboard's, and a second key held with the host's for a character typed
 // as a chord of two keys. pressKey holds a key and, for the keys of the face
 // (4..81), runs the key interrupt check as a press on the face does; holdKey
-// only holds it, as the special host keys do.
+// only holds it, as the special host keys do. Key code 82, which only the
+// host keyboard has, never runs the check, whichever way it is pressed: the
+// mouse, typing, the typist and a replayed recording all go through here.
 enum class KeyHolder { Mouse, Host, Chord };
 void holdKey(Machine& m, KeyHolder holder, int code);
 void pressKey(Machine& m, KeyHolder holder, int code);

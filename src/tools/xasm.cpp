@@ -1,13 +1,16 @@
 #include "tools/xasm.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string_view>
 
 #include "tools/assembler.h"
@@ -904,14 +907,33 @@ std::string formatXasmError(const XasmError& e) {
 }
 
 std::optional<std::string> readSourceFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return text.str();
+  // Never waits on a pipe or device in place of a file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  // A file larger than a whole program may be is read only far enough for
+  // the program's limit to refuse it.
+  const std::size_t want = std::min(static_cast<std::size_t>(st.st_size), kMaxSourceBytes + 1);
+  std::string text(want, '\0');
+  std::size_t got = 0;
+  while (got < kMaxSourceBytes + 1) {
+    if (got == text.size()) text.resize(std::min(text.size() * 2 + 4096, kMaxSourceBytes + 1));
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  text.resize(got);
+  return text;
 }
 
 std::string checkXasmOptions(const XasmOptions& options) {

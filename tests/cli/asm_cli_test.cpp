@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -106,6 +107,25 @@ TEST_F(AsmCli, ProgramErrorsAreReportedAndNoImageIsWritten) {
   const std::string file = (dir_ / "bad.asm").string();
   EXPECT_EQ(r.err, file + ":2:6: undefined symbol 'nowhere'\n" + file +
                        ":3:9: value 999 out of range 0..255\n");
+  EXPECT_FALSE(fs::exists(img));
+}
+
+TEST_F(AsmCli, IncludedFileFarBeyondTheSourceLimitIsRefusedUnread) {
+  // 1.5 GB of nothing (sparse): refused without being read whole, under an
+  // address-space limit a whole read would exceed, and well within the time.
+  const fs::path big = dir_ / "big.s";
+  writeText(big, "");
+  fs::resize_file(big, uint64_t{1536} << 20);
+  writeText(dir_ / "main.s", "  nop\n  include \"big.s\"\n");
+  const fs::path img = dir_ / "main.bin";
+  const auto started = std::chrono::steady_clock::now();
+  const Result r = tarvo::test::spawn({"/usr/bin/prlimit", "--as=1000000000", "/usr/bin/timeout",
+                                       "30", std::string(TARVO_BIN_DIR) + "/tarvo-asm",
+                                       (dir_ / "main.s").string(), "-o", img.string()});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err,
+            (dir_ / "main.s").string() + ":2:11: more than 16 MB of source text in one program\n");
   EXPECT_FALSE(fs::exists(img));
 }
 

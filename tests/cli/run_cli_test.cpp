@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -93,6 +95,41 @@ TEST(RunCli, StartsOnAnEmptyDirectory) {
   EXPECT_EQ(j["steps"], 0);
   EXPECT_EQ(j["cycles"], 0);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+}
+
+// A character map that is no file (a FIFO, a link to an endless device) or
+// far too large is said to be unusable and left out, as other machine files
+// are: the run neither waits on it nor reads it whole.
+TEST(RunCli, CharMapThatIsNoUsableFileIsReportedAndLeftOut) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+       "not a regular file"},
+      {"link to /dev/zero", [](const std::string& p) { fs::create_symlink("/dev/zero", p); },
+       "not a regular file"},
+      {"1.5 GB file",
+       [](const std::string& p) {
+         std::ofstream(p) << "> 47+25\n";
+         fs::resize_file(p, uint64_t{1536} << 20);
+       },
+       "the file is too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MachineDir dir;
+    c.make(dir.file("charmap.txt"));
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome r = spawn({"/usr/bin/prlimit", "--as=1000000000", "/usr/bin/timeout", "20", kRun,
+                             "--dir", dir.path, "--ticks", "10", "--type", "AB"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "Failed to load the file charmap.txt: " + std::string(c.reason) + "\n" + kNoImages);
+  }
 }
 
 TEST(RunCli, PokesPeeksAndBankSwitching) {

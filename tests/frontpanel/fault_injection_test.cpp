@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "frontpanel/input_log.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
 #include "temp_dir.h"
@@ -419,6 +420,63 @@ TEST(StartFaults, MegabytesOfGarbageSettings) {
     loop.close();
     EXPECT_EQ(dir.read("tarvo.ini").size(), text.size());
   }
+}
+
+// An input recording and its start state replace the old pair together:
+// whichever of the two cannot be written whole (too large for the limit,
+// a directory in its place, no folder), neither old file changes and no
+// temporary file stays.
+TEST(RecordingPair, NeverHalfReplaced) {
+  const std::vector<InputEvent> few = {{10, InputKind::HostChar, 69}, {20, InputKind::HostUp, 0}};
+  std::vector<InputEvent> many;
+  for (int i = 0; i < 20000; ++i) many.push_back({i * 1000, InputKind::HostChar, 63});
+  const std::vector<uint8_t> bigState = pattern(100000, 5), smallState = pattern(1000, 6);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> state;
+    std::vector<InputEvent> events;
+    rlim_t limit;
+    bool eventsAreADirectory;
+  };
+  const Case cases[] = {
+      {"the state over the limit", bigState, few, 50000, false},
+      {"the events over the limit", smallState, many, 50000, false},
+      {"a directory for the events", smallState, few, RLIM_INFINITY, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::vector<uint8_t> oldState = pattern(3000, 7);
+    dir.write("recording.tst", oldState);
+    std::string oldText;
+    if (c.eventsAreADirectory) {
+      ASSERT_EQ(::mkdir(dir.file("recording.txt").c_str(), 0755), 0);
+    } else {
+      oldText = formatInputLog(few);
+      dir.writeText("recording.txt", oldText);
+    }
+    bool saved = true;
+    {
+      const FileSizeLimit limit(c.limit);
+      saved =
+          writeRecording(dir.file("recording.tst"), c.state, dir.file("recording.txt"), c.events);
+    }
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(dir.read("recording.tst"), oldState);
+    if (!c.eventsAreADirectory) {
+      const std::vector<uint8_t> text = dir.read("recording.txt");
+      EXPECT_EQ(std::string(text.begin(), text.end()), oldText);
+    }
+    EXPECT_EQ(dir.entries().size(), 2u) << "a temporary file was left behind";
+  }
+  // Both fit: both are replaced.
+  TempDir dir;
+  ASSERT_TRUE(writeRecording(dir.file("recording.tst"), bigState, dir.file("recording.txt"), many));
+  EXPECT_EQ(dir.read("recording.tst"), bigState);
+  std::vector<InputEvent> back;
+  EXPECT_EQ(readInputLog(dir.file("recording.txt"), back), "");
+  EXPECT_EQ(back, many);
+  EXPECT_EQ(dir.entries().size(), 2u);
 }
 
 }  // namespace

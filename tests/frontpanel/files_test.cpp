@@ -1,6 +1,8 @@
 #include "frontpanel/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +104,32 @@ TEST(SaveFile, FailureLeavesWhatWasThere) {
   EXPECT_EQ(dir.entries().size(), 1u);
 
   EXPECT_FALSE(saveFile(dir.file("missing/ram1.bin"), data.data(), data.size()));
+}
+
+// A save killed before it could tidy up leaves its temporary file; the next
+// save of that file removes it, but not a temporary file another save is
+// still writing (locked), nor a file that only looks like one.
+TEST(SaveFile, NextSaveRemovesTheLeftoversOfAKilledOne) {
+  TempDir dir;
+  const auto data = pattern(64);
+  dir.write("quick.tst", pattern(8));
+  const std::vector<std::string> leftovers = {".quick.tst.0123456789ab", ".quick.tst.fedcba987654"};
+  for (const std::string& name : leftovers) dir.write(name, pattern(106000));
+  const std::string busy = ".quick.tst.00000000beef";
+  dir.write(busy, pattern(10));
+  const int busyFd = ::open(dir.file(busy).c_str(), O_RDONLY);
+  ASSERT_GE(busyFd, 0);
+  ASSERT_EQ(::flock(busyFd, LOCK_EX), 0);
+  const std::vector<std::string> strangers = {".quick.tst.0123456789AB", ".quick.tst.0123",
+                                              ".other.tst.0123456789ab", "quick.tst.0123456789ab"};
+  for (const std::string& name : strangers) dir.write(name, pattern(10));
+
+  ASSERT_TRUE(saveFile(dir.file("quick.tst"), data.data(), data.size()));
+  EXPECT_EQ(dir.read("quick.tst"), data);
+  for (const std::string& name : leftovers) EXPECT_FALSE(dir.exists(name)) << name;
+  EXPECT_TRUE(dir.exists(busy));
+  for (const std::string& name : strangers) EXPECT_TRUE(dir.exists(name)) << name;
+  ::close(busyFd);
 }
 
 ino_t inodeOf(const std::string& path) {

@@ -3,6 +3,7 @@
 #include "frontpanel/rewind.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <random>
 #include <vector>
@@ -73,6 +74,49 @@ TEST(RewindBuffer, StepsBackThroughEveryCaptureAndKeepsToItsLimit) {
   const uint64_t oldest = stateDigest(*m, &s);
   EXPECT_FALSE(ring.stepBack(*m, s));
   EXPECT_EQ(stateDigest(*m, &s), oldest);
+}
+
+// Bytes the process has taken from the allocator, small and large blocks.
+std::size_t heapInUse() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// The memory the ring really takes (counted by the allocator, with every
+// block's own overhead) stays within a tenth of its limit once it is full,
+// both for a machine that barely changes between captures and for one that
+// changes a lot.
+TEST(RewindBuffer, MemoryReallyTakenStaysWithinItsLimit) {
+  {
+    const std::size_t before = heapInUse();
+    std::vector<uint8_t> probe(1 << 20, 1);
+    if (heapInUse() - before < probe.size()) GTEST_SKIP() << "no allocator statistics";
+  }
+  auto m = std::make_unique<Machine>();
+  Scheduler s;
+  std::mt19937 rng(5);
+  constexpr std::size_t kLimit = 1u << 20;
+  for (const int changes : {2, 40, 3000}) {
+    SCOPED_TRACE(changes);
+    const std::size_t before = heapInUse();
+    std::size_t taken = 0;
+    std::size_t fullDepth = 0;
+    {
+      RewindBuffer ring(kLimit);
+      for (int i = 0; i < 40000; ++i) {
+        for (int k = 0; k < changes; ++k)
+          m->mem.rows[kRam0Row].buffer[rng() % m->mem.rows[kRam0Row].buffer.size()] =
+              static_cast<uint8_t>(rng());
+        m->cpu.PC = static_cast<uint16_t>(m->cpu.PC + 7);
+        ring.capture(*m, s);
+        // Full: the oldest entries have started to go.
+        if (ring.depth() < static_cast<std::size_t>(i) && ++fullDepth > 200) break;
+      }
+      taken = heapInUse() - before;
+    }
+    EXPECT_LE(taken, kLimit + kLimit / 10);
+    EXPECT_GE(taken, kLimit - kLimit / 10);
+  }
 }
 
 }  // namespace

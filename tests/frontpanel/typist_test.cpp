@@ -10,6 +10,7 @@
 #include "cpu/memory.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
+#include "machine/digest.h"
 #include "temp_dir.h"
 #include "tools/xasm.h"
 
@@ -172,6 +173,47 @@ TEST(Typist, PacedKeepsTheClockOfTheTicksAndCancelLetsGo) {
   EXPECT_EQ(echo.machine().keys.hostKey, 0);
   EXPECT_FALSE(typist.busy());
   EXPECT_FALSE(echo.machine().keys.watch.active);
+}
+
+// What the typist types and records replays to the same machine: every key
+// of a character map goes down under the one rule for key interrupts,
+// whether the typist, a replayed recording or the window presses it. The
+// map holds key 82 (which only the host keyboard has) alone, as the typed
+// key of a chord and as its held key, beside ordinary keys and chords.
+TEST(Typist, RecordingOfTypingReplaysToTheSameDigest) {
+  const CharMap map = parseCharMap("~ 82\n` 47+82\n{ 82+17\n} 47+24\n_ 81\n");
+  const std::u32string text = U"~a`{~}_~b{1~";
+  for (const bool paced : {false, true}) {
+    SCOPED_TRACE(paced ? "paced" : "flow control");
+    EchoMachine typed(910), replayed(910);
+    ASSERT_TRUE(typed.ok() && replayed.ok());
+    for (int i = 0; i < 100; ++i) {  // past the program's start
+      typed.loop().runTick();
+      replayed.loop().runTick();
+    }
+    ASSERT_EQ(stateDigest(typed.machine(), &typed.loop().scheduler),
+              stateDigest(replayed.machine(), &replayed.loop().scheduler));
+    Typist::Options options;
+    options.paced = paced;
+    Typist typist(typed.machine(), typed.loop(), options);
+    InputRecorder recorder(typed.loop().cyclesRun());
+    typist.recordInto(&recorder);
+    std::size_t skipped = 0;
+    typist.type(keystrokesForText(text, &map, &skipped));
+    ASSERT_EQ(skipped, 0u);
+    const uint64_t ticks = typed.typeAll(typist, 20000);
+    ASSERT_FALSE(typist.busy());
+
+    InputReplayer replay(recorder.events(), replayed.loop().cyclesRun());
+    for (uint64_t t = 0; t < ticks + 20; ++t) {
+      replay.feed(replayed.machine(), replayed.loop().cyclesRun());
+      replayed.loop().runTick();
+    }
+    EXPECT_TRUE(replay.done());
+    EXPECT_EQ(stateDigest(replayed.machine(), &replayed.loop().scheduler),
+              stateDigest(typed.machine(), &typed.loop().scheduler));
+    EXPECT_EQ(replayed.echoed(16), typed.echoed(16));
+  }
 }
 
 }  // namespace

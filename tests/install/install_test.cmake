@@ -94,4 +94,20 @@ check("NOT EXISTS ${WORK_DIR}/ram0.bin" "tarvo wrote into the current directory"
 file(SIZE ${data}/tarvo/machine/ram0.bin size)
 check("size EQUAL 65536" "ram0.bin of ${size} bytes")
 
+# The Debian package that cpack builds keeps Debian's policy, as lintian
+# checks it: no error and no warning.
+get_filename_component(cmake_bin ${CMAKE_COMMAND} DIRECTORY)
+find_program(CPACK cpack HINTS ${cmake_bin} REQUIRED)
+find_program(LINTIAN lintian REQUIRED)
+execute_process(COMMAND ${CPACK} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake
+                        -B ${WORK_DIR}/package
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+check("status EQUAL 0" "cpack -G DEB failed: ${out}")
+file(GLOB debs ${WORK_DIR}/package/*.deb)
+list(LENGTH debs count)
+check("count EQUAL 1" "cpack made ${count} packages: ${debs}")
+execute_process(COMMAND ${LINTIAN} --allow-root --fail-on error,warning ${debs}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+check("status EQUAL 0 AND NOT out MATCHES \"(^|\n)[EW]: \"" "lintian: ${out}${err}")
+
 file(REMOVE_RECURSE ${WORK_DIR})
