@@ -57,6 +57,7 @@ void wake(Machine& m, bool byInterrupt) {
   c.F = static_cast<uint8_t>((c.F & ~kFlagWake) | (byInterrupt ? kFlagWake : 0));
   c.clockShift = 0;
   c.budgetRestart = true;
+  c.attention = true;
   c.powerOff = false;
 }
 
@@ -90,6 +91,7 @@ void enterPowerOff(Machine& m) {
   m.lcd.reset();
   portLinkReset(m);
   c.powerOff = true;
+  c.attention = true;
   c.F = static_cast<uint8_t>((c.F & ~kFlagWake) | ((c.F & kFlagPower) >> 1));
   c.cycles += 3;
 }
@@ -107,6 +109,7 @@ void cpuReset(Machine& m) {
   c.inService = 0;
   c.clockShift = 0;
   c.budgetRestart = true;
+  c.attention = true;
 }
 
 }  // namespace tarvo

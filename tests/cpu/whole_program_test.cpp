@@ -9,12 +9,14 @@
 // scheduler's counters too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cpu/exec.h"
 #include "cpu/memory.h"
@@ -110,7 +112,7 @@ bool referenceStep(Rig& r) {
 }
 
 // Empty when the machines agree; otherwise what differs.
-std::string difference(const Machine& a, const Machine& b) {
+std::string difference(const Machine& a, const Machine& b, bool timers = true) {
   std::ostringstream out;
   const ProcessorState& x = a.cpu;
   const ProcessorState& y = b.cpu;
@@ -143,8 +145,9 @@ std::string difference(const Machine& a, const Machine& b) {
   TARVO_FIELD(prevKyStatus);
   TARVO_FIELD(budgetRestart);
 #undef TARVO_FIELD
-  if (a.timers.cycleTimer != b.timers.cycleTimer) out << "cycle timer; ";
-  if (a.timers.lcdPulseCountdown != b.timers.lcdPulseCountdown) out << "LCD pulse countdown; ";
+  if (timers && a.timers.cycleTimer != b.timers.cycleTimer) out << "cycle timer; ";
+  if (timers && a.timers.lcdPulseCountdown != b.timers.lcdPulseCountdown)
+    out << "LCD pulse countdown; ";
   for (int row = 0; row < kRegionCount; ++row) {
     if (a.mem.rows[row].buffer != b.mem.rows[row].buffer) out << "region row " << row << "; ";
   }
@@ -158,6 +161,18 @@ void randomise(Rig& fast, Rig& ref, std::mt19937& rng) {
   Machine& f = *fast.m;
   for (int row = 0; row < kRegionCount; ++row) {
     for (uint8_t& b : f.mem.rows[row].buffer) b = byte();
+  }
+  // Writes to IE, IA and the LCD control byte sprinkled through RAM
+  // (pst IE,n; pst IA,n; ppo n), which change what the clock's work depends
+  // on in the middle of a tick.
+  std::vector<uint8_t>& ram = f.mem.rows[kRam0Row].buffer;
+  for (int i = 0; i < 400; ++i) {
+    const std::size_t at = rng() % (ram.size() - 3);
+    const unsigned kind = rng() % 3;
+    ram[at] = kind == 2 ? 0x54 : 0x57;
+    ram[at + 1] = kind == 0 ? static_cast<uint8_t>(0x20 | (byte() & 0x1F))
+                            : static_cast<uint8_t>(byte() & 0x1F);
+    ram[at + 2] = byte();
   }
   // Mostly no bank switching, so that code keeps running from RAM.
   if (rng() % 4 != 0) f.mem.bankA() = f.mem.bankB() = 0;
@@ -257,19 +272,41 @@ TEST(WholeProgram, RandomProgramsMatchTheReferenceAfterEveryStep) {
         syncPages(*fast.m);
         std::string failure;
         bool refRunning = true;
-        const TickEnd end = spendBudget(*fast.m, fast.s, [&] {
+        // The reference's step beside the fast one; timers is false where
+        // the fast loop may still owe the countdowns their cycles.
+        const auto compare = [&](bool timers) {
           ++steps;
           if (!refRunning) {
             failure = "the reference tick ended first";
-            return true;
+            return;
           }
           refRunning = referenceStep(ref) && ref.s.cycleBudget > 0;
-          failure = difference(*fast.m, *ref.m);
+          failure = difference(*fast.m, *ref.m, timers);
           // The digest (every byte of the machine) on every 16th step.
-          if (failure.empty() && steps % 16 == 0 && stateDigest(*fast.m) != stateDigest(*ref.m))
+          if (timers && failure.empty() && steps % 16 == 0 &&
+              stateDigest(*fast.m) != stateDigest(*ref.m))
             failure = "state digest";
-          return !failure.empty();
-        });
+        };
+        TickEnd end;
+        if (machine % 2 == 0) {
+          end = spendBudget(*fast.m, fast.s, [&] {
+            compare(true);
+            return !failure.empty();
+          });
+        } else {
+          // The deferred clock, looked at in full on every 5th step.
+          end = spendBudgetDeferred(
+              *fast.m, fast.s,
+              [&] {
+                compare(false);
+                return !failure.empty() || steps % 5 == 0;
+              },
+              [&] {
+                if (failure.empty()) failure = difference(*fast.m, *ref.m);
+                if (failure.empty() && fast.s.cyclesRun != ref.s.cyclesRun) failure = "cycles run";
+                return !failure.empty();
+              });
+        }
         ASSERT_TRUE(failure.empty()) << where << " step " << fast.s.stepsRun << ": " << failure;
         ASSERT_EQ(end == TickEnd::LinkFailed, ref.m->port.linkFailed) << where;
         ASSERT_FALSE(refRunning) << where << ": the fast tick ended first";
@@ -292,9 +329,14 @@ TEST(WholeProgram, RunTicksMatchTheReference) {
   for (int machine = 0; machine < 24; ++machine) {
     Rig fast, ref;
     randomise(fast, ref, rng);
+    // Some ticks of a few steps only, so that the state is compared often.
+    if (machine % 3 == 0) {
+      fast.m->timers.cyclesPerTick = ref.m->timers.cyclesPerTick =
+          static_cast<int32_t>(1 + rng() % 60);
+    }
     NoMessages messages;
     RunLoop loop(*fast.m, messages);
-    for (int tick = 0; tick < 40; ++tick) {
+    for (int tick = 0; tick < 60; ++tick) {
       loop.runTick();
       ref.m->port.linkFailed = false;
       if (beginRunTick(*ref.m, ref.s)) {
@@ -313,6 +355,56 @@ TEST(WholeProgram, RunTicksMatchTheReference) {
     steps += ref.s.stepsRun;
   }
   EXPECT_GT(steps, 50000u);
+}
+
+// A program of nops that, at one point of a tick, makes line A request
+// (pst IE), switches the cycle timer's rate (pst IA) or turns the LCD pulse
+// on or off (ppo): the clock's work must follow from that step on.
+TEST(WholeProgram, ClockDependenciesChangedMidTick) {
+  const uint8_t writes[][3] = {
+      {0x57, 0x20, 0x21},  // pst IE,&H21: line A at level 1 requests, enabled
+      {0x57, 0x00, 0x40},  // pst IA,&H40: the cycle timer counts cycles
+      {0x57, 0x00, 0x00},  // pst IA,&H00: 256 a cycle
+      {0x54, 0x00, 0xC6},  // ppo &HC6: the LCD pulse on
+      {0x54, 0x00, 0x00},  // ppo &H00: off
+  };
+  for (const auto& write : writes) {
+    for (uint8_t ia : {uint8_t{0x00}, uint8_t{0x40}}) {
+      for (uint8_t control : {uint8_t{0x00}, uint8_t{0xC6}}) {
+        Rig fast, ref;
+        for (Machine* m : {fast.m.get(), ref.m.get()}) {
+          for (auto& row : m->mem.rows) std::fill(row.buffer.begin(), row.buffer.end(), 0xF8);
+          m->mem.bankA() = m->mem.bankB() = 0;
+          cpuReset(*m);
+          std::copy(write, write + 3, m->mem.rows[kRam0Row].buffer.begin() + 0x8010);
+          m->cpu.UA = m->cpu.segmentLatch = 0x55;
+          m->cpu.IB = 0x40;
+          m->cpu.PC = 0x8000;
+          m->cpu.IA = ia;
+          m->cpu.budgetRestart = false;
+          m->lcd.control = control;
+          m->lcd.pulsePeriod = 40;
+          m->timers.lcdPulseCountdown = 40;
+          m->timers.cyclesPerTick = 200;
+          m->timers.ticksPerSecond = 100;
+          m->timers.cycleTimer = 20000;
+        }
+        ref.m->mem.exactOnly = true;
+        NoMessages messages;
+        RunLoop loop(*fast.m, messages);
+        for (int tick = 0; tick < 4; ++tick) {
+          loop.runTick();
+          if (beginRunTick(*ref.m, ref.s)) {
+            while (referenceStep(ref) && ref.s.cycleBudget > 0) {
+            }
+          }
+          const std::string d = difference(*fast.m, *ref.m);
+          ASSERT_TRUE(d.empty()) << +write[0] << " " << +write[2] << " tick " << tick << ": " << d;
+          ASSERT_EQ(loop.cyclesRun(), ref.s.cyclesRun);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
