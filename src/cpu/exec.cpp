@@ -47,7 +47,10 @@ int32_t step(Machine& m) {
 
 void requestInterrupt(Machine& m, uint8_t mask) {
   ProcessorState& c = m.cpu;
-  if ((c.IE >> 3) & mask) c.IB |= mask;
+  if ((c.IE >> 3) & mask) {
+    c.IB |= mask;
+    c.attention = true;
+  }
   if ((c.IB & 0x22) == 0x22 || (mask == 0x01 && (c.IE & 0x04))) wake(m, true);
 }
 

@@ -59,7 +59,8 @@ struct ProcessorState {
   // Set inside a step by whatever the run tick's loop must look at before
   // the next step: a budget restart, a failed disk-link operation, a write
   // to IA, IE or the LCD control byte (which the clock's deferred work
-  // depends on). The loop clears it; it is a hint, not machine state.
+  // depends on), power-off, a latched interrupt request.
+  // The loop clears it; it is a hint, not machine state.
   bool attention = false;
 };
 

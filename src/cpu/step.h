@@ -43,6 +43,25 @@ inline int32_t stepSynced(Machine& m) {
   return c.cycles;
 }
 
+// Whether the next step is a plain one: the processor runs and no
+// interrupt request is latched. Until something sets the attention flag,
+// every step after a plain one is plain too.
+inline bool stepIsPlain(const ProcessorState& c) {
+  return !c.powerOff && (c.IB & 0x1F) == 0;
+}
+// stepSynced for a plain step. The clock shift is looked at after the
+// instruction, which may have changed it.
+inline int32_t stepPlain(Machine& m) {
+  ProcessorState& c = m.cpu;
+  c.cycles = 0;
+  const uint8_t opcode = fetchOpcode(m);
+  kDispatch[opcode](m);
+  finishInstruction(m);
+  if (c.clockShift != 0 && c.inService == 0)
+    c.cycles = static_cast<int32_t>(static_cast<uint32_t>(c.cycles) << c.clockShift);
+  return c.cycles;
+}
+
 inline int32_t stepInline(Machine& m) {
   // Anything may have changed the mapping since the last step.
   syncPages(m);

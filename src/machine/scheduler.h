@@ -146,6 +146,7 @@ inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWa
   detail::DeferredClock clock;
   clock.restart(m);
   m.cpu.attention = false;
+  bool plain = stepIsPlain(m.cpu);
   uint64_t steps = s.stepsRun;
   int64_t cyclesRun = s.cyclesRun;
   int32_t budget = s.cycleBudget;
@@ -155,7 +156,7 @@ inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWa
     s.cycleBudget = budget;
   };
   do {
-    const int32_t cycles = stepSynced(m);
+    const int32_t cycles = plain ? stepPlain(m) : stepSynced(m);
     ++steps;
     cyclesRun += cycles;
     budget = detail::wrapSub(budget, cycles);
@@ -174,6 +175,9 @@ inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWa
       }
       clock.restart(m);
       m.cpu.attention = false;
+      plain = stepIsPlain(m.cpu);
+    } else if (!plain) {
+      plain = stepIsPlain(m.cpu);
     }
     if (wants()) [[unlikely]] {
       clock.flush(m, clock.since);
@@ -182,6 +186,7 @@ inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWa
       budget = s.cycleBudget;
       clock.restart(m);
       m.cpu.attention = false;
+      plain = stepIsPlain(m.cpu);
       if (stop) return TickEnd::Watched;
     }
   } while (budget > 0);
