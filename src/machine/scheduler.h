@@ -96,9 +96,8 @@ struct DeferredClock {
   // LCD control bits 6-7 and IA bit 6 (as bit 5), as the quiet steps ran
   // under them.
   uint8_t key = 0;
-  // Cycles of quiet steps not yet counted down, and the number of cycles
-  // at which a countdown would run out (0: at the next step).
-  uint32_t since = 0;
+  // The number of cycles at which a countdown would run out (0: at the
+  // next step).
   uint32_t toEvent = 0;
 
   static uint8_t keyOf(const Machine& m) {
@@ -118,7 +117,6 @@ struct DeferredClock {
     const ProcessorState& c = m.cpu;
     const MachineTimers& t = m.timers;
     key = keyOf(m);
-    since = 0;
     const bool lineA = ((c.kyStatus & kLineA) != 0) == ((c.IE & 0x01) != 0);
     if (lineA || c.kyStatus != c.prevKyStatus) {
       toEvent = 0;
@@ -137,16 +135,17 @@ struct DeferredClock {
 
 // spendBudget with the clock's work deferred (detail::DeferredClock) and
 // the counters kept in locals, for a watch in two parts: wants(), a cheap
-// test after each step that looks at the processor and memory only, and
-// onWant(), which runs when it says so with the timers and the scheduler's
-// counters up to date, and stops the run by returning true. Every other
-// effect is that of spendBudget with the watch wants() && onWant().
+// test after each step, which sees the machine as spendBudget's watch
+// would except the two countdowns and the scheduler's counters, and
+// onWant(), which runs when it says so with those up to date too, and
+// stops the run by returning true. Every other effect is that of
+// spendBudget with the watch wants() && onWant().
 template <class Wants, class OnWant>
 inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWant&& onWant) {
+  ProcessorState& c = m.cpu;
   detail::DeferredClock clock;
   clock.restart(m);
-  m.cpu.attention = false;
-  bool plain = stepIsPlain(m.cpu);
+  c.attention = false;
   uint64_t steps = s.stepsRun;
   int64_t cyclesRun = s.cyclesRun;
   int32_t budget = s.cycleBudget;
@@ -155,42 +154,68 @@ inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWa
     s.cyclesRun = cyclesRun;
     s.cycleBudget = budget;
   };
-  do {
-    const int32_t cycles = plain ? stepPlain(m) : stepSynced(m);
-    ++steps;
-    cyclesRun += cycles;
-    budget = detail::wrapSub(budget, cycles);
-    clock.since += static_cast<uint32_t>(cycles);
-    if (clock.since >= clock.toEvent || m.cpu.attention) [[unlikely]] {
-      m.cpu.attention = false;
-      clock.flush(m, clock.since - static_cast<uint32_t>(cycles));
+  while (budget > 0) {
+    // A run of steps that need nothing after them but the count of their
+    // cycles; it ends at the step that spends the budget, reaches the next
+    // event, sets the attention flag or is wanted by the watch. Plain
+    // steps have a loop of their own, which the others leave once the
+    // processor is plain again.
+    const uint32_t limit = std::min(clock.toEvent, static_cast<uint32_t>(budget));
+    // The watch is asked about every step once, after the clock's work:
+    // within the run, where that work is nothing, or after it ends.
+    uint32_t spent = 0;
+    int32_t cycles;
+    bool wanted = false;
+    if (stepIsPlain(c)) {
+      for (;;) {
+        cycles = stepPlain(m);
+        ++steps;
+        spent += static_cast<uint32_t>(cycles);
+        if (spent >= limit || c.attention) break;
+        if (wants()) {
+          wanted = true;
+          break;
+        }
+      }
+    } else {
+      for (;;) {
+        cycles = stepSynced(m);
+        ++steps;
+        spent += static_cast<uint32_t>(cycles);
+        if (spent >= limit || c.attention || stepIsPlain(c)) break;
+        if (wants()) {
+          wanted = true;
+          break;
+        }
+      }
+    }
+    cyclesRun += spent;
+    budget = detail::wrapSub(budget, static_cast<int32_t>(spent));
+    if (spent >= clock.toEvent || c.attention) {
+      // The last step needs the clock's full work; the ones before it
+      // were quiet.
+      c.attention = false;
+      clock.flush(m, spent - static_cast<uint32_t>(cycles));
       if (m.port.linkFailed) {
         save();
         return wants() && onWant() ? TickEnd::Watched : TickEnd::LinkFailed;
       }
       afterStep(m, cycles);
-      if (m.cpu.budgetRestart) {
-        m.cpu.budgetRestart = false;
+      if (c.budgetRestart) {
+        c.budgetRestart = false;
         budget = 0;
       }
-      clock.restart(m);
-      m.cpu.attention = false;
-      plain = stepIsPlain(m.cpu);
-    } else if (!plain) {
-      plain = stepIsPlain(m.cpu);
+    } else {
+      clock.flush(m, spent);
     }
-    if (wants()) [[unlikely]] {
-      clock.flush(m, clock.since);
+    if (wanted || wants()) {
       save();
-      const bool stop = onWant();
+      if (onWant()) return TickEnd::Watched;
       budget = s.cycleBudget;
-      clock.restart(m);
-      m.cpu.attention = false;
-      plain = stepIsPlain(m.cpu);
-      if (stop) return TickEnd::Watched;
     }
-  } while (budget > 0);
-  clock.flush(m, clock.since);
+    clock.restart(m);
+    c.attention = false;
+  }
   save();
   return TickEnd::BudgetSpent;
 }
