@@ -43,23 +43,27 @@ inline int32_t stepSynced(Machine& m) {
   return c.cycles;
 }
 
-// Whether the next step is a plain one: the processor runs and no
-// interrupt request is latched. Until something sets the attention flag,
-// every step after a plain one is plain too.
+// Whether the next step is a plain one: the processor runs, no interrupt
+// request is latched and the clock is fast. Until something sets the
+// attention flag, every step after a plain one is plain too.
 inline bool stepIsPlain(const ProcessorState& c) {
-  return !c.powerOff && (c.IB & 0x1F) == 0;
+  return !c.powerOff && (c.IB & 0x1F) == 0 && c.clockShift == 0;
 }
-// stepSynced for a plain step. The clock shift is looked at after the
-// instruction, which may have changed it.
+// stepSynced for a plain step, except that the cycles are not scaled by a
+// clock shift the instruction itself set (slw sets the attention flag, and
+// the caller then scales them with scalePlainStep).
 inline int32_t stepPlain(Machine& m) {
   ProcessorState& c = m.cpu;
   c.cycles = 0;
   const uint8_t opcode = fetchOpcode(m);
   kDispatch[opcode](m);
   finishInstruction(m);
-  if (c.clockShift != 0 && c.inService == 0)
-    c.cycles = static_cast<int32_t>(static_cast<uint32_t>(c.cycles) << c.clockShift);
   return c.cycles;
+}
+inline int32_t scalePlainStep(const ProcessorState& c, int32_t cycles) {
+  if (c.clockShift != 0 && c.inService == 0)
+    return static_cast<int32_t>(static_cast<uint32_t>(cycles) << c.clockShift);
+  return cycles;
 }
 
 inline int32_t stepInline(Machine& m) {

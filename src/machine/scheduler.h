@@ -177,6 +177,10 @@ inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWa
           break;
         }
       }
+      // A slw in the last step scales that step's own cycles.
+      const int32_t scaled = scalePlainStep(c, cycles);
+      spent += static_cast<uint32_t>(scaled - cycles);
+      cycles = scaled;
     } else {
       for (;;) {
         cycles = stepSynced(m);
