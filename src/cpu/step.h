@@ -55,9 +55,14 @@ inline bool stepIsPlain(const ProcessorState& c) {
 inline int32_t stepPlain(Machine& m) {
   ProcessorState& c = m.cpu;
   c.cycles = 0;
-  const uint8_t opcode = fetchOpcode(m);
-  kDispatch[opcode](m);
-  finishInstruction(m);
+  uint8_t opcode;
+  if (fetchOpcodeFromPage(m, opcode)) [[likely]] {
+    // From byte memory: no word to finish.
+    kDispatch[opcode](m);
+  } else {
+    kDispatch[fetchInstructionExact(m)](m);
+    finishInstruction(m);
+  }
   return c.cycles;
 }
 inline int32_t scalePlainStep(const ProcessorState& c, int32_t cycles) {
