@@ -169,6 +169,21 @@ void RunLoop::runTick() {
         m_, s, [] { return false; }, [] { return false; });
     return;
   }
+  if (!watching) {
+    // The window's tick: only the host clock, read once every
+    // kStepsPerClockRead steps; at the limit the rest of the tick's work
+    // is dropped.
+    const auto hostEnd = std::chrono::steady_clock::now() + hostTimeLimit_;
+    uint32_t untilClockRead = kStepsPerClockRead;
+    const TickEnd end = spendBudgetDeferred(
+        m_, s, [&untilClockRead] { return --untilClockRead == 0; },
+        [&] {
+          untilClockRead = kStepsPerClockRead;
+          return std::chrono::steady_clock::now() >= hostEnd;
+        });
+    if (end == TickEnd::Watched) s.cycleBudget = 0;
+    return;
+  }
   if (observer != nullptr && !observer->everyStep && !bounded && run.traceCount <= 0 &&
       run.breakpointAddress < 0) {
     observedTick(*observer);
