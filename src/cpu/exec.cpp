@@ -47,7 +47,10 @@ int32_t step(Machine& m) {
 
 void requestInterrupt(Machine& m, uint8_t mask) {
   ProcessorState& c = m.cpu;
-  if ((c.IE >> 3) & mask) c.IB |= mask;
+  if ((c.IE >> 3) & mask) {
+    c.IB |= mask;
+    c.attention = true;
+  }
   if ((c.IB & 0x22) == 0x22 || (mask == 0x01 && (c.IE & 0x04))) wake(m, true);
 }
 
@@ -57,6 +60,7 @@ void wake(Machine& m, bool byInterrupt) {
   c.F = static_cast<uint8_t>((c.F & ~kFlagWake) | (byInterrupt ? kFlagWake : 0));
   c.clockShift = 0;
   c.budgetRestart = true;
+  c.attention = true;
   c.powerOff = false;
 }
 
@@ -90,6 +94,7 @@ void enterPowerOff(Machine& m) {
   m.lcd.reset();
   portLinkReset(m);
   c.powerOff = true;
+  c.attention = true;
   c.F = static_cast<uint8_t>((c.F & ~kFlagWake) | ((c.F & kFlagPower) >> 1));
   c.cycles += 3;
 }
@@ -107,6 +112,7 @@ void cpuReset(Machine& m) {
   c.inService = 0;
   c.clockShift = 0;
   c.budgetRestart = true;
+  c.attention = true;
 }
 
 }  // namespace tarvo

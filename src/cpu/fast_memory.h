@@ -103,7 +103,9 @@ TARVO_INLINE uint8_t takeByte(Machine& m) {
 // Instruction fetch. Four bytes that lie in one byte-memory page are copied
 // at once; anything else (the on-chip ROM, the I/O window, a page boundary)
 // takes the region table.
-TARVO_INLINE uint8_t fetchOpcode(Machine& m) {
+// The copy alone: false, with nothing fetched, when the region table must
+// do it.
+TARVO_INLINE bool fetchOpcodeFromPage(Machine& m, uint8_t& opcode) {
   ProcessorState& c = m.cpu;
   const unsigned selector = c.inService != 0 ? 0u : c.segmentLatch;
   const uint16_t pc = c.PC;
@@ -113,8 +115,15 @@ TARVO_INLINE uint8_t fetchOpcode(Machine& m) {
     std::memcpy(c.fetchBuffer, page + (pc & kPageMask), 4);
     c.wordFetch = 0;
     c.fetchPos = 0;
-    return takeByte(m);
+    opcode = takeByte(m);
+    return true;
   }
+  return false;
+}
+TARVO_INLINE uint8_t fetchOpcode(Machine& m) {
+  uint8_t opcode;
+  if (fetchOpcodeFromPage(m, opcode)) [[likely]]
+    return opcode;
   return fetchInstructionExact(m);
 }
 

@@ -55,6 +55,13 @@ struct ProcessorState {
   // Set by a wake and by CPU reset: whoever paces the steps starts its
   // cycle budget afresh, and clears the flag.
   bool budgetRestart = false;
+
+  // Set inside a step by whatever the run tick's loop must look at before
+  // the next step: a budget restart, a failed disk-link operation, a write
+  // to IA, IE or the LCD control byte (which the clock's deferred work
+  // depends on), power-off, a latched interrupt request, the slow clock.
+  // The loop clears it; it is a hint, not machine state.
+  bool attention = false;
 };
 
 // Main registers and register pairs; numbers wrap modulo 32.

@@ -43,6 +43,34 @@ inline int32_t stepSynced(Machine& m) {
   return c.cycles;
 }
 
+// Whether the next step is a plain one: the processor runs, no interrupt
+// request is latched and the clock is fast. Until something sets the
+// attention flag, every step after a plain one is plain too.
+inline bool stepIsPlain(const ProcessorState& c) {
+  return !c.powerOff && (c.IB & 0x1F) == 0 && c.clockShift == 0;
+}
+// stepSynced for a plain step, except that the cycles are not scaled by a
+// clock shift the instruction itself set (slw sets the attention flag, and
+// the caller then scales them with scalePlainStep).
+inline int32_t stepPlain(Machine& m) {
+  ProcessorState& c = m.cpu;
+  c.cycles = 0;
+  uint8_t opcode;
+  if (fetchOpcodeFromPage(m, opcode)) [[likely]] {
+    // From byte memory: no word to finish.
+    kDispatch[opcode](m);
+  } else {
+    kDispatch[fetchInstructionExact(m)](m);
+    finishInstruction(m);
+  }
+  return c.cycles;
+}
+inline int32_t scalePlainStep(const ProcessorState& c, int32_t cycles) {
+  if (c.clockShift != 0 && c.inService == 0)
+    return static_cast<int32_t>(static_cast<uint32_t>(cycles) << c.clockShift);
+  return cycles;
+}
+
 inline int32_t stepInline(Machine& m) {
   // Anything may have changed the mapping since the last step.
   syncPages(m);

@@ -26,6 +26,7 @@ bool registersOpen(const Machine& m) {
 void failLink(Machine& m) {
   m.port.fddSocket->close();
   m.port.linkFailed = true;
+  m.cpu.attention = true;
 }
 
 // One byte out, one byte back. On failure the receive byte and the ready

@@ -123,14 +123,17 @@ void RunLoop::observedTick(StepObserver& observer) {
   const bool* hit = m_.mem.watch != nullptr ? &m_.mem.watch->hit.hit : &kNoWatchHit;
   const uint8_t mask = observer.interruptMask;
   uint8_t inService = m_.cpu.inService;
-  const TickEnd end = spendBudget(m_, scheduler, [&] {
-    const uint16_t pc = m_.cpu.PC;
-    if (!(filter[pc >> 3] >> (pc & 7) & 1u) && !*hit &&
-        (mask == 0 || m_.cpu.inService == inService))
-      return false;
-    inService = m_.cpu.inService;
-    return observer.stepped(m_, scheduler.cyclesRun);
-  });
+  const TickEnd end = spendBudgetDeferred(
+      m_, scheduler,
+      [&] {
+        const uint16_t pc = m_.cpu.PC;
+        return (filter[pc >> 3] >> (pc & 7) & 1u) || *hit ||
+               (mask != 0 && m_.cpu.inService != inService);
+      },
+      [&] {
+        inService = m_.cpu.inService;
+        return observer.stepped(m_, scheduler.cyclesRun);
+      });
   if (end == TickEnd::Watched) stop();
 }
 
@@ -162,7 +165,23 @@ void RunLoop::runTick() {
   const bool watching = run.traceCount > 0 || run.breakpointAddress >= 0 || observer != nullptr;
   const bool bounded = hostTimeLimit_.count() > 0;
   if (!watching && !bounded) {
-    spendBudget(m_, s, [] { return false; });
+    spendBudgetDeferred(
+        m_, s, [] { return false; }, [] { return false; });
+    return;
+  }
+  if (!watching) {
+    // The window's tick: only the host clock, read once every
+    // kStepsPerClockRead steps; at the limit the rest of the tick's work
+    // is dropped.
+    const auto hostEnd = std::chrono::steady_clock::now() + hostTimeLimit_;
+    uint32_t untilClockRead = kStepsPerClockRead;
+    const TickEnd end = spendBudgetDeferred(
+        m_, s, [&untilClockRead] { return --untilClockRead == 0; },
+        [&] {
+          untilClockRead = kStepsPerClockRead;
+          return std::chrono::steady_clock::now() >= hostEnd;
+        });
+    if (end == TickEnd::Watched) s.cycleBudget = 0;
     return;
   }
   if (observer != nullptr && !observer->everyStep && !bounded && run.traceCount <= 0 &&

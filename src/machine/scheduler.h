@@ -5,6 +5,7 @@
 // takes to continue a run exactly.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "cpu/step.h"
@@ -77,6 +78,149 @@ inline TickEnd spendBudget(Machine& m, Scheduler& s, Watch&& watch) {
     restartBudgetIfAsked(m, s);
     if (watch()) return TickEnd::Watched;
   } while (s.cycleBudget > 0);
+  return TickEnd::BudgetSpent;
+}
+
+namespace detail {
+
+// The clock's work over a run of steps, done only when it can have an
+// effect. Between two such steps the external lines request nothing (line
+// A is not at its requesting level and no edge of line B is due), and the
+// LCD pulse and the cycle timer only count down; the countdowns are then
+// brought up to date in one subtraction. A step needs the clock's full work
+// when a countdown would run out in it, or when it changed what the clock
+// depends on (the LCD's control bits, the cycle timer's rate, line A's
+// level selection), which such a write signals through the processor's
+// attention flag.
+struct DeferredClock {
+  // LCD control bits 6-7 and IA bit 6 (as bit 5), as the quiet steps ran
+  // under them.
+  uint8_t key = 0;
+  // The number of cycles at which a countdown would run out (0: at the
+  // next step).
+  uint32_t toEvent = 0;
+
+  static uint8_t keyOf(const Machine& m) {
+    return static_cast<uint8_t>((m.lcd.control & 0xC0) | ((m.cpu.IA >> 1) & 0x20));
+  }
+
+  // Counts down the quiet cycles with the state they ran under.
+  void flush(Machine& m, uint32_t cycles) const {
+    MachineTimers& t = m.timers;
+    const int32_t n = static_cast<int32_t>(cycles);
+    if ((key & 0xC0) == 0xC0) t.lcdPulseCountdown = wrapSub(t.lcdPulseCountdown, n);
+    t.cycleTimer = wrapSub(t.cycleTimer, wrapMul(n, (key & 0x20) ? 1 : 256));
+  }
+
+  // After the clock's full work: where the next event lies.
+  void restart(const Machine& m) {
+    const ProcessorState& c = m.cpu;
+    const MachineTimers& t = m.timers;
+    key = keyOf(m);
+    const bool lineA = ((c.kyStatus & kLineA) != 0) == ((c.IE & 0x01) != 0);
+    if (lineA || c.kyStatus != c.prevKyStatus) {
+      toEvent = 0;
+      return;
+    }
+    // A countdown runs out at the first step that takes it below zero.
+    int64_t next = INT32_MAX;
+    if ((key & 0xC0) == 0xC0) next = std::min<int64_t>(next, int64_t{t.lcdPulseCountdown} + 1);
+    const int32_t scale = (key & 0x20) ? 1 : 256;
+    next = std::min<int64_t>(next, t.cycleTimer < 0 ? 0 : t.cycleTimer / scale + 1);
+    toEvent = next <= 0 ? 0 : static_cast<uint32_t>(next);
+  }
+};
+
+}  // namespace detail
+
+// spendBudget with the clock's work deferred (detail::DeferredClock) and
+// the counters kept in locals, for a watch in two parts: wants(), a cheap
+// test after each step, which sees the machine as spendBudget's watch
+// would except the two countdowns and the scheduler's counters, and
+// onWant(), which runs when it says so with those up to date too, and
+// stops the run by returning true. Every other effect is that of
+// spendBudget with the watch wants() && onWant().
+template <class Wants, class OnWant>
+inline TickEnd spendBudgetDeferred(Machine& m, Scheduler& s, Wants&& wants, OnWant&& onWant) {
+  ProcessorState& c = m.cpu;
+  detail::DeferredClock clock;
+  clock.restart(m);
+  c.attention = false;
+  uint64_t steps = s.stepsRun;
+  int64_t cyclesRun = s.cyclesRun;
+  int32_t budget = s.cycleBudget;
+  const auto save = [&] {
+    s.stepsRun = steps;
+    s.cyclesRun = cyclesRun;
+    s.cycleBudget = budget;
+  };
+  while (budget > 0) {
+    // A run of steps that need nothing after them but the count of their
+    // cycles; it ends at the step that spends the budget, reaches the next
+    // event, sets the attention flag or is wanted by the watch. Plain
+    // steps have a loop of their own, which the others leave once the
+    // processor is plain again.
+    const uint32_t limit = std::min(clock.toEvent, static_cast<uint32_t>(budget));
+    // The watch is asked about every step once, after the clock's work:
+    // within the run, where that work is nothing, or after it ends.
+    uint32_t spent = 0;
+    int32_t cycles;
+    bool wanted = false;
+    if (stepIsPlain(c)) {
+      for (;;) {
+        cycles = stepPlain(m);
+        ++steps;
+        spent += static_cast<uint32_t>(cycles);
+        if (spent >= limit || c.attention) break;
+        if (wants()) {
+          wanted = true;
+          break;
+        }
+      }
+      // A slw in the last step scales that step's own cycles.
+      const int32_t scaled = scalePlainStep(c, cycles);
+      spent += static_cast<uint32_t>(scaled - cycles);
+      cycles = scaled;
+    } else {
+      for (;;) {
+        cycles = stepSynced(m);
+        ++steps;
+        spent += static_cast<uint32_t>(cycles);
+        if (spent >= limit || c.attention || stepIsPlain(c)) break;
+        if (wants()) {
+          wanted = true;
+          break;
+        }
+      }
+    }
+    cyclesRun += spent;
+    budget = detail::wrapSub(budget, static_cast<int32_t>(spent));
+    if (spent >= clock.toEvent || c.attention) {
+      // The last step needs the clock's full work; the ones before it
+      // were quiet.
+      c.attention = false;
+      clock.flush(m, spent - static_cast<uint32_t>(cycles));
+      if (m.port.linkFailed) {
+        save();
+        return wants() && onWant() ? TickEnd::Watched : TickEnd::LinkFailed;
+      }
+      afterStep(m, cycles);
+      if (c.budgetRestart) {
+        c.budgetRestart = false;
+        budget = 0;
+      }
+    } else {
+      clock.flush(m, spent);
+    }
+    if (wanted || wants()) {
+      save();
+      if (onWant()) return TickEnd::Watched;
+      budget = s.cycleBudget;
+    }
+    clock.restart(m);
+    c.attention = false;
+  }
+  save();
   return TickEnd::BudgetSpent;
 }
 
