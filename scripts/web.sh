@@ -28,11 +28,10 @@ cmake --build "$native" -j2 --target machine_template tarvo-run >/dev/null
 
 (cd web && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 emcmake cmake -S . -B "$out/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON \
-  "${launcher[@]}" >/dev/null
-cmake --build "$out/cmake" -j2 >/dev/null
+  -UCMAKE_CXX_COMPILER_LAUNCHER >/dev/null
+cmake --build "$out/cmake" -j2 | grep -v '^\[' || true
+test -f "$out/cmake/web/tarvo.wasm" -a "$out/cmake/web/tarvo.wasm" -nt "$out/cmake/build.ninja"
 
 cp "$out/cmake/web/tarvo.js" "$out/cmake/web/tarvo.wasm" web/index.html web/main.js web/face.js \
   web/store.js "$out/"

@@ -11,31 +11,36 @@ namespace tarvo::host {
 
 namespace {
 
-EM_JS(uint32_t, js_crc32, (const uint8_t* data, std::size_t n),
-      { return Module.host.crc32(HEAPU8.subarray(data, data + n)) >>> 0; });
+// clang-format off
+EM_JS(uint32_t, js_crc32, (const uint8_t* data, std::size_t n), {
+  return Module.host.crc32(HEAPU8.subarray(data, data + n)) >>> 0;
+});
 
 // The parsed text as "section\0name\0value\0" triples, malloc'd, with the
 // count of triples in *count.
 EM_JS(char*, js_parse_ini, (const char* text, int* count), {
   const entries = Module.host.parseIni(UTF8ToString(text));
+  const encoder = new TextEncoder();
+  const encoded = [];
   let size = 1;
-  const encoded = entries.map(e = > e.map(s = > {
-    const bytes = new TextEncoder().encode(s);
-    size += bytes.length + 1;
-    return bytes;
-  }));
+  for (const triple of entries) {
+    for (const s of triple) {
+      const bytes = encoder.encode(s);
+      size += bytes.length + 1;
+      encoded.push(bytes);
+    }
+  }
   const out = _malloc(size);
   let at = out;
-  for (const triple of encoded) {
-    for (const bytes of triple) {
-      HEAPU8.set(bytes, at);
-      HEAPU8[at + bytes.length] = 0;
-      at += bytes.length + 1;
-    }
+  for (const bytes of encoded) {
+    HEAPU8.set(bytes, at);
+    HEAPU8[at + bytes.length] = 0;
+    at += bytes.length + 1;
   }
   HEAP32[count >> 2] = entries.length;
   return out;
 });
+// clang-format on
 
 }  // namespace
 

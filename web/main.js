@@ -84,7 +84,7 @@ class Page {
     const held = [];
     const c = args.map(a => {
       if (typeof a !== 'string') return a;
-      const p = this.tarvo.stringToNewUTF8(a);
+      const p = this.tarvo.allocateUTF8(a);
       held.push(p);
       return p;
     });

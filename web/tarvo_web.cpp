@@ -30,9 +30,11 @@ namespace {
 using namespace tarvo;
 
 // File problems go to the page, which shows them beside the face.
+// clang-format off
 EM_JS(void, tw_report, (const char* text), {
   if (Module.onMessage) Module.onMessage(UTF8ToString(text));
 });
+// clang-format on
 
 struct PageMessages : Messages {
   void loadFailed(const std::string& file) override { tw_report(loadFailedMessage(file).c_str()); }
