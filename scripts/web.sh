@@ -30,8 +30,10 @@ cmake --build "$native" -j2 --target machine_template tarvo-run >/dev/null
 
 emcmake cmake -S . -B "$out/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON \
   -UCMAKE_CXX_COMPILER_LAUNCHER >/dev/null
-cmake --build "$out/cmake" -j2 | grep -v '^\[' || true
-test -f "$out/cmake/web/tarvo.wasm" -a "$out/cmake/web/tarvo.wasm" -nt "$out/cmake/build.ninja"
+if ! cmake --build "$out/cmake" -j2 >"$out/cmake/build.log" 2>&1; then
+  cat "$out/cmake/build.log"
+  exit 1
+fi
 
 cp "$out/cmake/web/tarvo.js" "$out/cmake/web/tarvo.wasm" web/index.html web/main.js web/face.js \
   web/store.js "$out/"

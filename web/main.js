@@ -11,6 +11,10 @@ const DIR = '/machine';
 const KEPT = ['register.bin', 'ram0.bin', 'ram1.bin'];
 const BITMAPS = ['face.bmp', 'keys.bmp', 'overlay.bmp'];
 const AUTOSAVE_MS = 2000;
+// A host key goes up at the earliest after this many run ticks: key events
+// come between animation frames, and a key pressed and let go within one
+// frame would otherwise never be seen by the program.
+const MIN_HOLD_TICKS = 5;
 const POWER_KEY = 1, MINIMISE_KEY = 2, CLOSE_KEY = 3;
 // Special host keys in the emulator's order.
 const HOST_KEYS = ['Backspace', 'Enter', 'Escape', 'PageUp', 'PageDown', 'ArrowLeft', 'ArrowUp',
@@ -73,7 +77,11 @@ class Page {
     this.wireInput();
     this.wireButtons();
     this.last = null;
-    this.running = !document.hidden;
+    // "?paused" starts with the clock stopped (tw_run_ticks still runs it).
+    this.paused = new URLSearchParams(location.search).has('paused');
+    this.running = !document.hidden && !this.paused;
+    this.heldTicks = 0;
+    this.releasePending = false;
     requestAnimationFrame(t => this.frame(t));
     setInterval(() => this.persist(), AUTOSAVE_MS);
   }
@@ -106,8 +114,9 @@ class Page {
   frame(t) {
     requestAnimationFrame(t2 => this.frame(t2));
     if (!this.running) { this.last = null; return; }
-    if (this.last !== null) this.call('tw_run_for', t - this.last);
+    if (this.last !== null) this.heldTicks += this.call('tw_run_for', t - this.last);
     this.last = t;
+    if (this.releasePending && this.heldTicks >= MIN_HOLD_TICKS) this.releaseHostKey();
     this.show();
   }
 
@@ -184,18 +193,19 @@ class Page {
     window.addEventListener('keydown', e => this.keyDown(e));
     window.addEventListener('keyup', e => {
       if (e.target instanceof HTMLInputElement) return;
-      this.call('tw_host_up');
+      if (this.heldTicks >= MIN_HOLD_TICKS) this.releaseHostKey();
+      else this.releasePending = true;
     });
     window.addEventListener('blur', () => {
       this.releaseMouseKey(null);
-      this.call('tw_host_up');
+      this.releaseHostKey();
     });
     document.addEventListener('paste', e => {
       const text = e.clipboardData.getData('text/plain');
       if (text) { e.preventDefault(); this.type(text); }
     });
     document.addEventListener('visibilitychange', () => {
-      this.running = !document.hidden;
+      this.running = !document.hidden && !this.paused;
       if (document.hidden) this.persist();
     });
     window.addEventListener('pagehide', () => this.persist());
@@ -225,7 +235,17 @@ class Page {
     else if (special >= 0) this.call('tw_host_key', special);
     else if ([...e.key].length === 1) handled = this.call('tw_host_char', e.key.codePointAt(0)) !== 0;
     else handled = false;
-    if (handled) e.preventDefault();
+    if (!handled) return;
+    e.preventDefault();
+    if (special >= 0 || [...e.key].length === 1) {  // a machine key went down
+      this.heldTicks = 0;
+      this.releasePending = false;
+    }
+  }
+
+  releaseHostKey() {
+    this.releasePending = false;
+    this.call('tw_host_up');
   }
 
   type(text) {

@@ -5,22 +5,26 @@
 const DB_NAME = 'tarvo';
 const FILES = 'files';
 
+// One connection for the page's life, so that a store made while the page
+// goes away starts its transaction at once.
+let connection = null;
 function open() {
-  return new Promise((resolve, reject) => {
+  connection ||= new Promise((resolve, reject) => {
     const request = indexedDB.open(DB_NAME, 1);
     request.onupgradeneeded = () => request.result.createObjectStore(FILES);
     request.onsuccess = () => resolve(request.result);
-    request.onerror = () => reject(request.error);
+    request.onerror = () => { connection = null; reject(request.error); };
   });
+  return connection;
 }
 
 function run(mode, work) {
   return open().then(db => new Promise((resolve, reject) => {
     const tx = db.transaction(FILES, mode);
     const result = work(tx.objectStore(FILES));
-    tx.oncomplete = () => { db.close(); resolve(result && 'result' in result ? result.result : undefined); };
-    tx.onerror = () => { db.close(); reject(tx.error); };
-    tx.onabort = () => { db.close(); reject(tx.error); };
+    tx.oncomplete = () => resolve(result && 'result' in result ? result.result : undefined);
+    tx.onerror = () => reject(tx.error);
+    tx.onabort = () => reject(tx.error);
   }));
 }
 
@@ -37,8 +41,8 @@ export async function loadFiles(machine) {
       out[cursor.key.slice(prefix.length)] = new Uint8Array(cursor.value);
       cursor.continue();
     };
-    tx.oncomplete = () => { db.close(); resolve(); };
-    tx.onerror = () => { db.close(); reject(tx.error); };
+    tx.oncomplete = () => resolve();
+    tx.onerror = () => reject(tx.error);
   }));
   return out;
 }
