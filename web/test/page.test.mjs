@@ -132,6 +132,17 @@ await test('the page and tarvo-run agree on the LCD pixels and the state digest'
     return bad ? `${bad} pixels differ` : dark ? '' : 'the LCD is blank';
   }, fs.readFileSync(png).toString('base64'));
   check(mismatch === '', mismatch);
+
+  // The buttons: a state downloaded as a ".tst" file, and one loaded from a file.
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#save-state')]);
+  check(download.suggestedFilename().endsWith('.tst'), `download named ${download.suggestedFilename()}`);
+  const downloaded = path.join(tmp, 'downloaded.tst');
+  await download.saveAs(downloaded);
+  check(runNative(['--state-in', downloaded, '--ticks', '0']).stateDigest === run.digest, 'the downloaded state differs');
+  await page.setInputFiles('#load-state', startFile);
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Loaded'));
+  const startDigest = runNative(['--state-in', startFile, '--ticks', '0']).stateDigest;
+  check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) === startDigest, 'the loaded state differs');
   await context.close();
 });
 
