@@ -90,7 +90,21 @@ export class Face {
   constructor() {
     // An empty face is black, as an empty bitmap is.
     this.composite = new Pixels(FACE_WIDTH, FACE_HEIGHT, 0xff000000);
-    this.dirty = true;
+    this.changed = null;  // the part not yet on the canvas: { x, y, width, height }
+    this.markAll();
+  }
+
+  get dirty() { return this.changed !== null; }
+  set dirty(value) { if (value) this.markAll(); else this.changed = null; }
+  markAll() { this.mark(0, 0, FACE_WIDTH, FACE_HEIGHT); }
+  mark(x, y, width, height) {
+    const x0 = Math.max(0, x), y0 = Math.max(0, y);
+    const x1 = Math.min(FACE_WIDTH, x + width), y1 = Math.min(FACE_HEIGHT, y + height);
+    if (x1 <= x0 || y1 <= y0) return;
+    const c = this.changed;
+    if (!c) { this.changed = { x: x0, y: y0, width: x1 - x0, height: y1 - y0 }; return; }
+    const ux = Math.min(c.x, x0), uy = Math.min(c.y, y0);
+    this.changed = { x: ux, y: uy, width: Math.max(c.x + c.width, x1) - ux, height: Math.max(c.y + c.height, y1) - uy };
   }
 
   // Two equal pixels left of the optional key's place mean the face has none.
@@ -103,7 +117,7 @@ export class Face {
   drawFrame(key, pressed) {
     const sx = pressed ? key.imageX : key.imageX + key.width;
     this.composite.copy(key.x, key.y, this.keys, sx, key.imageY, key.width, key.height, true);
-    this.dirty = true;
+    this.mark(key.x, key.y, key.width, key.height);
   }
 
   // A pressed key's inside moves one pixel right and down; the power switch
@@ -124,8 +138,8 @@ export class Face {
       this.composite.copy(LABEL_X, LABEL_Y + LABEL_PITCH * k, this.overlay, 0, LABEL_HEIGHT * k,
                           LABEL_WIDTH, LABEL_HEIGHT);
       this.overlay.copy(0, LABEL_HEIGHT * k, strip, 0, 0, LABEL_WIDTH, LABEL_HEIGHT);
+      this.mark(LABEL_X, LABEL_Y + LABEL_PITCH * k, LABEL_WIDTH, LABEL_HEIGHT);
     }
-    this.dirty = true;
   }
 
   // lcd: 384 x 64 words of 0x00RRGGBB.
@@ -138,7 +152,7 @@ export class Face {
         out[at++] = 0xff000000 | (v & 0xff) << 16 | (v & 0xff00) | (v >> 16 & 0xff);
       }
     }
-    this.dirty = true;
+    this.mark(LCD_X, LCD_Y, LCD_WIDTH, LCD_HEIGHT);
   }
 }
 
@@ -165,13 +179,21 @@ export class FaceView {
     return true;
   }
 
+  // Puts the changed part of the face on the canvas, each face pixel as a
+  // whole square of device pixels.
   draw(face) {
-    const c = face.composite;
-    this.sourceCtx.putImageData(new ImageData(new Uint8ClampedArray(c.data.buffer.slice(0)), c.width, c.height), 0, 0);
+    const r = face.changed, c = face.composite, s = this.scale;
+    if (!r) return;
+    const block = new Uint32Array(r.width * r.height);
+    for (let y = 0; y < r.height; y++) {
+      const from = (r.y + y) * c.width + r.x;
+      block.set(c.data.subarray(from, from + r.width), y * r.width);
+    }
+    this.sourceCtx.putImageData(new ImageData(new Uint8ClampedArray(block.buffer), r.width, r.height), r.x, r.y);
     const ctx = this.canvas.getContext('2d');
     ctx.imageSmoothingEnabled = false;
-    ctx.drawImage(this.source, 0, 0, this.canvas.width, this.canvas.height);
-    face.dirty = false;
+    ctx.drawImage(this.source, r.x, r.y, r.width, r.height, r.x * s, r.y * s, r.width * s, r.height * s);
+    face.changed = null;
   }
 
   // The face pixel under a point of the page.
