@@ -50,7 +50,7 @@ class Pixels {
         const tx = dx + x;
         if (tx < 0 || tx >= this.width) continue;
         const v = block[y * w + x];
-        if (transparent && (v | 0xff000000) === WHITE) continue;
+        if (transparent && (v & 0xffffff) === 0xffffff) continue;
         this.data[ty * this.width + tx] = v;
       }
     }

@@ -158,6 +158,7 @@ await test('a click on the centre of every key presses that key', async () => {
   });
   check(keys.optional === 1 && keys.keys.every(Boolean), 'the demo face lacks keys');
   const box = await page.locator('#face').boundingBox();
+  const faceBefore = await page.evaluate(() => Array.from(window.tarvo.face.composite.data));
   for (const k of keys.keys) {
     const x = box.x + ((k.x + k.width / 2) * box.width) / 673, y = box.y + ((k.y + k.height / 2) * box.height) / 294;
     await page.mouse.move(x, y);
@@ -168,8 +169,17 @@ await test('a click on the centre of every key presses that key', async () => {
     if (held !== k.code || after !== 0) wrong.push(`${k.code}: held ${held}, then ${after}`);
   }
   check(wrong.length === 0, `keys not pressed by their centre: ${wrong.join('; ')}`);
-  // The click on the power switch flipped it once: it is off now.
+  // The click on the power switch flipped it once: it is off now, and a
+  // second click puts it back on.
   check(await page.evaluate(() => window.tarvo.powerOn()) === false, 'the power switch did not flip');
+  const power = keys.keys[0];
+  await page.mouse.click(box.x + ((power.x + power.width / 2) * box.width) / 673,
+                         box.y + ((power.y + power.height / 2) * box.height) / 294);
+  check(await page.evaluate(() => window.tarvo.powerOn()) === true, 'the power switch did not flip back');
+  // Every key drawn pressed and released again leaves the face as it was.
+  const faceAfter = await page.evaluate(() => Array.from(window.tarvo.face.composite.data));
+  const changed = faceAfter.filter((v, i) => v !== faceBefore[i]).length;
+  check(changed === 0, `${changed} face pixels differ after every key went down and up`);
   await context.close();
 });
 
