@@ -7,7 +7,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const { chromium } = await import(path.join(here, '../node_modules/playwright-core/index.mjs'));
@@ -196,6 +196,38 @@ await test('a BASIC program survives a reload', async () => {
   await page.evaluate(() => window.tarvo.type('LIST\n'));
   await waitForLcd(page, /10 PRINT 6\*7\n>_/);
   await context.close();
+});
+
+// The settings text goes through the page's parser (the ini library): a
+// slower clock and a comment must be read as tarvo-run reads them.
+await test('the wasm core under Node.js reads "tarvo.ini" as tarvo-run does', async () => {
+  const { createRequire } = await import('node:module');
+  const require = createRequire(path.join(here, '../package.json'));
+  const ini = require('ini'), CRC32 = require('crc-32');
+  const dir = path.join(tmp, 'slow');
+  fs.mkdirSync(dir);
+  for (const name of fs.readdirSync(machineDir)) fs.copyFileSync(path.join(machineDir, name), path.join(dir, name));
+  fs.writeFileSync(path.join(dir, 'tarvo.ini'), '; a slower clock\n[Settings]\nOscFreq = 0x1C7\nOptionCode=341\n');
+  globalThis.__dirname = root;
+  globalThis.require = require;
+  const { default: createTarvo } = await import(pathToFileURL(path.join(root, 'tarvo.js')));
+  const tarvo = await createTarvo({
+    wasmBinary: fs.readFileSync(path.join(root, 'tarvo.wasm')),
+    host: {
+      crc32: bytes => CRC32.buf(bytes),
+      parseIni: text => Object.entries(ini.parse(text)).flatMap(([s, v]) =>
+        typeof v === 'object' ? Object.entries(v).map(([k, x]) => [s, k, String(x)]) : [['', s, String(v)]]),
+    },
+  });
+  tarvo.FS.mkdir('/m');
+  for (const name of fs.readdirSync(dir)) tarvo.FS.writeFile(`/m/${name}`, fs.readFileSync(path.join(dir, name)));
+  tarvo._tw_start(tarvo.allocateUTF8('/m'), 0);
+  tarvo._tw_run_ticks(300);
+  const digest = tarvo.UTF8ToString(tarvo._tw_state_digest());
+  const nativeRun = JSON.parse(execFileSync(tarvoRun, ['--dir', dir, '--ticks', '300', '--dump'], { encoding: 'utf8' }));
+  const defaultRun = runNative(['--ticks', '300']);
+  check(nativeRun.stateDigest !== defaultRun.stateDigest, 'the settings change nothing natively');
+  check(digest === nativeRun.stateDigest, `wasm ${digest}, native ${nativeRun.stateDigest}`);
 });
 
 await browser.close();
