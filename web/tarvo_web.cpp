@@ -46,8 +46,8 @@ struct PageMessages : Messages {
 constexpr double kTickMs = 10.0;
 constexpr double kMaxCatchUpMs = 100.0;
 
-struct Emulator {
-  explicit Emulator(const std::string& dir) : loop(m, messages, dir), typist(m, loop) {
+struct PageEmulator {
+  explicit PageEmulator(const std::string& dir) : loop(m, messages, dir), typist(m, loop) {
     charMap = loadCharMap(dir);
   }
 
@@ -75,7 +75,7 @@ struct Emulator {
   std::string text;  // the last answer handed out as a C string
 };
 
-std::unique_ptr<Emulator> emu;
+std::unique_ptr<PageEmulator> emu;
 
 const CharMap* charMap() {
   return emu->charMap ? &*emu->charMap : nullptr;
@@ -88,7 +88,7 @@ extern "C" {
 // Starts the machine of dir (create and show, as the window does); a face
 // without the optional key passes 0.
 EMSCRIPTEN_KEEPALIVE void tw_start(const char* dir, int optionalKey) {
-  emu = std::make_unique<Emulator>(dir);
+  emu = std::make_unique<PageEmulator>(dir);
   emu->start(optionalKey != 0);
 }
 
