@@ -286,7 +286,7 @@ class Page {
     this.tarvo.FS.writeFile('/load.tst', bytes);
     const reason = this.text('tw_load_state', '/load.tst', 0);
     status(reason ? `Failed to load the file ${name}: ${reason}` : `Loaded ${name}`);
-    this.face.dirty = true;
+    if (!reason) this.face.drawFrame(this.key(POWER_KEY), this.powerOn());  // the switch as the state has it
     return reason;
   }
 

@@ -3,7 +3,9 @@
 // its own: it draws what these report and forwards the user's input.
 //
 // One emulator at a time lives here; its machine directory is a folder of
-// the in-memory file system that the page fills before tw_start.
+// the in-memory file system that the page fills before tw_start. Every call
+// goes through PageEmulator, so following a change in how the core bundles
+// a running emulator means changing that one struct.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
