@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/disk_link.h"
 #include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
@@ -43,6 +44,18 @@ struct PageMessages : Messages {
   void saveFailed(const std::string& file) override { tw_report(saveFailedMessage(file).c_str()); }
 };
 
+// A page cannot open TCP connections: the disk link never connects, so a
+// program that reaches for the drive finds none at once (rather than the
+// page waiting out a connect that cannot happen).
+class NoDiskLink final : public DiskLink {
+ public:
+  bool open(const std::string&, int32_t) override { return false; }
+  void close() override {}
+  bool connected() const override { return false; }
+  bool sendByte(uint8_t) override { return false; }
+  bool receiveByte(uint8_t&) override { return false; }
+};
+
 // Emulated time of one run tick, and the most host time one call catches
 // up on (a tab that was slow or in the background does not race after).
 constexpr double kTickMs = 10.0;
@@ -50,6 +63,7 @@ constexpr double kMaxCatchUpMs = 100.0;
 
 struct PageEmulator {
   explicit PageEmulator(const std::string& dir) : loop(m, messages, dir), typist(m, loop) {
+    m.port.fddSocket = std::make_unique<NoDiskLink>();
     charMap = loadCharMap(dir);
   }
 
