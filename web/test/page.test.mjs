@@ -143,6 +143,14 @@ await test('the page and tarvo-run agree on the LCD pixels and the state digest'
   await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Loaded'));
   const startDigest = runNative(['--state-in', startFile, '--ticks', '0']).stateDigest;
   check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) === startDigest, 'the loaded state differs');
+  // A ".tst" file dropped on the face loads as well.
+  await page.evaluate(bytes => {
+    const data = new DataTransfer();
+    data.items.add(new File([new Uint8Array(bytes)], 'end.tst'));
+    document.getElementById('stage').dispatchEvent(new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true }));
+  }, run.end);
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'Loaded end.tst');
+  check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) === run.digest, 'the dropped state differs');
   await context.close();
 });
 
