@@ -151,6 +151,13 @@ await test('the page and tarvo-run agree on the LCD pixels and the state digest'
   }, run.end);
   await page.waitForFunction(() => document.getElementById('status').textContent === 'Loaded end.tst');
   check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) === run.digest, 'the dropped state differs');
+  // A damaged one is refused, says why, and leaves the machine as it was.
+  const damaged = run.end.slice();
+  damaged[100] ^= 0xff;
+  fs.writeFileSync(path.join(tmp, 'damaged.tst'), Buffer.from(damaged));
+  await page.setInputFiles('#load-state', path.join(tmp, 'damaged.tst'));
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Failed to load the file damaged.tst: '));
+  check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) === run.digest, 'a refused state changed the machine');
   await context.close();
 });
 
