@@ -82,6 +82,7 @@ class Page {
     this.running = !document.hidden && !this.paused;
     this.heldTicks = 0;
     this.releasePending = false;
+    this.slot = 1;
     requestAnimationFrame(t => this.frame(t));
     setInterval(() => this.persist(), AUTOSAVE_MS);
   }
@@ -230,8 +231,9 @@ class Page {
     let handled = true;
     if (e.key === 'F2') { if (!e.repeat) this.face.swapLabels(); }
     else if (e.key === 'F9') { if (!e.repeat) this.call('tw_reset'); }
-    else if (e.key === 'F5') { if (!e.repeat) (e.shiftKey ? this.downloadState() : this.quickSave()); }
-    else if (e.key === 'F7') { if (!e.repeat) (e.shiftKey ? $('load-state').click() : this.quickLoad()); }
+    else if (e.key === 'F5') { if (!e.repeat) this.saveStateKey(e.shiftKey); }
+    else if (e.key === 'F7') { if (!e.repeat) this.loadStateKey(e.shiftKey); }
+    else if (e.key === 'F6') this.nextSlot(e.shiftKey);
     else if (special >= 0) this.call('tw_host_key', special);
     else if ([...e.key].length === 1) handled = this.call('tw_host_char', e.key.codePointAt(0)) !== 0;
     else handled = false;
@@ -282,21 +284,46 @@ class Page {
     return this.tarvo.FS.readFile(path);
   }
 
-  loadState(bytes, name) {
-    this.tarvo.FS.writeFile('/load.tst', bytes);
-    const reason = this.text('tw_load_state', '/load.tst', 0);
-    status(reason ? `Failed to load the file ${name}: ${reason}` : `Loaded ${name}`);
-    if (!reason) this.face.drawFrame(this.key(POWER_KEY), this.powerOn());  // the switch as the state has it
-    return reason;
+  // Loads the state file at path (shown as name); a state taken with other
+  // ROM images loads only when the user agrees.
+  loadStatePath(path, name) {
+    let result = this.call('tw_load_state', path, 0);
+    if (result === 2) {
+      if (!confirm(`${name} was saved with other ROM images or another character set. Load it anyway?`)) {
+        status(`Not loaded: ${name}`);
+        return false;
+      }
+      result = this.call('tw_load_state', path, 1);
+    }
+    if (result !== 0) {
+      status(`Failed to load the file ${name}: ${this.text('tw_reason')}`);
+      return false;
+    }
+    this.face.drawFrame(this.key(POWER_KEY), this.powerOn());  // the switch as the state has it
+    status(`Loaded ${name}`);
+    return true;
   }
 
-  quickSave() {
-    const bytes = this.stateBytes();
-    if (bytes) { this.quick = bytes; status('Quick save'); }
+  loadState(bytes, name) {
+    this.tarvo.FS.writeFile('/load.tst', bytes);
+    return this.loadStatePath('/load.tst', name);
   }
-  quickLoad() {
-    if (this.quick) this.loadState(this.quick, 'quick save');
-    else status('No quick save yet');
+
+  // F5 and F7: "quick.tst", with Shift the slot's "stateN.tst", in the
+  // machine directory (and so kept in the browser); F6 picks the slot.
+  stateFileName(shift) { return shift ? `state${this.slot}.tst` : 'quick.tst'; }
+  async saveStateKey(shift) {
+    const name = this.stateFileName(shift);
+    if (!this.call('tw_save_state', `${DIR}/${name}`)) { status(`Failed to save the file ${name}`); return; }
+    status(`Saved ${name}`);
+    await storeFiles(this.machine, { [name]: this.tarvo.FS.readFile(`${DIR}/${name}`) });
+  }
+  loadStateKey(shift) {
+    this.loadStatePath(`${DIR}/${this.stateFileName(shift)}`, this.stateFileName(shift));
+  }
+  nextSlot(back) {
+    this.slot = back ? ((this.slot + 2) % 4) + 1 : (this.slot % 4) + 1;
+    status(`Slot ${this.slot} (state${this.slot}.tst)`);
   }
 
   downloadState() {

@@ -262,23 +262,27 @@ EMSCRIPTEN_KEEPALIVE void tw_reset() {
 }
 
 // Save states, as files of the in-memory file system. tw_load_state
-// returns "" or the reason for refusing; a state taken with other ROM
-// images is refused unless force is set.
+// returns 0 when the state was loaded, 1 when it was refused (tw_reason
+// says why) and 2 when it was taken with other ROM images or another
+// character set and force was not set (nothing loaded).
 EMSCRIPTEN_KEEPALIVE int tw_save_state(const char* path) {
   return writeStateFile(path, emu->m, emu->loop.scheduler);
 }
-EMSCRIPTEN_KEEPALIVE const char* tw_load_state(const char* path, int force) {
+EMSCRIPTEN_KEEPALIVE int tw_load_state(const char* path, int force) {
   DecodedState state;
   emu->text = readStateFile(path, state);
-  if (emu->text.empty() && !force && !sameImages(state, emu->m))
-    emu->text = "taken with other ROM images";
-  if (emu->text.empty()) {
-    emu->typist.cancel();
-    applyState(state, emu->m, emu->loop.scheduler);
-    emu->lcd.initialise(emu->m.lcd.control);
-    emu->m.lcd.composeFrame();
-    emu->lcd.render(emu->m.lcd);
-  }
+  if (!emu->text.empty()) return 1;
+  if (!force && !sameImages(state, emu->m)) return 2;
+  emu->typist.cancel();
+  releaseKey(emu->m, KeyHolder::Mouse);
+  applyState(state, emu->m, emu->loop.scheduler);
+  // Drawn from the frame the state holds: composing a new one would change
+  // the state just loaded.
+  emu->lcd.initialise(emu->m.lcd.control);
+  emu->lcd.render(emu->m.lcd);
+  return 0;
+}
+EMSCRIPTEN_KEEPALIVE const char* tw_reason() {
   return emu->text.c_str();
 }
 

@@ -158,6 +158,14 @@ await test('the page and tarvo-run agree on the LCD pixels and the state digest'
   await page.setInputFiles('#load-state', path.join(tmp, 'damaged.tst'));
   await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Failed to load the file damaged.tst: '));
   check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) === run.digest, 'a refused state changed the machine');
+  // F5 saves "quick.tst", F7 brings the machine back to it.
+  await page.focus('#stage');
+  await page.keyboard.press('F5');
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'Saved quick.tst');
+  await page.evaluate(() => window.tarvo.call('tw_run_ticks', 50));
+  check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) !== run.digest, 'the machine did not move on');
+  await page.keyboard.press('F7');
+  check(await page.evaluate(() => window.tarvo.text('tw_state_digest')) === run.digest, 'F7 did not load quick.tst');
   await context.close();
 });
 
