@@ -114,11 +114,14 @@ class Page {
 
   frame(t) {
     requestAnimationFrame(t2 => this.frame(t2));
-    if (!this.running) { this.last = null; return; }
-    if (this.last !== null) this.heldTicks += this.call('tw_run_for', t - this.last);
-    this.last = t;
-    if (this.releasePending && this.heldTicks >= MIN_HOLD_TICKS) this.releaseHostKey();
-    this.show();
+    if (this.running) {
+      if (this.last !== null) this.heldTicks += this.call('tw_run_for', t - this.last);
+      this.last = t;
+      if (this.releasePending && this.heldTicks >= MIN_HOLD_TICKS) this.releaseHostKey();
+    } else {
+      this.last = null;
+    }
+    this.show();  // keys pressed while the clock stands are drawn too
   }
 
   // Brings the face and the LCD text up to date with the emulator.
