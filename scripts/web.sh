@@ -35,7 +35,7 @@ if ! cmake --build "$out/cmake" -j2 >"$out/cmake/build.log" 2>&1; then
   exit 1
 fi
 
-cp "$out/cmake/web/tarvo.js" "$out/cmake/web/tarvo.wasm" web/index.html web/main.js web/face.js \
+cp "$out/cmake/web/tarvo.js" "$out/cmake/web/tarvo.wasm" web/index.html web/main.js web/face.js web/settings.js \
   web/store.js "$out/"
 
 # The libraries are CommonJS; the page imports them as modules.

@@ -4,6 +4,7 @@ import createTarvo from './tarvo.js';
 import CRC32 from './lib/crc-32.js';
 import ini from './lib/ini.js';
 import { Face, FaceView } from './face.js';
+import { parseIni } from './settings.js';
 import { clearMachine, loadFiles, storeFiles } from './store.js';
 
 const DIR = '/machine';
@@ -22,20 +23,6 @@ const HOST_KEYS = ['Backspace', 'Enter', 'Escape', 'PageUp', 'PageDown', 'ArrowL
 
 const $ = id => document.getElementById(id);
 const status = text => { $('status').textContent = text; };
-
-// The settings text as [section, name, value] in file order, for the
-// emulator's settings reader.
-function parseIni(text) {
-  const entries = [];
-  const walk = (section, object) => {
-    for (const [name, value] of Object.entries(object)) {
-      if (value !== null && typeof value === 'object' && !Array.isArray(value)) walk(name, value);
-      else entries.push([section, name, String(value)]);
-    }
-  };
-  walk('', ini.parse(text));
-  return entries;
-}
 
 const machineName = () => localStorage.getItem('tarvo.machine') || 'demo';
 
@@ -57,7 +44,7 @@ class Page {
     const files = this.machine === 'demo' ? { ...(await demoFiles()), ...stored } : stored;
     this.messages = [];
     this.tarvo = await createTarvo({
-      host: { crc32: bytes => CRC32.buf(bytes), parseIni },
+      host: { crc32: bytes => CRC32.buf(bytes), parseIni: text => parseIni(ini, text) },
       onMessage: text => this.report(text),
     });
     const FS = this.tarvo.FS;

@@ -8,6 +8,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import { createRequire } from 'node:module';
 import path from 'node:path';
+import { parseIni } from '../settings.js';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import zlib from 'node:zlib';
 
@@ -18,7 +19,7 @@ const ticks = Number(process.argv[4] || 30000);
 const machineDir = path.join(root, 'machine');
 
 // Download size: everything the page loads but the machine's files.
-const pageFiles = ['index.html', 'main.js', 'face.js', 'store.js', 'tarvo.js', 'tarvo.wasm', 'lib/crc-32.js', 'lib/ini.js'];
+const pageFiles = ['index.html', 'main.js', 'face.js', 'store.js', 'settings.js', 'tarvo.js', 'tarvo.wasm', 'lib/crc-32.js', 'lib/ini.js'];
 let raw = 0, gz = 0;
 for (const f of pageFiles) {
   const bytes = fs.readFileSync(path.join(root, f));
@@ -40,8 +41,7 @@ const tarvo = await createTarvo({
   wasmBinary: fs.readFileSync(path.join(root, 'tarvo.wasm')),
   host: {
     crc32: bytes => CRC32.buf(bytes),
-    parseIni: text => Object.entries(ini.parse(text)).flatMap(([s, v]) =>
-      typeof v === 'object' ? Object.entries(v).map(([k, x]) => [s, k, String(x)]) : [['', s, String(v)]]),
+    parseIni: text => parseIni(ini, text),
   },
 });
 tarvo.FS.mkdir('/machine');

@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
+import { parseIni } from '../settings.js';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -230,7 +231,7 @@ await test('the wasm core under Node.js reads "tarvo.ini" as tarvo-run does', as
   const dir = path.join(tmp, 'slow');
   fs.mkdirSync(dir);
   for (const name of fs.readdirSync(machineDir)) fs.copyFileSync(path.join(machineDir, name), path.join(dir, name));
-  fs.writeFileSync(path.join(dir, 'tarvo.ini'), '; a slower clock\n[Settings]\nOscFreq = 0x1C7\nOptionCode=341\n');
+  fs.writeFileSync(path.join(dir, 'tarvo.ini'), '; a slower clock, given twice: the first counts\n[Settings]\nOscFreq = 0x1C7\nOptionCode=341\nOscFreq = 910\n');
   globalThis.__dirname = root;
   globalThis.require = require;
   const { default: createTarvo } = await import(pathToFileURL(path.join(root, 'tarvo.js')));
@@ -238,8 +239,7 @@ await test('the wasm core under Node.js reads "tarvo.ini" as tarvo-run does', as
     wasmBinary: fs.readFileSync(path.join(root, 'tarvo.wasm')),
     host: {
       crc32: bytes => CRC32.buf(bytes),
-      parseIni: text => Object.entries(ini.parse(text)).flatMap(([s, v]) =>
-        typeof v === 'object' ? Object.entries(v).map(([k, x]) => [s, k, String(x)]) : [['', s, String(v)]]),
+      parseIni: text => parseIni(ini, text),
     },
   });
   tarvo.FS.mkdir('/m');
