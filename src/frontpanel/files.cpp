@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ini.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/file.h>
@@ -20,6 +19,7 @@
 
 #include "cpu/state.h"
 #include "devices/lcd.h"
+#include "frontpanel/host_services.h"
 #include "machine/hex.h"
 
 namespace tarvo {
@@ -565,7 +565,7 @@ Settings readSettings(const std::string& path) {
   // could be meant as a setting anyway.
   text.resize(std::strlen(text.c_str()));
   const std::string normal = normaliseSettingsText(text, reader.keptValues);
-  ::ini_parse_string(normal.c_str(), settingsHandler, &reader);
+  host::parseIni(normal.c_str(), settingsHandler, &reader);
   return reader.settings;
 }
 

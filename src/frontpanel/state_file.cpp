@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <bit>
 #include <cstring>
 
 #include "frontpanel/files.h"
+#include "frontpanel/host_services.h"
 #include "machine.h"
 #include "machine/scheduler.h"
 #include "machine/state_fields.h"
@@ -69,7 +69,7 @@ uint64_t get64(const uint8_t* p) {
   return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
 }
 uint32_t crc(const uint8_t* p, std::size_t n) {
-  return static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), p, static_cast<uInt>(n)));
+  return host::crc32(p, n);
 }
 void putName(std::vector<uint8_t>& out, const char* name, std::size_t width) {
   const std::size_t n = std::strlen(name);
