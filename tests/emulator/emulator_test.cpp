@@ -1,0 +1,168 @@
+// The emulator object end to end on the demo machine: taps of no length
+// reach the demo BASIC, a live session replays to the same state, host
+// time becomes run ticks, and port line 0 follows the face.
+#include "emulator/emulator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../cli/demo_machine.h"
+#include "devices/lcd.h"
+#include "frontpanel/face_file.h"
+#include "frontpanel/keymap.h"
+#include "frontpanel/lcd_text.h"
+#include "machine/digest.h"
+
+namespace tarvo {
+namespace {
+
+using demo::MachineDir;
+using demo::templateHas;
+
+struct NoMessages : Messages {
+  std::vector<std::string> lines;
+  void loadFailed(const std::string& file) override { lines.push_back("load " + file); }
+  void saveFailed(const std::string& file) override { lines.push_back("save " + file); }
+};
+
+class DemoEmulator : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!templateHas("rom1.bin")) GTEST_FAIL() << "the build made no demo machine";
+    emulator.open(dir.path().string());
+    emulator.runTicks(100);  // the firmware is up and waits for keys
+  }
+
+  // The LCD as four lines of characters.
+  std::string screen() {
+    emulator.machine().lcd.composeFrame();
+    std::string out;
+    for (const std::string& line : lcdTextLines(emulator.machine().lcd)) out += line + "\n";
+    return out;
+  }
+
+  // A key of the face tapped with press and release at the same instant.
+  void tapChar(char ch) {
+    const int code = chordForChar(nullptr, static_cast<char32_t>(ch)).codes[0];
+    emulator.apply(InputKind::HostChar, code);
+    emulator.apply(InputKind::HostUp);
+  }
+  void tapEnter() {
+    emulator.apply(InputKind::HostKey, hostKeyCode(HostKey::Enter));
+    emulator.apply(InputKind::HostUp);
+  }
+
+  MachineDir dir;
+  NoMessages messages;
+  Emulator emulator{messages};
+};
+
+// 1 000 taps of no length, one every 3 run ticks (a fast typist), as
+// sums entered into BASIC: every line comes back on the screen exactly as
+// typed, with its sum, so no key was lost or doubled.
+TEST_F(DemoEmulator, NoTapOfNoLengthIsLost) {
+  std::mt19937 rng(23);
+  int taps = 0;
+  while (taps < 1000) {
+    const unsigned a = 1000 + rng() % 9000, b = 1000 + rng() % 9000;
+    const std::string text = std::to_string(a) + "+" + std::to_string(b);
+    for (char ch : text) {
+      tapChar(ch);
+      ++taps;
+      emulator.runTicks(3);
+    }
+    tapEnter();
+    ++taps;
+    emulator.runTicks(30);
+    const std::string shown = screen();
+    ASSERT_NE(shown.find(">" + text + "\n"), std::string::npos) << "after " << taps << " taps:\n"
+                                                                << shown;
+    ASSERT_NE(shown.find(" " + std::to_string(a + b) + "\n"), std::string::npos) << shown;
+  }
+}
+
+// A live session (taps, held keys, the power switch, typed text) recorded
+// and replayed on a fresh emulator from the same start ends in the same
+// state.
+TEST_F(DemoEmulator, ALiveSessionReplaysToTheSameState) {
+  std::mt19937 rng(7);
+  emulator.startInputRecording();
+  const std::string keys = "0123456789+-*/";
+  for (int i = 0; i < 200; ++i) {
+    const unsigned r = rng() % 20;
+    if (r < 14) {
+      tapChar(keys[rng() % keys.size()]);
+    } else if (r < 17) {
+      emulator.apply(InputKind::FaceDown, 4 + static_cast<int>(rng() % 78));
+      emulator.runTicks(rng() % 4);
+      emulator.apply(InputKind::FaceUp);
+    } else if (r < 18) {
+      emulator.apply(InputKind::Power);
+    } else if (r < 19) {
+      emulator.type(keystrokesForText(U"12+3\n"));
+    } else {
+      tapEnter();
+    }
+    emulator.runTicks(rng() % 8);
+  }
+  emulator.runTicks(200);
+  const std::vector<InputEvent> events = emulator.recordedInput();
+  ASSERT_GT(events.size(), 300u);
+
+  MachineDir again;
+  Emulator replayed(messages);
+  replayed.open(again.path().string());
+  replayed.runTicks(100);
+  replayed.replay(events);
+  replayed.runTicks(emulator.scheduler().runTicks - replayed.scheduler().runTicks);
+  EXPECT_FALSE(replayed.replaying());
+  EXPECT_EQ(stateDigestText(replayed.machine(), &replayed.scheduler()),
+            stateDigestText(emulator.machine(), &emulator.scheduler()));
+}
+
+// At real speed every 10 ms of host time is one run tick (a stall is not
+// made up); in fast-forward the ticks run for as long as the span lasts.
+// The seconds counter counts run ticks either way.
+TEST_F(DemoEmulator, HostTimeBecomesRunTicks) {
+  using std::chrono::milliseconds;
+  const uint64_t start = emulator.scheduler().runTicks;
+  EXPECT_EQ(emulator.runFor(milliseconds(25), Emulator::Pace::RealSpeed), 2u);
+  EXPECT_EQ(emulator.runFor(milliseconds(5), Emulator::Pace::RealSpeed), 1u);
+  EXPECT_EQ(emulator.runFor(milliseconds(9), Emulator::Pace::RealSpeed), 0u);
+  EXPECT_EQ(emulator.runFor(std::chrono::seconds(5), Emulator::Pace::RealSpeed),
+            Emulator::kMaxCatchUpTicks);
+  EXPECT_EQ(emulator.scheduler().runTicks, start + 3 + Emulator::kMaxCatchUpTicks);
+
+  const uint8_t tm = emulator.machine().cpu.TM;
+  uint64_t ticks = 0;
+  while (ticks < 300) ticks += emulator.runFor(milliseconds(20), Emulator::Pace::FastForward);
+  const uint64_t seconds = (emulator.scheduler().runTicks / 100) - ((start + 13) / 100);
+  EXPECT_EQ(static_cast<uint8_t>(emulator.machine().cpu.TM - tm), seconds);
+}
+
+// Port line 0 as the face says: set with the demo face (which has the
+// optional key), cleared without a face.
+TEST(EmulatorFace, PortLineZeroFollowsTheFace) {
+  if (!templateHas("face.bmp")) GTEST_SKIP() << "the build made no face";
+  NoMessages messages;
+  MachineDir withFace;
+  ASSERT_TRUE(machineHasOptionalKey(withFace.path().string()));
+  Emulator a(messages);
+  a.open(withFace.path().string());
+  EXPECT_TRUE(a.hasOptionalKey());
+  EXPECT_EQ(a.machine().port.inputLines & 1, 1);
+
+  MachineDir noFace;
+  std::filesystem::remove(noFace.path() / "face.bmp");
+  Emulator b(messages);
+  b.open(noFace.path().string());
+  EXPECT_FALSE(b.hasOptionalKey());
+  EXPECT_EQ(b.machine().port.inputLines & 1, 0);
+}
+
+}  // namespace
+}  // namespace tarvo
