@@ -85,25 +85,26 @@ TEST_F(DemoEmulator, NoTapOfNoLengthIsLost) {
   }
 }
 
-// A live session (taps, held keys, the power switch, typed text) recorded
-// and replayed on a fresh emulator from the same start ends in the same
-// state.
-TEST_F(DemoEmulator, ALiveSessionReplaysToTheSameState) {
+// A live session (taps, held keys, the power switch, typed text,
+// fast-forward), recorded from the start, replayed on a fresh emulator and
+// by tarvo-run --replay, ends in the same state in all three.
+TEST_F(DemoEmulator, ALiveSessionReplaysToTheSameStateHereAndInTarvoRun) {
   std::mt19937 rng(7);
-  emulator.startInputRecording();
   const std::string keys = "0123456789+-*/";
   for (int i = 0; i < 200; ++i) {
     const unsigned r = rng() % 20;
-    if (r < 14) {
+    if (r < 13) {
       tapChar(keys[rng() % keys.size()]);
-    } else if (r < 17) {
+    } else if (r < 16) {
       emulator.apply(InputKind::FaceDown, 4 + static_cast<int>(rng() % 78));
       emulator.runTicks(rng() % 4);
       emulator.apply(InputKind::FaceUp);
-    } else if (r < 18) {
+    } else if (r < 17) {
       emulator.apply(InputKind::Power);
-    } else if (r < 19) {
+    } else if (r < 18) {
       emulator.type(keystrokesForText(U"12+3\n"));
+    } else if (r < 19) {
+      emulator.runFor(std::chrono::milliseconds(5), Emulator::Pace::FastForward);
     } else {
       tapEnter();
     }
@@ -112,16 +113,27 @@ TEST_F(DemoEmulator, ALiveSessionReplaysToTheSameState) {
   emulator.runTicks(200);
   const std::vector<InputEvent> events = emulator.recordedInput();
   ASSERT_GT(events.size(), 300u);
+  const uint64_t ticks = emulator.scheduler().runTicks;
+  const std::string digest = stateDigestText(emulator.machine(), &emulator.scheduler());
 
   MachineDir again;
   Emulator replayed(messages);
   replayed.open(again.path().string());
-  replayed.runTicks(100);
   replayed.replay(events);
-  replayed.runTicks(emulator.scheduler().runTicks - replayed.scheduler().runTicks);
+  replayed.runTicks(ticks);
   EXPECT_FALSE(replayed.replaying());
-  EXPECT_EQ(stateDigestText(replayed.machine(), &replayed.scheduler()),
-            stateDigestText(emulator.machine(), &emulator.scheduler()));
+  EXPECT_EQ(stateDigestText(replayed.machine(), &replayed.scheduler()), digest);
+
+  MachineDir inRun;
+  const std::string log = (inRun.path() / "session.txt").string();
+  ASSERT_TRUE(writeInputLog(log, events));
+  const demo::RunResult r =
+      demo::runTool(inRun.path(), {"--replay", log, "--ticks", std::to_string(ticks), "--dump"});
+  ASSERT_EQ(r.status, 0);
+  ASSERT_FALSE(r.lines.empty());
+  EXPECT_NE(r.lines.back().find("\"stateDigest\":\"" + digest + "\""), std::string::npos)
+      << r.lines.back() << "\n"
+      << digest;
 }
 
 // At real speed every 10 ms of host time is one run tick (a stall is not
