@@ -50,7 +50,7 @@ void Emulator::open(const std::string& dir) {
   debug_ = std::make_unique<DebugSession>(*machine_);
   loop_->run.observer = debug_.get();
   typist_ = std::make_unique<Typist>(*machine_, *loop_);
-  typist_->recordInto(&recorder_);
+  typist_->applyThrough([this](InputKind kind, int32_t code) { applyNow({0, kind, code}); });
   recorder_ = InputRecorder(cyclesRun());
   opened_ = true;
 }
@@ -70,7 +70,8 @@ void Emulator::close(bool save) {
 void Emulator::beforeTick() {
   // An idle typist has nothing to do (and would drop the watch on a tap).
   if (typist_->busy()) typist_->beforeTick();
-  if (replay_) replay_->feed(*machine_, cyclesRun());
+  while (replayNext_ < replay_.size() && replay_[replayNext_].cycle <= cyclesRun() - replayBase_)
+    applyNow(replay_[replayNext_++]);
   if (pendingRelease_) {
     const KeyWatch& w = machine_->keys.watch;
     if ((w.seenDown & 1) != 0 || cyclesRun() - pressedAt_ > kTapTimeoutCycles) {
@@ -231,7 +232,7 @@ void Emulator::type(const std::vector<Keystroke>& strokes) {
 void Emulator::setTypingOptions(const Typist::Options& options) {
   typist_->cancel();
   typist_ = std::make_unique<Typist>(*machine_, *loop_, options);
-  typist_->recordInto(&recorder_);
+  typist_->applyThrough([this](InputKind kind, int32_t code) { applyNow({0, kind, code}); });
 }
 
 void Emulator::startInputRecording() {
@@ -239,7 +240,9 @@ void Emulator::startInputRecording() {
 }
 
 void Emulator::replay(std::vector<InputEvent> events) {
-  replay_.emplace(std::move(events), cyclesRun());
+  replay_ = std::move(events);
+  replayNext_ = 0;
+  replayBase_ = cyclesRun();
 }
 
 // ---- states ----

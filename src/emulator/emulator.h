@@ -99,11 +99,13 @@ class Emulator {
   // ---- input ----
 
   // Every input goes through here: face keys, host keys, the power switch,
-  // the wake key, reset. A live event is recorded. A key that goes up
-  // before the program has read it on its strobe stays down until it has
-  // (or until a second of emulated time has passed), so a tap of no length
-  // still reaches the program; a replayed event is applied as it was
-  // recorded, since it was recorded when it reached the machine.
+  // the wake key, reset. A key that goes up before the program has read it
+  // on its strobe stays down until it has (or until a second of emulated
+  // time has passed), so a tap of no length still reaches the program.
+  // The event reaches the machine, and the recording, when it takes effect;
+  // the typist's keys and replayed events take the same last step (a
+  // replayed event as it was recorded, since it was recorded when it took
+  // effect).
   void apply(InputKind kind, int32_t code = 0);
   // Text typed as the program takes it (or at a fixed pace).
   void type(const std::vector<Keystroke>& strokes);
@@ -115,7 +117,7 @@ class Emulator {
   void startInputRecording();
   const std::vector<InputEvent>& recordedInput() const { return recorder_.events(); }
   void replay(std::vector<InputEvent> events);
-  bool replaying() const { return replay_ && !replay_->done(); }
+  bool replaying() const { return replayNext_ < replay_.size(); }
 
   // ---- states ----
 
@@ -165,7 +167,9 @@ class Emulator {
   std::unique_ptr<DebugSession> debug_;
   std::unique_ptr<Typist> typist_;
   InputRecorder recorder_;
-  std::optional<InputReplayer> replay_;
+  std::vector<InputEvent> replay_;  // the events being replayed
+  std::size_t replayNext_ = 0;
+  int64_t replayBase_ = 0;  // the cycle count they count from
   RewindBuffer rewind_;
   bool rewindOn_ = false;
   LcdRecording lcdRecording_;
