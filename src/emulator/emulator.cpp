@@ -84,17 +84,26 @@ void Emulator::beforeTick() {
 }
 
 bool Emulator::tick() {
+  const bool wasStopped = stopped();
   beforeTick();
-  const bool going = headlessTick(*loop_, [&] {
+  loop_->runTick();
+  // A tick that stopped the machine ends the run there. While it stays
+  // stopped the refresh and one-second ticks go on, as beside the debug
+  // window.
+  if (!wasStopped && stopped()) return false;
+  const CadenceDue due = advanceCadence(loop_->scheduler);
+  if (due.refresh) {
+    loop_->refreshTick();
     if (lcdRecording_.isOpen()) {
       lcdRecorded_.render(machine_->lcd);
       lcdRecording_.refresh(lcdRecorded_);
     }
     if (onRefresh) onRefresh();
-  });
-  if (rewindOn_ && going && loop_->scheduler.runTicks % kRewindTicks == 0)
+  }
+  if (due.second) loop_->secondTick();
+  if (rewindOn_ && loop_->scheduler.runTicks % kRewindTicks == 0)
     rewind_.capture(*machine_, loop_->scheduler);
-  return going;
+  return true;
 }
 
 uint64_t Emulator::runTicks(uint64_t count) {

@@ -56,8 +56,9 @@ class Emulator {
 
   // Run ticks, each with the input that falls due before it (typing,
   // replay, held taps) and the refresh and one-second ticks that fall due
-  // after it. Ends early when the debugger stops the machine. Returns the
-  // ticks run.
+  // after it. Ends early, after the tick, when the debugger stops the
+  // machine; on a machine already stopped the ticks step nothing but the
+  // refresh and one-second ticks go on. Returns the ticks run.
   uint64_t runTicks(uint64_t count);
   // Host time that has passed: at real speed one run tick per 10 ms (a
   // stall of the host is not made up beyond kMaxCatchUpTicks), in

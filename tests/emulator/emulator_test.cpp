@@ -156,6 +156,46 @@ TEST_F(DemoEmulator, HostTimeBecomesRunTicks) {
   EXPECT_EQ(static_cast<uint8_t>(emulator.machine().cpu.TM - tm), seconds);
 }
 
+// The two steps: the processor's own advances no timer of the run tick;
+// the machine's runs one instruction with the run tick's work around it.
+// A stopped machine runs ticks without steps, and after the debug window
+// the first 30 ticks are skipped.
+TEST_F(DemoEmulator, TheTwoStepsAndTheStop) {
+  Machine& m = emulator.machine();
+  const MachineTimers timers = m.timers;
+  const uint64_t steps = emulator.stepsRun();
+  const int32_t cycles = emulator.stepProcessor();
+  EXPECT_GT(cycles, 0);
+  EXPECT_EQ(m.timers.cycleTimer, timers.cycleTimer);
+  EXPECT_EQ(m.timers.lcdPulseCountdown, timers.lcdPulseCountdown);
+  EXPECT_EQ(emulator.stepsRun(), steps);
+
+  ASSERT_TRUE(emulator.stepMachine());
+  EXPECT_EQ(emulator.stepsRun(), steps + 1);
+  EXPECT_NE(m.timers.cycleTimer, timers.cycleTimer);
+  EXPECT_TRUE(emulator.stopped());
+  EXPECT_EQ(emulator.debugger().lastStop().reason, StopReason::StepDone);
+
+  const uint64_t ticks = emulator.scheduler().runTicks;
+  EXPECT_EQ(emulator.runTicks(10), 10u);
+  EXPECT_EQ(emulator.stepsRun(), steps + 1);
+  EXPECT_EQ(emulator.scheduler().runTicks, ticks + 10);
+
+  emulator.resume(true);
+  emulator.runTicks(kResumeDelayTicks);
+  EXPECT_EQ(emulator.stepsRun(), steps + 1);
+  emulator.runTicks(1);
+  EXPECT_GT(emulator.stepsRun(), steps + 1);
+
+  emulator.stop();
+  EXPECT_EQ(emulator.debugger().lastStop().reason, StopReason::User);
+  const uint64_t stoppedAt = emulator.stepsRun();
+  const uint8_t tm = m.cpu.TM;
+  EXPECT_EQ(emulator.runTicks(100), 100u);
+  EXPECT_EQ(emulator.stepsRun(), stoppedAt);
+  EXPECT_NE(m.cpu.TM, tm);  // the seconds go on
+}
+
 // Port line 0 as the face says: set with the demo face (which has the
 // optional key), cleared without a face.
 TEST(EmulatorFace, PortLineZeroFollowsTheFace) {
