@@ -68,6 +68,14 @@ void Emulator::close(bool save) {
 // ---- running ----
 
 void Emulator::beforeTick() {
+  if (rewindOn_) {
+    const MachineTimers& t = machine_->timers;
+    const int64_t spacing = int64_t{t.cyclesPerTick} * t.ticksPerSecond / kRewindCapturesPerSecond;
+    if (spacing > 0 && cyclesRun() - cyclesAtCapture_ >= spacing) {
+      rewind_.capture(*machine_, loop_->scheduler);
+      cyclesAtCapture_ = cyclesRun();
+    }
+  }
   // An idle typist has nothing to do (and would drop the watch on a tap).
   if (typist_->busy()) typist_->beforeTick();
   while (replayNext_ < replay_.size() && replay_[replayNext_].cycle <= cyclesRun() - replayBase_)
@@ -101,8 +109,6 @@ bool Emulator::tick() {
     if (onRefresh) onRefresh();
   }
   if (due.second) loop_->secondTick();
-  if (rewindOn_ && loop_->scheduler.runTicks % kRewindTicks == 0)
-    rewind_.capture(*machine_, loop_->scheduler);
   return true;
 }
 
@@ -270,8 +276,10 @@ bool Emulator::saveState(const std::string& path) const {
 }
 
 void Emulator::setRewind(bool on) {
-  rewindOn_ = on;
-  if (!on) rewind_.clear();
+  const int32_t megabytes = loop_->settings().rewindMegabytes;
+  rewindOn_ = on && megabytes > 0;
+  rewind_ = RewindBuffer(rewindOn_ ? static_cast<std::size_t>(megabytes) << 20 : 0);
+  cyclesAtCapture_ = cyclesRun();
 }
 
 bool Emulator::stepBack() {

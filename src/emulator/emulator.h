@@ -129,11 +129,14 @@ class Emulator {
   bool saveState(const std::string& path) const;
   static constexpr const char* kOtherImages =
       "taken with other ROM images or another character set";
-  // The rewind ring: capture() every kRewindTicks run ticks while enabled.
+  // The rewind ring, off until asked for (and then only when the settings'
+  // RewindMemory is not 0): a capture every tenth of an emulated second,
+  // none while the machine is stopped, since then only the debugger
+  // changes it. stepBack puts the machine back one capture.
   void setRewind(bool on);
   bool stepBack();
   const RewindBuffer& rewind() const { return rewind_; }
-  static constexpr uint64_t kRewindTicks = 50;
+  static constexpr int kRewindCapturesPerSecond = 10;
 
   // ---- the LCD recording ----
 
@@ -173,6 +176,7 @@ class Emulator {
   int64_t replayBase_ = 0;  // the cycle count they count from
   RewindBuffer rewind_;
   bool rewindOn_ = false;
+  int64_t cyclesAtCapture_ = 0;
   LcdRecording lcdRecording_;
   LcdImage lcdRecorded_;  // the LCD as the window shows it, refresh by refresh
   bool optionalKey_ = false;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -194,6 +195,29 @@ TEST_F(DemoEmulator, TheTwoStepsAndTheStop) {
   EXPECT_EQ(emulator.runTicks(100), 100u);
   EXPECT_EQ(emulator.stepsRun(), stoppedAt);
   EXPECT_NE(m.cpu.TM, tm);  // the seconds go on
+}
+
+// Rewind captures every tenth of an emulated second (ten run ticks at the
+// demo's clock) and steps back to exactly the states it captured.
+TEST_F(DemoEmulator, RewindStepsBackToCapturedStates) {
+  emulator.setRewind(true);
+  std::map<uint64_t, std::string> digests;  // by run ticks
+  for (int i = 0; i < 60; ++i) {
+    // A capture takes the state before a tick, input applied.
+    if (i % 7 == 0) tapChar('7');
+    digests[emulator.scheduler().runTicks] =
+        stateDigestText(emulator.machine(), &emulator.scheduler());
+    emulator.runTicks(1);
+  }
+  EXPECT_GE(emulator.rewind().depth(), 4u);
+  uint64_t last = emulator.scheduler().runTicks;
+  while (emulator.stepBack()) {
+    const uint64_t at = emulator.scheduler().runTicks;
+    ASSERT_LT(at, last);
+    ASSERT_TRUE(digests.count(at)) << at;
+    EXPECT_EQ(stateDigestText(emulator.machine(), &emulator.scheduler()), digests[at]);
+    last = at;
+  }
 }
 
 // Port line 0 as the face says: set with the demo face (which has the
