@@ -13,9 +13,9 @@ namespace tarvo {
 
 namespace {
 
-// A tap held for the program waits at most this many cycles for its read
-// (a second at the default clock), as the typist waits.
-constexpr int64_t kTapTimeoutCycles = 910'000;
+// A tap held for the program waits for its read as long as the typist
+// waits for one (a second at the default clock).
+constexpr int64_t kTapTimeoutCycles = Typist::Options{}.timeoutCycles;
 // Run ticks a step of the machine may take to reach the next instruction.
 constexpr uint64_t kStepTickLimit = 100;
 
