@@ -212,8 +212,8 @@ void Emulator::applyNow(const InputEvent& e) {
 void Emulator::apply(InputKind kind, int32_t code) {
   Machine& m = *machine_;
   const bool typing = typist_->busy();
-  if (isRelease(kind) && pendingRelease_) return;  // already on its way up
-  if (isRelease(kind) && !typing) {
+  if (isRelease(kind) && pendingRelease_ == kind) return;  // already on its way up
+  if (isRelease(kind) && !typing && !pendingRelease_) {
     const KeyWatch& w = m.keys.watch;
     const int32_t held = kind == InputKind::FaceUp ? m.keys.mouseKey : m.keys.hostKey;
     if (w.active && held != 0 && w.codes[0] == held && (w.seenDown & 1) == 0 &&
@@ -235,8 +235,8 @@ void Emulator::apply(InputKind kind, int32_t code) {
     w.active = true;
     w.codes[0] = code;
     pressedAt_ = cyclesRun();
-  } else if (isRelease(kind) && !typing) {
-    m.keys.watch = KeyWatch{};
+  } else if (isRelease(kind) && !typing && !pendingRelease_) {
+    m.keys.watch = KeyWatch{};  // (a release still waiting keeps its watch)
   }
 }
 

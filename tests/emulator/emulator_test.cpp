@@ -86,6 +86,22 @@ TEST_F(DemoEmulator, NoTapOfNoLengthIsLost) {
   }
 }
 
+// A host key tapped while the mouse holds a face key: each goes up on its
+// own terms (the tap once read, the mouse key at once), and neither stays
+// held.
+TEST_F(DemoEmulator, ATapAndAMouseKeyEachGoUp) {
+  KeyMatrix& keys = emulator.machine().keys;
+  emulator.apply(InputKind::FaceDown, 20);
+  tapChar('5');
+  EXPECT_NE(keys.hostKey, 0);  // waits for its read
+  emulator.apply(InputKind::FaceUp);
+  EXPECT_EQ(keys.mouseKey, 0);
+  EXPECT_NE(keys.hostKey, 0);
+  emulator.runTicks(5);
+  EXPECT_EQ(keys.hostKey, 0);
+  EXPECT_EQ(keys.mouseKey, 0);
+}
+
 // A live session (taps, held keys, the power switch, typed text,
 // fast-forward), recorded from the start, replayed on a fresh emulator and
 // by tarvo-run --replay, ends in the same state in all three.
