@@ -43,6 +43,7 @@ Emulator::~Emulator() {
 }
 
 void Emulator::open(const std::string& dir) {
+  if (opened_) return;
   loop_ = std::make_unique<RunLoop>(*machine_, messages_, dir);
   optionalKey_ = machineHasOptionalKey(dir);
   loop_->create();

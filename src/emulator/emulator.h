@@ -45,7 +45,7 @@ class Emulator {
 
   // Starts the machine of a directory as the window starts it: every file
   // loaded, the face read for its optional key (port input line 0), the
-  // power-on sequence, the power switch on. Only once.
+  // power-on sequence, the power switch on. Only the first call counts.
   void open(const std::string& dir);
   // The end of the run: with save, "register.bin" and the writable images
   // are written back (failures through Messages); the disk link is closed
