@@ -2,11 +2,15 @@
 // "face.bmp" (chosen by the first byte) loaded from the rest, then every key
 // of the face drawn pressed and released, the optional-key probe and the
 // label swap. Images of any size, or none, must leave the face drawable.
+// The core's own reading of the same bytes (the optional key without a
+// window) must take any of them too.
 #include <QImage>
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 #include "face.h"
+#include "frontpanel/face_file.h"
 #include "frontpanel/keymap.h"
 #include "fuzz_support.h"
 
@@ -39,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
              face.composite().height() == Face::kHeight);
   (void)face.samePixels(QPoint(kOptionalKeyProbeX, kOptionalKeyProbeY),
                         QPoint(kOptionalKeyProbeX + 1, kOptionalKeyProbeY));
+  (void)faceHasOptionalKey(decodeBmp(std::vector<uint8_t>(data + 1, data + size)));
 
   for (const KeyGroup& g : kKeyGroups) {
     const KeyFrameGeometry geometry{g.width, g.height, g.imageX, g.imageY};

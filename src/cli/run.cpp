@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -22,16 +23,14 @@
 #include "cpu/memory.h"
 #include "debugger/session.h"
 #include "debugger/symbols.h"
+#include "emulator/emulator.h"
 #include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
 #include "frontpanel/input_log.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
-#include "frontpanel/lcd_recording.h"
 #include "frontpanel/lcd_text.h"
-#include "frontpanel/run_loop.h"
 #include "frontpanel/state_file.h"
-#include "frontpanel/typist.h"
 #include "machine.h"
 #include "machine/digest.h"
 #include "machine/register_set.h"
@@ -247,20 +246,6 @@ bool writePng(const LcdImage& image, const std::string& file) {
   return std::fclose(out) == 0;
 }
 
-// --state-in: the whole machine from a state file, refused (exit 2, one line)
-// when the file is not a sound state, and when it was taken with other ROM
-// images or another character set unless forced.
-void loadStateIn(RunLoop& loop, Machine& m, const std::string& file, bool force) {
-  DecodedState state;
-  const std::string reason = readStateFile(file, state);
-  if (!reason.empty()) fail(stateRefusedMessage(file, reason));
-  if (!sameImages(state, m) && !force)
-    fail(stateRefusedMessage(file,
-                             "taken with other ROM images or another character set "
-                             "(--force-state loads it anyway)"));
-  applyState(state, m, loop.scheduler);
-}
-
 // --replay: the recording, checked whole before the machine starts.
 std::vector<InputEvent> readReplay(const std::string& file) {
   std::vector<InputEvent> events;
@@ -434,70 +419,55 @@ int run(int argc, char** argv) {
   const std::vector<Keystroke> typing = parseTyping(typeText, charMap ? &*charMap : nullptr);
   DebugPlan debugPlan = planDebugging(debugOptions);
 
-  auto machine = std::make_unique<Machine>();
-  Machine& m = *machine;
+  StderrMessages messages;
+  Emulator emulator(messages);
+  Machine& m = emulator.machine();
   std::vector<Poke> pokeList;
   for (const std::string& p : pokes) pokeList.push_back(parsePoke(m.mem, p));
   std::vector<RegisterSetting> setList;
   for (const std::string& s : sets) setList.push_back(parseSet(s));
 
-  StderrMessages messages;
-  RunLoop loop(m, messages, dir);
-  startHeadless(loop);
-  if (!stateIn.empty()) loadStateIn(loop, m, stateIn, forceState);
+  emulator.open(dir);
+  // --state-in: the whole machine from a state file, refused (exit 2, one
+  // line) when the file is not a sound state, and when it was taken with
+  // other ROM images or another character set unless forced.
+  if (!stateIn.empty()) {
+    std::string reason = emulator.loadState(stateIn, forceState);
+    if (reason == Emulator::kOtherImages) reason += " (--force-state loads it anyway)";
+    if (!reason.empty()) fail(stateRefusedMessage(stateIn, reason));
+  }
   // Recorded and replayed events count the cycles of this run.
-  InputRecorder recorder(loop.cyclesRun());
-  std::optional<InputReplayer> replay;
-  if (!replayOpt->empty()) replay.emplace(std::move(replayEvents), loop.cyclesRun());
+  emulator.startInputRecording();
+  if (!replayOpt->empty()) emulator.replay(std::move(replayEvents));
   for (const Poke& p : pokeList) applyPoke(m, p);
   for (const RegisterSetting& set : setList) set.apply(m.cpu);
-  DebugSession session(m);
-  if (debugPlan.any()) {
-    armDebugging(session, debugPlan);
-    loop.run.observer = &session;
-  }
+  DebugSession& session = emulator.debugger();
+  if (debugPlan.any()) armDebugging(session, debugPlan);
 
-  LcdRecording recording;
-  LcdImage recorded;  // the LCD as the window would show it, refresh by refresh
-  if (!gifFile.empty()) {
-    if (!recording.open(gifFile)) fail("--lcd-gif: cannot write the file '" + gifFile + "'");
-    recorded.initialise(m.lcd.control);
-  }
+  if (!gifFile.empty() && !emulator.recordLcd(gifFile))
+    fail("--lcd-gif: cannot write the file '" + gifFile + "'");
 
   uint64_t stepsDone = 0;
   int64_t cyclesDone = 0;
   if (useSteps) {
     // The debugger's single step: the step alone.
-    // The disk link's waiting time is bounded per step here, as the
-    // debugger's steps come between run ticks.
-    const bool watched = session.armed();
-    for (uint64_t i = 0; i < steps; ++i) {
-      m.port.fddSocket->startTick();
-      cyclesDone += step(m);
-      ++stepsDone;
-      if (watched && session.stepped(m, cyclesDone)) break;
-    }
+    const Emulator::Steps done = emulator.stepProcessor(steps);
+    stepsDone = done.steps;
+    cyclesDone = done.cycles;
   } else if (useTicks) {
     // Typing starts after one second, when a program has long been up.
     constexpr uint64_t kTypingStart = 100;
     Typist::Options pace;
     pace.paced = typePace;
-    Typist typist(m, loop, pace);
-    typist.recordInto(&recorder);
-    for (uint64_t t = 0; t < ticks; ++t) {
-      if (t == kTypingStart) typist.type(typing);
-      typist.beforeTick();
-      if (replay) replay->feed(m, loop.cyclesRun());
-      const bool going = headlessTick(loop, [&] {
-        if (recording.isOpen()) {
-          recorded.render(m.lcd);
-          recording.refresh(recorded);
-        }
-      });
-      if (!going) break;  // a breakpoint or watchpoint stopped the run
+    emulator.setTypingOptions(pace);
+    const uint64_t before = std::min(ticks, kTypingStart);
+    // A breakpoint or watchpoint may stop the run early.
+    if (emulator.runTicks(before) == before && !emulator.stopped() && ticks > before) {
+      emulator.type(typing);
+      emulator.runTicks(ticks - before);
     }
-    stepsDone = loop.stepsRun();
-    cyclesDone = loop.cyclesRun();
+    stepsDone = emulator.stepsRun();
+    cyclesDone = emulator.cyclesRun();
   }
 
   for (const Peek& p : peekList) {
@@ -546,14 +516,14 @@ int run(int argc, char** argv) {
     }
     j["steps"] = stepsDone;
     j["cycles"] = cyclesDone;
-    j["stateDigest"] = stateDigestText(m, &loop.scheduler);
+    j["stateDigest"] = stateDigestText(m, &emulator.scheduler());
     dumpStop(j, session, useTicks, m);
     std::cout << j.dump() << '\n';
   }
   std::cout.flush();
 
   int status = 0;
-  if (recording.isOpen() && !recording.close()) {
+  if (emulator.recordingLcd() && !emulator.endLcdRecording()) {
     std::cerr << "tarvo-run: cannot write the GIF file '" << gifFile << "'\n";
     status = 2;
   }
@@ -561,11 +531,11 @@ int run(int argc, char** argv) {
     std::cerr << "tarvo-run: cannot write the PNG file '" << pngFile << "'\n";
     status = 2;
   }
-  if (!stateOut.empty() && !writeStateFile(stateOut, m, loop.scheduler)) {
+  if (!stateOut.empty() && !emulator.saveState(stateOut)) {
     messages.saveFailed(stateOut);
     status = 2;
   }
-  if (!recordFile.empty() && !writeInputLog(recordFile, recorder.events())) {
+  if (!recordFile.empty() && !writeInputLog(recordFile, emulator.recordedInput())) {
     messages.saveFailed(recordFile);
     status = 2;
   }
@@ -574,9 +544,9 @@ int run(int argc, char** argv) {
     // files are written, then ends the program: the directory holds either
     // the old set or the new one, and no temporary file.
     const ShutdownSignalsHeld held;
-    loop.close();
+    emulator.close(true);
   } else {
-    closeLink(m);
+    emulator.close(false);
   }
   return status;
 }

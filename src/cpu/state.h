@@ -64,6 +64,12 @@ struct ProcessorState {
   bool attention = false;
 };
 
+// The segment the next instruction is fetched from: segment 0 while any
+// interrupt is in service, else the segment latched at the last fetch.
+TARVO_INLINE unsigned codeSegment(const ProcessorState& c) {
+  return c.inService != 0 ? 0u : c.segmentLatch;
+}
+
 // Main registers and register pairs; numbers wrap modulo 32.
 TARVO_INLINE uint8_t& reg(ProcessorState& c, unsigned n) {
   return c.R[n & 31];

@@ -10,9 +10,9 @@
 #include "cpu/memory.h"
 #include "debugger/expression.h"
 #include "debugger/session.h"
+#include "emulator/emulator.h"
 #include "frontpanel/files.h"
 #include "frontpanel/lcd_text.h"
-#include "frontpanel/run_loop.h"
 #include "machine.h"
 #include "machine/register_set.h"
 #include "machine/registers.h"
@@ -237,12 +237,7 @@ std::string DapFramer::frame(std::string_view body) {
 
 DapSession::DapSession() = default;
 
-DapSession::~DapSession() {
-  // The debugger session detaches its watch from the machine first.
-  if (loop_) loop_->run.observer = nullptr;
-  debug_.reset();
-  if (machine_) closeLink(*machine_);
-}
+DapSession::~DapSession() = default;
 
 json DapSession::event(std::string name, json body) {
   json e = {{"seq", seq_++}, {"type", "event"}, {"event", std::move(name)}};
@@ -447,10 +442,9 @@ json DapSession::launch(const json& args, Out& out) {
   }
 
   auto messages = std::make_unique<CollectedMessages>();
-  auto machine = std::make_unique<Machine>();
-  auto loop = std::make_unique<RunLoop>(*machine, *messages, *dir);
-  startHeadless(*loop);
-  Machine& m = *machine;
+  auto emulator = std::make_unique<Emulator>(*messages);
+  emulator->open(*dir);
+  Machine& m = emulator->machine();
 
   SymbolTable symbols;
   SourceMap map;
@@ -486,15 +480,14 @@ json DapSession::launch(const json& args, Out& out) {
   m.mem.pagesKey = kPagesStale;
 
   messages_ = std::move(messages);
-  machine_ = std::move(machine);
-  loop_ = std::move(loop);
+  emulator_ = std::move(emulator);
+  machine_ = &emulator_->machine();
   symbols_ = std::move(symbols);
   map_ = std::move(map);
-  debug_ = std::make_unique<DebugSession>(*machine_);
+  debug_ = &emulator_->debugger();
   debug_->setSymbols(&symbols_);
   debug_->setRecording(true);  // the call stack
-  loop_->run.observer = debug_.get();
-  loop_->run.stopFlag = 1;  // until the configuration is done
+  emulator_->stop();           // until the configuration is done
   launched_ = true;
   for (const std::string& line : static_cast<CollectedMessages&>(*messages_).lines)
     out.push_back(event("output", json{{"category", "stderr"}, {"output", line + "\n"}}));
@@ -697,15 +690,12 @@ void DapSession::start(Motion motion, bool instructionGranularity) {
   stepFrom_ = map_.at(DebugSession::fetchAddress(machine_->cpu));
   debug_->cancelStepping();
   armStep();
-  debug_->resume();
-  loop_->run.stopFlag = 0;
+  emulator_->resume();
   running_ = true;
 }
 
 void DapSession::pause(Out& out) {
-  debug_->cancelStepping();
-  debugShow(loop_->run);
-  debug_->setStop(StopReason::User);
+  emulator_->stop();
   sendStop("pause", out);
 }
 
@@ -713,9 +703,8 @@ void DapSession::runSlice(std::chrono::nanoseconds slice, Out& out) {
   if (!running_) return;
   const auto end = std::chrono::steady_clock::now() + slice;
   do {
-    if (!headlessTick(*loop_, [] {})) {
-      if (stopped(out)) return;
-    }
+    emulator_->runFor(end - std::chrono::steady_clock::now(), Emulator::Pace::FastForward);
+    if (emulator_->stopped() && stopped(out)) return;
   } while (std::chrono::steady_clock::now() < end);
   const auto now = std::chrono::steady_clock::now();
   if (now - lastLcdCheck_ >= kLcdInterval) {
@@ -742,8 +731,7 @@ bool DapSession::stopped(Out& out) {
         if (here && here->file == stepFrom_->file && here->line == stepFrom_->line) {
           // Still on the line the step started from: one more instruction.
           armStep();
-          debug_->resume();
-          loop_->run.stopFlag = 0;
+          emulator_->resume();
           return false;
         }
       }

@@ -1,10 +1,10 @@
 // The debug adapter: the machine driven by an editor through the Debug
 // Adapter Protocol. It takes one request at a time as JSON and answers with
-// the protocol's responses and events, owning a headless machine, its run
-// loop, the debugger session and the assembled program's labels and line
-// information. The program that speaks the protocol over standard input and
-// output (tarvo-dap) only frames the messages and calls runSlice() while the
-// machine runs.
+// the protocol's responses and events, owning an emulator (a headless
+// machine with its run loop and debugger) and the assembled program's
+// labels and line information. The program that speaks the protocol over
+// standard input and output (tarvo-dap) only frames the messages and calls
+// runSlice() while the machine runs.
 #pragma once
 
 #include <chrono>
@@ -23,8 +23,8 @@
 namespace tarvo {
 
 struct Machine;
-class RunLoop;
 class DebugSession;
+class Emulator;
 struct Messages;
 
 // Content-Length framing of the protocol's messages.
@@ -117,9 +117,10 @@ class DapSession {
   int lineBase_ = 1;  // the editor's first line and column
   int columnBase_ = 1;
   std::unique_ptr<Messages> messages_;
-  std::unique_ptr<Machine> machine_;
-  std::unique_ptr<RunLoop> loop_;
-  std::unique_ptr<DebugSession> debug_;
+  std::unique_ptr<Emulator> emulator_;
+  // The emulator's machine and debugger, once launched.
+  Machine* machine_ = nullptr;
+  DebugSession* debug_ = nullptr;
   SymbolTable symbols_;
   SourceMap map_;
   unsigned segment_ = 1;

@@ -156,7 +156,7 @@ void DebugModel::setPaneSize(Pane p, int rows, int columns) {
 }
 
 uint32_t DebugModel::currentInstruction() const {
-  return physicalAddress(m_.cpu, m_.cpu.segmentLatch, m_.cpu.PC);
+  return physicalAddress(m_.cpu, codeSegment(m_.cpu), m_.cpu.PC);
 }
 
 void DebugModel::create() {

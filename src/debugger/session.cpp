@@ -87,11 +87,11 @@ DebugSession::~DebugSession() {
 }
 
 uint32_t DebugSession::fetchAddress(const ProcessorState& c) {
-  return physicalAddress(c, c.inService != 0 ? 0u : c.segmentLatch, c.PC);
+  return physicalAddress(c, codeSegment(c), c.PC);
 }
 
 uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address) {
-  return physicalAddress(c, c.inService != 0 ? 0u : c.segmentLatch, address);
+  return physicalAddress(c, codeSegment(c), address);
 }
 
 std::optional<uint32_t> parseTypedFullAddress(std::string_view text, const SymbolTable* symbols,
@@ -368,7 +368,7 @@ void DebugSession::stepOver() {
   disasmOperands(view, index, operands);
   // The instruction after the call, fetched as the call was.
   const ProcessorState& c = m_.cpu;
-  target_ = physicalAddress(c, c.inService != 0 ? 0u : c.segmentLatch, view.pc());
+  target_ = physicalAddress(c, codeSegment(c), view.pc());
   stack0_ = m_.cpu.SS;
   mode_ = Mode::StepOver;
   update();

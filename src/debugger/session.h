@@ -165,7 +165,6 @@ class DebugSession : public StepObserver {
   // Trace: one line per executed step, until the file reaches maxBytes.
   bool openTrace(const std::string& path, uint64_t maxBytes, std::string* error = nullptr);
   void closeTrace();
-  bool tracing() const { return trace_ != nullptr; }
 
   // History and call stack are kept while recording is on.
   void setRecording(bool on);

@@ -37,7 +37,6 @@ bool LcdRecording::open(const std::string& path, int scale) {
   scale_ = std::clamp(scale, 1, 8);
   failed_ = false;
   havePending_ = false;
-  frames_ = 0;
   int error = 0;
   // Opened here so that the file gets the usual permissions; the writer
   // closes it.
@@ -101,7 +100,6 @@ bool LcdRecording::writeFrame(int delayCs) {
     for (int x = 0; x < w; ++x) line[static_cast<std::size_t>(x)] = paletteIndex(row[x / scale_]);
     if (EGifPutLine(gif, line.data(), w) != GIF_OK) return false;
   }
-  ++frames_;
   return true;
 }
 

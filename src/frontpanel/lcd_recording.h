@@ -34,8 +34,6 @@ class LcdRecording {
   // Writes the last frame and ends the file; false when any write failed.
   bool close();
 
-  std::size_t framesWritten() const { return frames_; }
-
  private:
   bool writeFrame(int delayCs);
 
@@ -45,7 +43,6 @@ class LcdRecording {
   bool havePending_ = false;
   std::vector<uint32_t> pending_;  // the frame waiting for its delay
   int pendingRefreshes_ = 0;       // refreshes it has been shown for
-  std::size_t frames_ = 0;
 };
 
 }  // namespace tarvo

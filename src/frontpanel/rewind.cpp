@@ -109,10 +109,6 @@ bool RewindBuffer::stepBack(Machine& m, Scheduler& s) {
   return true;
 }
 
-void RewindBuffer::restoreLatest(Machine& m, Scheduler& s) const {
-  if (!latest_.empty()) restoreSnapshot(latest_, m, s);
-}
-
 void RewindBuffer::clear() {
   latest_.clear();
   diffs_.clear();

@@ -25,8 +25,6 @@ class RewindBuffer {
   // Puts the machine back to the entry before the newest one and makes it
   // the newest; false (machine untouched) when there is none.
   bool stepBack(Machine& m, Scheduler& s);
-  // Puts the machine back to the newest entry.
-  void restoreLatest(Machine& m, Scheduler& s) const;
 
   // States the machine can step back to.
   std::size_t depth() const { return diffs_.size(); }

@@ -112,29 +112,4 @@ class RunLoop {
   std::chrono::nanoseconds hostTimeLimit_{0};
 };
 
-// A machine without a window starts as the window does, without a face (so
-// without the optional key): create(), then show(false).
-inline void startHeadless(RunLoop& loop) {
-  loop.create();
-  loop.show(false);
-}
-
-// One run tick of a run without a window: the tick, then the refresh and
-// one-second ticks that fall due after it, unless the tick stopped the
-// machine (a breakpoint, a watchpoint, a step done). onRefresh runs after
-// the refresh tick has composed the LCD frame. False when the tick stopped
-// the machine.
-template <class OnRefresh>
-bool headlessTick(RunLoop& loop, OnRefresh&& onRefresh) {
-  loop.runTick();
-  if (loop.run.stopFlag) return false;
-  const CadenceDue due = advanceCadence(loop.scheduler);
-  if (due.refresh) {
-    loop.refreshTick();
-    onRefresh();
-  }
-  if (due.second) loop.secondTick();
-  return true;
-}
-
 }  // namespace tarvo

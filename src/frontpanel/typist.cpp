@@ -62,7 +62,10 @@ void Typist::type(const std::vector<Keystroke>& strokes) {
 }
 
 void Typist::cancel() {
-  if (state_ == State::Holding) {
+  if (state_ == State::Holding && apply_) {
+    apply_(InputKind::HostUp, 0);
+    if (m_.keys.chordKey != 0) apply_(InputKind::ChordHold, 0);
+  } else if (state_ == State::Holding) {
     m_.keys.hostKey = 0;
     m_.keys.chordKey = 0;
   }
@@ -82,6 +85,15 @@ bool Typist::waitedTooLong() const {
 
 void Typist::press(const Keystroke& k) {
   held_ = k.keys;
+  if (apply_) {
+    if (held_.codes[1] != 0) apply_(InputKind::ChordHold, held_.codes[1]);
+    apply_(k.interruptCheck ? InputKind::HostChar : InputKind::HostKey, held_.codes[0]);
+    watchFor(held_);
+    state_ = State::Holding;
+    ticksInState_ = 0;
+    cyclesAtState_ = loop_.cyclesRun();
+    return;
+  }
   if (recorder_) {
     const int64_t now = loop_.cyclesRun();
     if (held_.codes[1] != 0) recorder_->record(now, InputKind::ChordHold, held_.codes[1]);
@@ -103,7 +115,10 @@ void Typist::press(const Keystroke& k) {
 }
 
 void Typist::release() {
-  if (recorder_) {
+  if (apply_) {
+    apply_(InputKind::HostUp, 0);
+    if (m_.keys.chordKey != 0) apply_(InputKind::ChordHold, 0);
+  } else if (recorder_) {
     const int64_t now = loop_.cyclesRun();
     recorder_->record(now, InputKind::HostUp);
     if (m_.keys.chordKey != 0) recorder_->record(now, InputKind::ChordHold, 0);

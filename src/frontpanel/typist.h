@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -79,6 +80,10 @@ class Typist {
   // Keys pressed and let go from now on are also written to recorder (null:
   // no more), as an input recording replays them.
   void recordInto(InputRecorder* recorder) { recorder_ = recorder; }
+  // Keys pressed and let go from now on go to the machine through apply
+  // (which also records them) rather than straight into the key matrix.
+  using Apply = std::function<void(InputKind kind, int32_t code)>;
+  void applyThrough(Apply apply) { apply_ = std::move(apply); }
 
   // Presses and releases the host key as the program's reads allow.
   void beforeTick();
@@ -113,6 +118,7 @@ class Typist {
   std::size_t typed_ = 0;
   std::size_t timedOut_ = 0;
   InputRecorder* recorder_ = nullptr;
+  Apply apply_;
 };
 
 }  // namespace tarvo

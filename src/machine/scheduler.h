@@ -1,7 +1,8 @@
 // The cadence that drives the machine: a 10 ms run tick that spends a
 // budget of cycles on processor steps, a 50 ms refresh tick and a one-second
-// tick. The window drives it from three timers; tarvo-run drives it in a
-// loop through advanceCadence. Scheduler and Machine together are all it
+// tick. The window drives it from three timers; the emulator object
+// (src/emulator/) counts the slower ticks in run ticks through
+// advanceCadence. Scheduler and Machine together are all it
 // takes to continue a run exactly.
 #pragma once
 

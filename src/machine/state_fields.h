@@ -16,6 +16,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <string>
 
 #include "machine.h"
 #include "machine/scheduler.h"
@@ -75,5 +77,17 @@ void forEachStateField(M& m, S* scheduler, Visit&& visit, Group&& group = Group{
 
   if (scheduler) group("sched"), field(scheduler->cycleBudget), field(scheduler->runTicks);
 }
+
+// The sizes of the structures listed above. A field added to one of them
+// changes its size and stops the build here: put it on the list, or, if it
+// is the host's, say so in tests/machine/state_list_test.cpp; then update
+// the size.
+static_assert(sizeof(ProcessorState) == 92);
+static_assert(sizeof(LcdCursor) == 32);
+static_assert(sizeof(Lcd) == 7264);
+static_assert(sizeof(KeyMatrix) == 28);
+static_assert(sizeof(Port) == 16 + sizeof(std::string) + sizeof(std::unique_ptr<DiskLink>));
+static_assert(sizeof(MachineTimers) == 20);
+static_assert(sizeof(Scheduler) == 32);
 
 }  // namespace tarvo

@@ -8,6 +8,7 @@
 
 #include "cpu/exec.h"
 #include "cpu/memory.h"
+#include "debugger/session.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
 
@@ -182,6 +183,17 @@ TEST_F(Debugger, ShowAndHideDriveTheRunControl) {
   model.show();
   EXPECT_EQ(model.view().listTop, 0x02000u);
   EXPECT_EQ(model.view().listRegion, kRom1Row);
+
+  // Inside an interrupt routine code comes from segment 0, whatever the
+  // latch says: the view shows the instruction that runs next, the one
+  // that the debugger's breakpoints and steps see.
+  m.cpu.IB = 0x00;
+  m.cpu.PC = 0x9000;
+  m.cpu.inService = 0x04;
+  model.show();
+  EXPECT_EQ(model.view().listTop, 0x09000u);
+  EXPECT_EQ(model.view().listTop, DebugSession::fetchAddress(m.cpu));
+  m.cpu.inService = 0;
 
   model.click(Pane::Bin, 0, 10);
   model.hide();

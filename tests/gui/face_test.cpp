@@ -3,8 +3,11 @@
 // and the clipping of every copy.
 #include "face.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
+#include <random>
 
+#include "frontpanel/face_file.h"
 #include "frontpanel/keymap.h"
 #include "test_support.h"
 
@@ -162,6 +165,37 @@ class FaceTest : public QObject {
     QCOMPARE(dst.pixel(0, 0), 0xFF000000u);
   }
 
+  // The core reads the face without Qt, for the optional key of every
+  // front end: it decodes what Qt writes in each of its BMP depths pixel
+  // for pixel as Qt reads it back, and finds the optional key where the
+  // window's comparison on the composite does.
+  void theCoreReadsTheFaceAsTheWindowDoes() {
+    const bool windowSees =
+        !face_->samePixels(QPoint(tarvo::kOptionalKeyProbeX, tarvo::kOptionalKeyProbeY),
+                           QPoint(tarvo::kOptionalKeyProbeX + 1, tarvo::kOptionalKeyProbeY));
+    QCOMPARE(tarvo::machineHasOptionalKey("."), windowSees);
+
+    QTemporaryDir tmp;
+    std::mt19937 rng(5);
+    for (const QImage::Format format : {QImage::Format_Mono, QImage::Format_Indexed8,
+                                        QImage::Format_RGB888, QImage::Format_RGB32}) {
+      QImage source(37, 13, QImage::Format_RGB32);
+      for (int y = 0; y < source.height(); ++y)
+        for (int x = 0; x < source.width(); ++x)
+          source.setPixel(x, y, 0xFF000000u | (rng() % 4 == 0 ? 0xFFFFFFu : rng() & 0xFFFFFFu));
+      const QString path = tmp.filePath(QString("face%1.bmp").arg(int(format)));
+      QVERIFY(source.convertToFormat(format).save(path, "BMP"));
+      QImage qt;
+      QVERIFY(qt.load(path));
+      const auto core = tarvo::readBmp(path.toStdString());
+      QVERIFY(core.has_value());
+      QCOMPARE(core->width, qt.width());
+      QCOMPARE(core->height, qt.height());
+      for (int y = 0; y < qt.height(); ++y)
+        for (int x = 0; x < qt.width(); ++x)
+          QCOMPARE(core->pixel(x, y), qt.pixel(x, y) & 0xFFFFFFu);
+    }
+  }
   void overlappingCopyWithinOneImageReadsTheOriginal() {
     QImage img(5, 1, QImage::Format_RGB32);
     for (int x = 0; x < 5; ++x) img.setPixel(x, 0, qRgb(x, 0, 0));
