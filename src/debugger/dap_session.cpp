@@ -649,11 +649,11 @@ std::optional<uint32_t> DapSession::reference(std::string_view text, std::string
   std::string_view t = text;
   while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
   while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-  const bool numeric = !t.empty() && ((t.front() >= '0' && t.front() <= '9') ||
-                                      t.starts_with("&H") || t.starts_with("&h"));
-  const auto address = parseTypedAddress(t, &symbols_, error);
+  bool label = false;
+  const auto address = parseTypedAddress(t, &symbols_, error, &label);
   if (address) {
-    if (!numeric) return programAddress(static_cast<uint16_t>(*address)) + (*address & ~0xFFFFu);
+    // A label lies in the program's segment; a number is the full address.
+    if (label) return programAddress(static_cast<uint16_t>(*address));
     if (*address >= kAddressLimit) {
       if (error) *error = "address " + std::string(t) + " lies above FFFFF";
       return std::nullopt;

@@ -96,10 +96,10 @@ uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address) {
 
 std::optional<uint32_t> parseTypedFullAddress(std::string_view text, const SymbolTable* symbols,
                                               const ProcessorState& c, std::string* error) {
-  if (const auto hex = parseTypedAddress(text, nullptr)) return hex;
-  const auto label = parseTypedAddress(text, symbols, error);
-  if (!label) return std::nullopt;
-  return codeSegmentAddress(c, static_cast<uint16_t>(*label));
+  bool label = false;
+  const auto address = parseTypedAddress(text, symbols, error, &label);
+  if (!address || !label) return address;
+  return codeSegmentAddress(c, static_cast<uint16_t>(*address));
 }
 
 std::optional<WatchText> parseWatchText(std::string_view text, const AddressReader& read,

@@ -306,6 +306,68 @@ TEST(Dap, ErrorsAnswerAndTheAdapterGoesOn) {
   EXPECT_EQ(dap.wait(), 0);
 }
 
+// Every request that takes an address reads it the same way: a label the
+// program defines is that label (in the program's segment) even when it is
+// spelled with hex digits only, and the expression evaluator agrees; "&H"
+// and "0x" make a number; a number is the full address it spells, and one
+// above FFFFF is refused.
+TEST(Dap, AddressTextsReadAlikeInEveryRequest) {
+  Workspace w;
+  const std::string src = w.write("hexlabels.s",
+                                  "        org &H8000\nstart:  jp start\nbeef:   db &H5A\n"
+                                  "add:    db &H6B\n");
+  DapClient dap(kBin + "/tarvo-dap");
+  begin(dap, launchArgs(w, src));
+  const std::string beef = dap.request("evaluate", {{"expression", "beef"}})["body"]["result"];
+  ASSERT_EQ(beef.size(), 4u);
+  ASSERT_NE(beef, "BEEF");
+  const std::string add = dap.request("evaluate", {{"expression", "add"}})["body"]["result"];
+  // What readMemory, dataBreakpointInfo and an instruction breakpoint make
+  // of the text: the address each answers with, or "refused".
+  auto where = [&](const std::string& text) {
+    auto field = [](const json& body, const char* key) {
+      return body.is_object() && body.contains(key) && body[key].is_string()
+                 ? body[key].get<std::string>()
+                 : std::string("refused");
+    };
+    const json ib = dap.request("setInstructionBreakpoints",
+                                {{"breakpoints", {{{"instructionReference", text}}}}});
+    return std::vector<std::string>{
+        field(dap.request("readMemory", {{"memoryReference", text}, {"count", 1}})["body"],
+              "address"),
+        field(dap.request("dataBreakpointInfo", {{"name", text}})["body"], "dataId"),
+        field(ib["body"]["breakpoints"][0], "instructionReference")};
+  };
+  using Seen = std::vector<std::string>;
+  EXPECT_EQ(where("beef"), Seen(3, "0x1" + beef));
+  EXPECT_EQ(where("add"), Seen(3, "0x1" + add));
+  EXPECT_EQ(where(" beef+1 "), Seen(3, "0x1" + add));
+  for (const char* number : {"&Hbeef", "0xbeef", "BEEF", "0BEEF"})
+    EXPECT_EQ(where(number), Seen(3, "0x0BEEF")) << number;
+  for (const char* full : {"FFFFF", "ABCDE", "E0000", "&HE0000", "0x1A000"}) {
+    std::string digits = full;
+    digits = digits.substr(digits.size() - 5);
+    for (char& ch : digits) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    const Seen s = where(full);
+    EXPECT_EQ(s[0], "0x" + digits) << full;
+    EXPECT_EQ(s[1], "0x" + digits) << full;
+  }
+  const json data = dap.request("setDataBreakpoints", {{"breakpoints",
+                                                        {{{"dataId", "FFFFF"}},
+                                                         {{"dataId", "100000"}},
+                                                         {{"dataId", "0x10FFFF"}},
+                                                         {{"dataId", "&H10FFFF"}},
+                                                         {{"dataId", "1FFFFF"}}}}});
+  const json& verdicts = data["body"]["breakpoints"];
+  ASSERT_EQ(verdicts.size(), 5u);
+  EXPECT_EQ(verdicts[0]["verified"], true);
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(verdicts[i]["verified"], false) << i;
+  EXPECT_EQ(where("100000")[0], "refused");
+  EXPECT_EQ(where("100000")[1], "refused");
+  dap.request("disconnect");
+  EXPECT_EQ(dap.wait(), 0);
+}
+
 // An editor that counts lines and columns from 0 gets them so, both ways.
 TEST(Dap, LinesFromZeroWhenTheEditorSaysSo) {
   Workspace w;

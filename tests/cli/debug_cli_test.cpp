@@ -79,6 +79,16 @@ TEST(DebugCli, BreakpointStopsBeforeItsInstructionAndReportsIt) {
   const auto none = lastJson(dir.run({"--ticks", "5", "--break", "7000"}).out);
   EXPECT_EQ(none["stopReason"], "ticks");
   EXPECT_EQ(none["steps"].get<uint64_t>() > 1000, true);
+
+  // A label spelled with hex digits only is the label; &H makes a number.
+  std::ofstream(dir.file("hex.sym")) << "beef 803A\n";
+  auto stop = [&](const std::string& where) {
+    return lastJson(dir.run({"--ticks", "5", "--symbols", dir.file("hex.sym"), "--break", where})
+                        .out)["stopReason"];
+  };
+  EXPECT_EQ(stop("beef"), "breakpoint");
+  EXPECT_EQ(stop("beef+0"), "breakpoint");
+  EXPECT_EQ(stop("&Hbeef"), "ticks");
 }
 
 TEST(DebugCli, WatchpointStopsAfterTheAccess) {
