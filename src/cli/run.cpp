@@ -203,12 +203,20 @@ std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charM
   return out;
 }
 
+// The LCD as the window would compose it now, in a copy: the composed
+// frame is part of the machine's state, and reading the screen must not
+// change the state that --dump and --state-out report.
+Lcd composedLcd(const Machine& m) {
+  Lcd lcd = m.lcd;
+  lcd.composeFrame();
+  return lcd;
+}
+
 // The LCD image as the front panel draws it, from the composed frame.
-LcdImage renderLcd(Machine& m) {
-  m.lcd.composeFrame();
+LcdImage renderLcd(const Lcd& lcd) {
   LcdImage image;
-  image.initialise(m.lcd.control);
-  image.render(m.lcd);
+  image.initialise(lcd.control);
+  image.render(lcd);
   return image;
 }
 
@@ -510,8 +518,9 @@ int run(int argc, char** argv) {
     std::cout << out << '\n';
   }
 
+  const Lcd screen = composedLcd(m);
   std::optional<LcdImage> image;
-  if (lcdText || !pngFile.empty()) image = renderLcd(m);
+  if (lcdText || !pngFile.empty()) image = renderLcd(screen);
   if (lcdText) {
     // One dot is a 2 x 2 square of the image.
     for (int y = 0; y < LcdImage::kHeight / 2; ++y) {
@@ -524,8 +533,7 @@ int run(int argc, char** argv) {
     }
   }
   if (lcdChars) {
-    m.lcd.composeFrame();
-    for (const std::string& line : lcdTextLines(m.lcd)) std::cout << line << '\n';
+    for (const std::string& line : lcdTextLines(screen)) std::cout << line << '\n';
   }
 
   if (dump) {

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -321,6 +322,36 @@ TEST_F(SaveState, TarvoRunSplitByStateOutAndStateInEndsAsOneRun) {
   for (std::size_t i = 0; i + 1 < whole.lines.size(); ++i)
     EXPECT_EQ(second.lines[i], whole.lines[i]);
   EXPECT_FALSE(dir.has("ram0.bin"));  // a state touches no image file
+}
+
+// Reading the screen never changes the machine: the LCD outputs leave the
+// reported digest and the saved state as they are, also when the run ends
+// between two refreshes with the display changed since the last one.
+TEST_F(SaveState, LcdOutputsLeaveTheStateAsItIs) {
+  auto bytes = [](const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string png = (dir.path() / "lcd.png").string();
+  for (const char* ticks : {"103", "113", "118", "300"}) {
+    const std::vector<std::string> run = {"--ticks", ticks, "--type", "7*6{ENTER}", "--dump"};
+    auto with = [&](std::vector<std::string> more, const char* state) {
+      std::vector<std::string> a = run;
+      a.insert(a.end(), more.begin(), more.end());
+      a.insert(a.end(), {"--state-out", (dir.path() / state).string()});
+      const RunResult r = runTool(dir.path(), a);
+      EXPECT_EQ(r.status, 0);
+      return digestOf(r);
+    };
+    const std::string plain = with({}, "plain.tst");
+    ASSERT_EQ(plain.size(), 16u);
+    for (const auto& output : std::vector<std::vector<std::string>>{
+             {"--lcd-chars"}, {"--lcd-text"}, {"--lcd-png", png}}) {
+      EXPECT_EQ(with(output, "read.tst"), plain) << ticks << " " << output[0];
+      EXPECT_EQ(bytes(dir.path() / "read.tst"), bytes(dir.path() / "plain.tst"))
+          << ticks << " " << output[0];
+    }
+  }
 }
 
 TEST_F(SaveState, StateOutThroughALinkWritesTheFileItNames) {
