@@ -574,6 +574,10 @@ int run(int argc, char** argv) {
     messages.saveFailed(recordFile);
     status = 2;
   }
+  if (session.tracing() && !session.closeTrace()) {
+    messages.saveFailed(debugPlan.traceFile);
+    status = 2;
+  }
   if (save) {
     // A Ctrl+C or kill that arrives during the close waits until the three
     // files are written, then ends the program: the directory holds either

@@ -396,14 +396,17 @@ bool DebugSession::openTrace(const std::string& path, uint64_t maxBytes, std::st
   }
   traceBytes_ = 0;
   traceLimit_ = maxBytes;
+  traceEnded_ = traceFailed_ = false;
   update();
   return true;
 }
 
-void DebugSession::closeTrace() {
-  if (trace_ != nullptr) std::fclose(trace_);
+bool DebugSession::closeTrace() {
+  bool whole = true;
+  if (trace_ != nullptr) whole = std::fclose(trace_) == 0 && !traceFailed_;
   trace_ = nullptr;
   update();
+  return whole;
 }
 
 void DebugSession::setRecording(bool on) {
@@ -471,12 +474,17 @@ std::string DebugSession::traceLine(const ProcessorState& before, int64_t cycles
 void DebugSession::record(int64_t cycles) {
   const ProcessorState& c = m_.cpu;
   const StepKind kind = kindOf(before_, c);
-  if (trace_ != nullptr && traceBytes_ < traceLimit_) {
+  if (trace_ != nullptr && !traceEnded_) {
+    // Room for the closing line is kept, so the file never passes the limit.
+    static constexpr std::string_view kClosing = "trace size limit reached\n";
     std::string line = traceLine(before_, cycles);
-    if (traceBytes_ + line.size() > traceLimit_) line = "trace size limit reached\n";
+    if (traceBytes_ + line.size() + kClosing.size() > traceLimit_) {
+      traceEnded_ = true;
+      line = traceBytes_ + kClosing.size() <= traceLimit_ ? kClosing : std::string_view{};
+    }
     traceBytes_ += line.size();
-    std::fwrite(line.data(), 1, line.size(), trace_);
-    if (line[0] == 't') traceBytes_ = traceLimit_;
+    if (std::fwrite(line.data(), 1, line.size(), trace_) != line.size())
+      traceEnded_ = traceFailed_ = true;
   }
   if (!recording_) return;
   HistoryEntry& h = history_[historyNext_];

@@ -162,9 +162,11 @@ class DebugSession : public StepObserver {
   void runTo(uint32_t fullAddress);
   void cancelStepping() { mode_ = Mode::None; }
 
-  // Trace: one line per executed step, until the file reaches maxBytes.
+  // Trace: one line per executed step, then "trace size limit reached"
+  // where the next line would take the file past maxBytes (the closing line
+  // counted). closeTrace says whether the file took every byte.
   bool openTrace(const std::string& path, uint64_t maxBytes, std::string* error = nullptr);
-  void closeTrace();
+  bool closeTrace();
   bool tracing() const { return trace_ != nullptr; }
 
   // History and call stack are kept while recording is on.
@@ -216,6 +218,8 @@ class DebugSession : public StepObserver {
   std::FILE* trace_ = nullptr;
   uint64_t traceBytes_ = 0;
   uint64_t traceLimit_ = 0;
+  bool traceEnded_ = false;   // the limit was reached, or a write failed
+  bool traceFailed_ = false;  // a write failed
 
   bool recording_ = false;
   std::array<HistoryEntry, kHistorySize> history_{};
