@@ -342,6 +342,7 @@ DebugPlan planDebugging(const DebugOptions& o) {
 // Breakpoints are logical addresses in the code segment the machine is in
 // once it has started and the registers are set.
 void armDebugging(DebugSession& session, DebugPlan& plan) {
+  const DebugSession::Batch batch(session);
   session.setSymbols(&plan.symbols);
   for (const BreakRequest& b : plan.breaks) {
     std::string error;

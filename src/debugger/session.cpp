@@ -1,5 +1,6 @@
 #include "debugger/session.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "cpu/code_view.h"
@@ -147,9 +148,10 @@ uint32_t DebugSession::codeAddress(uint16_t address) const {
 }
 
 Breakpoint* DebugSession::find(int id) {
-  for (Breakpoint& b : breakpoints_)
-    if (b.id == id) return &b;
-  return nullptr;
+  // Numbers only grow, so the list is in their order.
+  const auto it = std::lower_bound(breakpoints_.begin(), breakpoints_.end(), id,
+                                   [](const Breakpoint& b, int n) { return b.id < n; });
+  return it != breakpoints_.end() && it->id == id ? &*it : nullptr;
 }
 
 int DebugSession::add(Breakpoint b, std::string_view condition, std::string* error) {
@@ -256,14 +258,21 @@ bool DebugSession::setHitCondition(int id, std::string_view text, std::string* e
 }
 
 bool DebugSession::remove(int id) {
-  for (auto it = breakpoints_.begin(); it != breakpoints_.end(); ++it) {
-    if (it->id == id) {
-      breakpoints_.erase(it);
-      update();
-      return true;
-    }
-  }
-  return false;
+  Breakpoint* b = find(id);
+  if (b == nullptr) return false;
+  breakpoints_.erase(breakpoints_.begin() + (b - breakpoints_.data()));
+  update();
+  return true;
+}
+
+void DebugSession::removeAll(const std::vector<int>& ids) {
+  if (ids.empty()) return;
+  std::vector<int> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  std::erase_if(breakpoints_, [&](const Breakpoint& b) {
+    return std::binary_search(sorted.begin(), sorted.end(), b.id);
+  });
+  update();
 }
 
 bool DebugSession::setEnabled(int id, bool enabled) {
@@ -303,6 +312,8 @@ std::string DebugSession::describe(const Breakpoint& b) const {
 }
 
 void DebugSession::update() {
+  stale_ = batch_ > 0;
+  if (stale_) return;
   std::fill(pcFilter_.begin(), pcFilter_.end(), 0);
   interruptMask_ = 0;
   watch_.ranges.clear();

@@ -145,7 +145,24 @@ class DebugSession : public StepObserver {
   // set, when the text is not one or there is no such breakpoint.
   bool setHitCondition(int id, std::string_view text, std::string* error = nullptr);
   bool remove(int id);
+  // Removes every breakpoint of the list that there is.
+  void removeAll(const std::vector<int>& ids);
   bool setEnabled(int id, bool enabled);
+  // Many changes at once (an editor's whole list of breakpoints): the
+  // tables that the run consults are built once, when the outermost batch
+  // ends, instead of after every change.
+  class Batch {
+   public:
+    explicit Batch(DebugSession& s) : s_(s) { ++s_.batch_; }
+    ~Batch() {
+      if (--s_.batch_ == 0 && s_.stale_) s_.update();
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    DebugSession& s_;
+  };
   const std::vector<Breakpoint>& breakpoints() const { return breakpoints_; }
   // One line of the breakpoints list.
   std::string describe(const Breakpoint& b) const;
@@ -227,6 +244,8 @@ class DebugSession : public StepObserver {
   std::size_t historyCount_ = 0;
   std::vector<CallFrame> frames_;
 
+  int batch_ = 0;       // open batches
+  bool stale_ = false;  // update() waits for the batch to end
   bool armed_ = false;
   bool needBefore_ = false;
   ProcessorState before_{};
