@@ -228,6 +228,26 @@ TEST_F(StateBytes, EveryDamagedFileIsRefusedWithItsReason) {
   badValue("cpu", 32 + 14 + 11 + 2, 99, "clock shift");
   badValue("cpu", 32 + 14 + 11 + 2 + 4, 2, "flag");
   badValue("keys", 0, 200, "key code");
+  // The clock: OscFreq, cycles per tick and ticks per second as the clock
+  // setting makes them, and nothing else.
+  auto clock = [&](int32_t oscFreq, int32_t perTick, int32_t perSecond) {
+    std::vector<uint8_t> b = good;
+    const std::size_t at = section("timers") + kStateSectionHeaderSize;
+    for (int32_t* v : {&oscFreq, &perTick, &perSecond}) {
+      const std::size_t i = static_cast<std::size_t>(v == &oscFreq ? 0 : v == &perTick ? 4 : 8);
+      std::memcpy(&b[at + i], v, 4);
+    }
+    fixCrc(b, at - kStateSectionHeaderSize);
+    return refusal(b);
+  };
+  EXPECT_NE(clock(910, INT32_MAX, 100).find("clock"), std::string::npos);
+  EXPECT_NE(clock(910, 9101, 100).find("clock"), std::string::npos);
+  EXPECT_NE(clock(910, 9100, 7).find("clock"), std::string::npos);
+  EXPECT_NE(clock(910, 9100, 0).find("clock"), std::string::npos);
+  EXPECT_EQ(clock(910, 9100, 100), "");
+  EXPECT_EQ(clock(2000, 20000, 100), "");
+  EXPECT_EQ(clock(0, 0, 100), "");
+  EXPECT_EQ(clock(300000000, INT32_MAX, 100), "");  // the fastest clock there is
 
   // Any one byte changed anywhere is refused.
   std::mt19937 rng(5);
