@@ -311,6 +311,34 @@ TEST(InputLog, TextFormReadsBackAndBadLinesAreNamed) {
   EXPECT_EQ(parseInputLog("5 power 1\n", back), "line 1: more than one event on the line");
   EXPECT_EQ(parseInputLog("99999999999999999999 power\n", back),
             "line 1: not a cycle count: '99999999999999999999'");
+  // A word of any length is quoted by its start only.
+  for (const std::string& line :
+       {std::string(1 << 20, '7') + " power", "5 " + std::string(1 << 20, 'x'),
+        "5 down " + std::string(1 << 20, '1')}) {
+    const std::string why = parseInputLog(line, back);
+    EXPECT_NE(why, "");
+    EXPECT_LT(why.size(), 120u) << why.substr(0, 120);
+  }
+  // An editor's byte-order mark is no part of the first line.
+  ASSERT_EQ(parseInputLog("\xEF\xBB\xBF" + formatInputLog(events), back), "");
+  EXPECT_EQ(back, events);
+  ASSERT_EQ(parseInputLog("\xEF\xBB\xBF"
+                          "5 char 16\n",
+                          back),
+            "");
+  EXPECT_EQ(back, (std::vector<InputEvent>{{5, InputKind::HostChar, 16}}));
+
+  // The sample in docs/state-format.md is a recording this reader takes.
+  std::ifstream doc(std::string(TARVO_SOURCE_DIR) + "/docs/state-format.md");
+  std::string sample, line;
+  while (std::getline(doc, line) && line != "# Input recordings") {
+  }
+  while (std::getline(doc, line) && line.rfind("    ", 0) != 0) {
+  }
+  do sample += line.substr(std::min<std::size_t>(4, line.size())) + "\n";
+  while (std::getline(doc, line) && !line.empty());
+  EXPECT_EQ(parseInputLog(sample, back), "") << sample;
+  EXPECT_GE(back.size(), 9u) << sample;
 }
 
 // tarvo-run: the same with files and processes.
