@@ -181,6 +181,12 @@ std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charM
       const auto close = text.find('}', i);
       const std::string token =
           text.substr(i, close == std::string::npos ? std::string::npos : close - i + 1);
+      // "{{}" is the brace itself, typed as any other character.
+      if (token == "{{}") {
+        out.push_back(charStroke('{', charMap));
+        i += token.size();
+        continue;
+      }
       bool found = false;
       for (const Named& n : kNamed) {
         if (token == n.name) {
@@ -189,7 +195,9 @@ std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charM
           break;
         }
       }
-      if (!found) fail("--type: unknown key name '" + token + "'");
+      if (!found)
+        fail("--type: unknown key name '" + token.substr(0, 24) +
+             (token.size() > 24 ? "...'" : "'") + " (\"{{}\" types a brace)");
       i += token.size();
       continue;
     }
@@ -385,7 +393,9 @@ int run(int argc, char** argv) {
   auto* stepsOpt = app.add_option("--steps", stepsText, "Processor steps to execute");
   auto* ticksOpt = app.add_option("--ticks", ticksText, "Run ticks of 10 ms to execute");
   stepsOpt->excludes(ticksOpt);
-  app.add_option("--type", typeText, "Text typed on the host keyboard during --ticks")
+  app.add_option("--type", typeText,
+                 "Text typed on the host keyboard during --ticks ({ENTER} and the like for "
+                 "special keys, {{} for a brace)")
       ->needs(ticksOpt);
   app.add_flag("--type-pace", typePace,
                "Type at a fixed pace (each key held 5 ticks, then 5 ticks up) instead of "
@@ -408,7 +418,9 @@ int run(int argc, char** argv) {
   app.add_flag("--force-state", forceState, "Load a state taken with other ROM images");
   app.add_option("--record", recordFile, "Write the input events of this run to FILE");
   auto* replayOpt = app.add_option("--replay", replayFile, "Feed the input events of FILE");
-  replayOpt->excludes("--type")->needs(ticksOpt);
+  // The replayed events are not recorded again: a replay with --record
+  // would leave a recording of nothing.
+  replayOpt->excludes("--type")->excludes("--record")->needs(ticksOpt);
   DebugOptions debugOptions;
   app.add_option("--symbols", debugOptions.symbolsFile, "Symbol file of tarvo-asm --symbols");
   app.add_option("--break", debugOptions.breaks,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -429,6 +430,27 @@ TEST_F(SaveState, TarvoRunReplaysARecordingToTheSameState) {
   std::vector<InputEvent> events;
   ASSERT_EQ(readInputLog(rec, events), "");
   EXPECT_EQ(events.size(), 2u * 7u);  // every key down and up
+}
+
+// "{{}" types the brace that opens key names, through the character map
+// as any other character; a replayed run cannot also be recorded.
+TEST_F(SaveState, TarvoRunTypesABraceAndRefusesReplayWithRecord) {
+  const std::string rec = (dir.path() / "brace.txt").string();
+  ASSERT_EQ(runTool(dir.path(), {"--ticks", "300", "--type", "{{}", "--record", rec}).status, 0);
+  std::vector<InputEvent> events;
+  ASSERT_EQ(readInputLog(rec, events), "");
+  std::vector<std::pair<InputKind, int32_t>> kinds;
+  for (const InputEvent& e : events) kinds.push_back({e.kind, e.code});
+  // The demo character map holds '{' as the keys 47 and 36 together.
+  EXPECT_NE(std::find(kinds.begin(), kinds.end(), std::pair{InputKind::ChordHold, int32_t{47}}),
+            kinds.end());
+  EXPECT_NE(std::find(kinds.begin(), kinds.end(), std::pair{InputKind::HostChar, int32_t{36}}),
+            kinds.end());
+  EXPECT_EQ(runTool(dir.path(), {"--ticks", "300", "--type", "{"}).status, 2);
+  EXPECT_EQ(runTool(dir.path(), {"--ticks", "300", "--type", "{nope}"}).status, 2);
+  const std::string other = (dir.path() / "other.txt").string();
+  EXPECT_EQ(runTool(dir.path(), {"--ticks", "50", "--replay", rec, "--record", other}).status, 2);
+  EXPECT_FALSE(fs::exists(other));
 }
 
 TEST_F(SaveState, TarvoRunRefusesBadAndForeignStatesWithOneLine) {
