@@ -180,6 +180,12 @@ std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charM
       const auto close = text.find('}', i);
       const std::string token =
           text.substr(i, close == std::string::npos ? std::string::npos : close - i + 1);
+      // "{{}" is the brace itself, typed as any other character.
+      if (token == "{{}") {
+        out.push_back(charStroke('{', charMap));
+        i += token.size();
+        continue;
+      }
       bool found = false;
       for (const Named& n : kNamed) {
         if (token == n.name) {
@@ -188,7 +194,9 @@ std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charM
           break;
         }
       }
-      if (!found) fail("--type: unknown key name '" + token + "'");
+      if (!found)
+        fail("--type: unknown key name '" + token.substr(0, 24) +
+             (token.size() > 24 ? "...'" : "'") + " (\"{{}\" types a brace)");
       i += token.size();
       continue;
     }
@@ -202,12 +210,20 @@ std::vector<Keystroke> parseTyping(const std::string& text, const CharMap* charM
   return out;
 }
 
+// The LCD as the window would compose it now, in a copy: the composed
+// frame is part of the machine's state, and reading the screen must not
+// change the state that --dump and --state-out report.
+Lcd composedLcd(const Machine& m) {
+  Lcd lcd = m.lcd;
+  lcd.composeFrame();
+  return lcd;
+}
+
 // The LCD image as the front panel draws it, from the composed frame.
-LcdImage renderLcd(Machine& m) {
-  m.lcd.composeFrame();
+LcdImage renderLcd(const Lcd& lcd) {
   LcdImage image;
-  image.initialise(m.lcd.control);
-  image.render(m.lcd);
+  image.initialise(lcd.control);
+  image.render(lcd);
   return image;
 }
 
@@ -319,6 +335,7 @@ DebugPlan planDebugging(const DebugOptions& o) {
 // Breakpoints are logical addresses in the code segment the machine is in
 // once it has started and the registers are set.
 void armDebugging(DebugSession& session, DebugPlan& plan) {
+  const DebugSession::Batch batch(session);
   session.setSymbols(&plan.symbols);
   for (const BreakRequest& b : plan.breaks) {
     std::string error;
@@ -361,7 +378,9 @@ int run(int argc, char** argv) {
   auto* stepsOpt = app.add_option("--steps", stepsText, "Processor steps to execute");
   auto* ticksOpt = app.add_option("--ticks", ticksText, "Run ticks of 10 ms to execute");
   stepsOpt->excludes(ticksOpt);
-  app.add_option("--type", typeText, "Text typed on the host keyboard during --ticks")
+  app.add_option("--type", typeText,
+                 "Text typed on the host keyboard during --ticks ({ENTER} and the like for "
+                 "special keys, {{} for a brace)")
       ->needs(ticksOpt);
   app.add_flag("--type-pace", typePace,
                "Type at a fixed pace (each key held 5 ticks, then 5 ticks up) instead of "
@@ -384,7 +403,9 @@ int run(int argc, char** argv) {
   app.add_flag("--force-state", forceState, "Load a state taken with other ROM images");
   app.add_option("--record", recordFile, "Write the input events of this run to FILE");
   auto* replayOpt = app.add_option("--replay", replayFile, "Feed the input events of FILE");
-  replayOpt->excludes("--type")->needs(ticksOpt);
+  // The replayed events are not recorded again: a replay with --record
+  // would leave a recording of nothing.
+  replayOpt->excludes("--type")->excludes("--record")->needs(ticksOpt);
   DebugOptions debugOptions;
   app.add_option("--symbols", debugOptions.symbolsFile, "Symbol file of tarvo-asm --symbols");
   app.add_option("--break", debugOptions.breaks,
@@ -483,8 +504,9 @@ int run(int argc, char** argv) {
     std::cout << out << '\n';
   }
 
+  const Lcd screen = composedLcd(m);
   std::optional<LcdImage> image;
-  if (lcdText || !pngFile.empty()) image = renderLcd(m);
+  if (lcdText || !pngFile.empty()) image = renderLcd(screen);
   if (lcdText) {
     // One dot is a 2 x 2 square of the image.
     for (int y = 0; y < LcdImage::kHeight / 2; ++y) {
@@ -497,8 +519,7 @@ int run(int argc, char** argv) {
     }
   }
   if (lcdChars) {
-    m.lcd.composeFrame();
-    for (const std::string& line : lcdTextLines(m.lcd)) std::cout << line << '\n';
+    for (const std::string& line : lcdTextLines(screen)) std::cout << line << '\n';
   }
 
   if (dump) {
@@ -537,6 +558,10 @@ int run(int argc, char** argv) {
   }
   if (!recordFile.empty() && !writeInputLog(recordFile, emulator.recordedInput())) {
     messages.saveFailed(recordFile);
+    status = 2;
+  }
+  if (session.tracing() && !session.closeTrace()) {
+    messages.saveFailed(debugPlan.traceFile);
     status = 2;
   }
   if (save) {

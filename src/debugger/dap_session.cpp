@@ -17,6 +17,7 @@
 #include "machine/register_set.h"
 #include "machine/registers.h"
 #include "tools/disasm.h"
+#include "tools/json_shape.h"
 #include "tools/xasm.h"
 
 namespace tarvo {
@@ -33,6 +34,10 @@ constexpr int kMemoryScope = 3;
 constexpr auto kLcdInterval = std::chrono::milliseconds(50);
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 constexpr std::size_t kMaxBodyBytes = 64 * 1024 * 1024;
+// No request comes near these: the deepest nests a few levels, and the
+// longest lists of breakpoints take a few values per entry.
+constexpr int kMaxMessageDepth = 32;
+constexpr std::size_t kMaxMessageValues = std::size_t{8} << 20;
 constexpr uint32_t kMaxMemoryRequest = 0x10000;
 constexpr int kMaxInstructions = 4096;
 constexpr uint32_t kAddressLimit = 0x100000;
@@ -266,7 +271,20 @@ void DapSession::refuse(const std::string& message, Out& out) {
 }
 
 void DapSession::receive(std::string_view body, Out& out) {
-  json request = json::parse(body, nullptr, false);
+  // Refused before anything is built: no request nests deeper or holds
+  // more values, and building such a text could take all memory.
+  const JsonShape shape = measureJson(body, kMaxMessageDepth, kMaxMessageValues);
+  if (shape.depth > kMaxMessageDepth)
+    return refuse("malformed message: nested deeper than " + std::to_string(kMaxMessageDepth), out);
+  if (shape.values > kMaxMessageValues)
+    return refuse("message too large: more than " + std::to_string(kMaxMessageValues) + " values",
+                  out);
+  json request;
+  try {
+    request = json::parse(body, nullptr, false);
+  } catch (const std::bad_alloc&) {
+    return refuse("message too large for the memory there is", out);
+  }
   if (request.is_discarded()) return refuse("malformed message: not JSON", out);
   if (!request.is_object() || request.value("type", json()) != "request" ||
       !request.contains("command") || !request["command"].is_string())
@@ -277,6 +295,8 @@ void DapSession::receive(std::string_view body, Out& out) {
     out.push_back(response(request, false, r.message));
   } catch (const json::exception& e) {
     out.push_back(response(request, false, std::string("bad arguments: ") + e.what()));
+  } catch (const std::bad_alloc&) {
+    out.push_back(response(request, false, "not enough memory to carry out the request"));
   }
 }
 
@@ -525,7 +545,7 @@ json DapSession::addBreak(BreakSource kind, uint32_t address, const json& entry,
 }
 
 void DapSession::dropBreaks(const std::vector<int>& ids) {
-  for (int id : ids) debug_->remove(id);
+  debug_->removeAll(ids);
 }
 
 json DapSession::sourceOf(int file) const {
@@ -540,9 +560,15 @@ json DapSession::setBreakpoints(const json& args) {
   const auto path = optString(args["source"], "path");
   if (!path) refuseWith("setBreakpoints needs \"source\": {\"path\": ...}");
   const std::string key = SourceMap::canonical(*path);
-  dropBreaks(lineBreaks_[key]);
-  lineBreaks_[key].clear();
+  const DebugSession::Batch batch(*debug_);
+  if (const auto old = lineBreaks_.find(key); old != lineBreaks_.end()) {
+    dropBreaks(old->second);
+    lineBreaks_.erase(old);
+  }
   const int file = map_.fileIndex(*path);
+  // Only the program's own files keep a list (its breakpoints are only on
+  // them), so the paths an editor names for other files cost nothing.
+  std::vector<int>* ids = file >= 0 ? &lineBreaks_[key] : nullptr;
   json list = json::array();
   for (const json& entry : arrayOf(args, "breakpoints")) {
     if (!entry.is_object()) refuseWith("each breakpoint must be an object");
@@ -561,7 +587,7 @@ json DapSession::setBreakpoints(const json& args) {
       continue;
     }
     json b = addBreak(BreakSource::Line, start->address, entry);
-    if (b["verified"]) lineBreaks_[key].push_back(b["id"].get<int>());
+    if (b["verified"]) ids->push_back(b["id"].get<int>());
     b["line"] = start->line - 1 + lineBase_;
     b["source"] = sourceOf(file);
     list.push_back(b);
@@ -571,6 +597,7 @@ json DapSession::setBreakpoints(const json& args) {
 
 json DapSession::setInstructionBreakpoints(const json& args) {
   needMachine();
+  const DebugSession::Batch batch(*debug_);
   dropBreaks(instructionBreaks_);
   instructionBreaks_.clear();
   json list = json::array();
@@ -610,6 +637,7 @@ json DapSession::dataBreakpointInfo(const json& args) {
 
 json DapSession::setDataBreakpoints(const json& args) {
   needMachine();
+  const DebugSession::Batch batch(*debug_);
   dropBreaks(dataBreaks_);
   dataBreaks_.clear();
   json list = json::array();
@@ -642,11 +670,11 @@ std::optional<uint32_t> DapSession::reference(std::string_view text, std::string
   std::string_view t = text;
   while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
   while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-  const bool numeric = !t.empty() && ((t.front() >= '0' && t.front() <= '9') ||
-                                      t.starts_with("&H") || t.starts_with("&h"));
-  const auto address = parseTypedAddress(t, &symbols_, error);
+  bool label = false;
+  const auto address = parseTypedAddress(t, &symbols_, error, &label);
   if (address) {
-    if (!numeric) return programAddress(static_cast<uint16_t>(*address)) + (*address & ~0xFFFFu);
+    // A label lies in the program's segment; a number is the full address.
+    if (label) return programAddress(static_cast<uint16_t>(*address));
     if (*address >= kAddressLimit) {
       if (error) *error = "address " + std::string(t) + " lies above FFFFF";
       return std::nullopt;

@@ -1,5 +1,6 @@
 #include "debugger/session.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "cpu/code_view.h"
@@ -96,10 +97,10 @@ uint32_t codeSegmentAddress(const ProcessorState& c, uint16_t address) {
 
 std::optional<uint32_t> parseTypedFullAddress(std::string_view text, const SymbolTable* symbols,
                                               const ProcessorState& c, std::string* error) {
-  if (const auto hex = parseTypedAddress(text, nullptr)) return hex;
-  const auto label = parseTypedAddress(text, symbols, error);
-  if (!label) return std::nullopt;
-  return codeSegmentAddress(c, static_cast<uint16_t>(*label));
+  bool label = false;
+  const auto address = parseTypedAddress(text, symbols, error, &label);
+  if (!address || !label) return address;
+  return codeSegmentAddress(c, static_cast<uint16_t>(*address));
 }
 
 std::optional<WatchText> parseWatchText(std::string_view text, const AddressReader& read,
@@ -147,9 +148,10 @@ uint32_t DebugSession::codeAddress(uint16_t address) const {
 }
 
 Breakpoint* DebugSession::find(int id) {
-  for (Breakpoint& b : breakpoints_)
-    if (b.id == id) return &b;
-  return nullptr;
+  // Numbers only grow, so the list is in their order.
+  const auto it = std::lower_bound(breakpoints_.begin(), breakpoints_.end(), id,
+                                   [](const Breakpoint& b, int n) { return b.id < n; });
+  return it != breakpoints_.end() && it->id == id ? &*it : nullptr;
 }
 
 int DebugSession::add(Breakpoint b, std::string_view condition, std::string* error) {
@@ -256,14 +258,21 @@ bool DebugSession::setHitCondition(int id, std::string_view text, std::string* e
 }
 
 bool DebugSession::remove(int id) {
-  for (auto it = breakpoints_.begin(); it != breakpoints_.end(); ++it) {
-    if (it->id == id) {
-      breakpoints_.erase(it);
-      update();
-      return true;
-    }
-  }
-  return false;
+  Breakpoint* b = find(id);
+  if (b == nullptr) return false;
+  breakpoints_.erase(breakpoints_.begin() + (b - breakpoints_.data()));
+  update();
+  return true;
+}
+
+void DebugSession::removeAll(const std::vector<int>& ids) {
+  if (ids.empty()) return;
+  std::vector<int> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  std::erase_if(breakpoints_, [&](const Breakpoint& b) {
+    return std::binary_search(sorted.begin(), sorted.end(), b.id);
+  });
+  update();
 }
 
 bool DebugSession::setEnabled(int id, bool enabled) {
@@ -303,6 +312,8 @@ std::string DebugSession::describe(const Breakpoint& b) const {
 }
 
 void DebugSession::update() {
+  stale_ = batch_ > 0;
+  if (stale_) return;
   std::fill(pcFilter_.begin(), pcFilter_.end(), 0);
   interruptMask_ = 0;
   watch_.ranges.clear();
@@ -396,14 +407,17 @@ bool DebugSession::openTrace(const std::string& path, uint64_t maxBytes, std::st
   }
   traceBytes_ = 0;
   traceLimit_ = maxBytes;
+  traceEnded_ = traceFailed_ = false;
   update();
   return true;
 }
 
-void DebugSession::closeTrace() {
-  if (trace_ != nullptr) std::fclose(trace_);
+bool DebugSession::closeTrace() {
+  bool whole = true;
+  if (trace_ != nullptr) whole = std::fclose(trace_) == 0 && !traceFailed_;
   trace_ = nullptr;
   update();
+  return whole;
 }
 
 void DebugSession::setRecording(bool on) {
@@ -471,12 +485,17 @@ std::string DebugSession::traceLine(const ProcessorState& before, int64_t cycles
 void DebugSession::record(int64_t cycles) {
   const ProcessorState& c = m_.cpu;
   const StepKind kind = kindOf(before_, c);
-  if (trace_ != nullptr && traceBytes_ < traceLimit_) {
+  if (trace_ != nullptr && !traceEnded_) {
+    // Room for the closing line is kept, so the file never passes the limit.
+    static constexpr std::string_view kClosing = "trace size limit reached\n";
     std::string line = traceLine(before_, cycles);
-    if (traceBytes_ + line.size() > traceLimit_) line = "trace size limit reached\n";
+    if (traceBytes_ + line.size() + kClosing.size() > traceLimit_) {
+      traceEnded_ = true;
+      line = traceBytes_ + kClosing.size() <= traceLimit_ ? kClosing : std::string_view{};
+    }
     traceBytes_ += line.size();
-    std::fwrite(line.data(), 1, line.size(), trace_);
-    if (line[0] == 't') traceBytes_ = traceLimit_;
+    if (std::fwrite(line.data(), 1, line.size(), trace_) != line.size())
+      traceEnded_ = traceFailed_ = true;
   }
   if (!recording_) return;
   HistoryEntry& h = history_[historyNext_];

@@ -145,7 +145,24 @@ class DebugSession : public StepObserver {
   // set, when the text is not one or there is no such breakpoint.
   bool setHitCondition(int id, std::string_view text, std::string* error = nullptr);
   bool remove(int id);
+  // Removes every breakpoint of the list that there is.
+  void removeAll(const std::vector<int>& ids);
   bool setEnabled(int id, bool enabled);
+  // Many changes at once (an editor's whole list of breakpoints): the
+  // tables that the run consults are built once, when the outermost batch
+  // ends, instead of after every change.
+  class Batch {
+   public:
+    explicit Batch(DebugSession& s) : s_(s) { ++s_.batch_; }
+    ~Batch() {
+      if (--s_.batch_ == 0 && s_.stale_) s_.update();
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    DebugSession& s_;
+  };
   const std::vector<Breakpoint>& breakpoints() const { return breakpoints_; }
   // One line of the breakpoints list.
   std::string describe(const Breakpoint& b) const;
@@ -162,9 +179,11 @@ class DebugSession : public StepObserver {
   void runTo(uint32_t fullAddress);
   void cancelStepping() { mode_ = Mode::None; }
 
-  // Trace: one line per executed step, until the file reaches maxBytes.
+  // Trace: one line per executed step, then "trace size limit reached"
+  // where the next line would take the file past maxBytes (the closing line
+  // counted). closeTrace says whether the file took every byte.
   bool openTrace(const std::string& path, uint64_t maxBytes, std::string* error = nullptr);
-  void closeTrace();
+  bool closeTrace();
 
   // History and call stack are kept while recording is on.
   void setRecording(bool on);
@@ -215,6 +234,8 @@ class DebugSession : public StepObserver {
   std::FILE* trace_ = nullptr;
   uint64_t traceBytes_ = 0;
   uint64_t traceLimit_ = 0;
+  bool traceEnded_ = false;   // the limit was reached, or a write failed
+  bool traceFailed_ = false;  // a write failed
 
   bool recording_ = false;
   std::array<HistoryEntry, kHistorySize> history_{};
@@ -222,6 +243,8 @@ class DebugSession : public StepObserver {
   std::size_t historyCount_ = 0;
   std::vector<CallFrame> frames_;
 
+  int batch_ = 0;       // open batches
+  bool stale_ = false;  // update() waits for the batch to end
   bool armed_ = false;
   bool needBefore_ = false;
   ProcessorState before_{};

@@ -118,35 +118,37 @@ std::string SymbolTable::describe(uint16_t address, uint16_t maxOffset) const {
 }
 
 std::optional<uint32_t> parseTypedAddress(std::string_view text, const SymbolTable* symbols,
-                                          std::string* error) {
+                                          std::string* error, bool* isLabel) {
   const std::string_view t = trim(text);
+  if (isLabel) *isLabel = false;
   if (t.empty()) {
     if (error) *error = "no address given";
     return std::nullopt;
   }
-  if (const auto hex = parseHex(t)) return hex;
-  // label, label+HEX or label-HEX
+  // label, label+HEX or label-HEX; a defined label wins over the hex digits
+  // that spell it.
   std::size_t end = 0;
   while (end < t.size() && identChar(t[end])) ++end;
   const std::string_view name = t.substr(0, end);
-  if (name.empty() || !identStart(name[0])) {
-    if (error) *error = "not an address or a label: '" + std::string(t) + "'";
-    return std::nullopt;
-  }
-  const auto base = symbols ? symbols->value(name) : std::nullopt;
+  const bool nameLike = !name.empty() && identStart(name[0]);
+  const auto base = nameLike && symbols ? symbols->value(name) : std::nullopt;
   if (!base) {
-    if (error) *error = "unknown label '" + std::string(name) + "'";
+    if (const auto hex = parseHex(t)) return hex;
+    if (error)
+      *error = nameLike ? "unknown label '" + std::string(name) + "'"
+                        : "not an address or a label: '" + std::string(t) + "'";
     return std::nullopt;
   }
   const std::string_view rest = trim(t.substr(end));
-  if (rest.empty()) return *base;
-  const auto offset =
-      (rest[0] == '+' || rest[0] == '-') ? parseHex(trim(rest.substr(1))) : std::nullopt;
+  const auto offset = rest.empty()                         ? std::optional<uint32_t>(0)
+                      : (rest[0] == '+' || rest[0] == '-') ? parseHex(trim(rest.substr(1)))
+                                                           : std::nullopt;
   if (!offset || *offset > 0xFFFF) {
     if (error) *error = "expected +HEX or -HEX after the label in '" + std::string(t) + "'";
     return std::nullopt;
   }
-  return static_cast<uint16_t>(rest[0] == '+' ? *base + *offset : *base - *offset);
+  if (isLabel) *isLabel = true;
+  return static_cast<uint16_t>(rest.empty() || rest[0] == '+' ? *base + *offset : *base - *offset);
 }
 
 std::string labelOperands(std::string_view operands, const SymbolTable& symbols) {

@@ -36,11 +36,14 @@ class SymbolTable {
   std::multimap<uint16_t, std::string> byValue_;
 };
 
-// An address as the user types it: hex digits (an optional "&H" or "0x"
-// prefix), a label, or label+HEX / label-HEX. Nothing when it is neither;
-// *error then says why.
+// An address as the user types it: a label, label+HEX or label-HEX, or hex
+// digits (an optional "&H" or "0x" prefix). A name the symbols define is
+// that label even when it is spelled with hex digits only ("beef", "add");
+// "&H" or "0x" makes a number, and so does a name they do not define.
+// Nothing when it is neither; *error then says why. *isLabel tells which of
+// the two it was. Every place that takes a typed address reads it here.
 std::optional<uint32_t> parseTypedAddress(std::string_view text, const SymbolTable* symbols,
-                                          std::string* error = nullptr);
+                                          std::string* error = nullptr, bool* isLabel = nullptr);
 
 // Operand text with every four-digit "&HXXXX" that names a label replaced by
 // the label ("cal &H1234" -> "cal print_digit").

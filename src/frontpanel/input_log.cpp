@@ -39,6 +39,13 @@ bool parseCount(const std::string& s, uint64_t limit, uint64_t& v) {
 
 constexpr std::size_t kInputLogLimit = 64u << 20;
 
+// A word of the file as a message quotes it: its start only, so that a
+// line of a megabyte makes no message of a megabyte.
+std::string quoted(const std::string& word) {
+  constexpr std::size_t kShown = 24;
+  return "'" + (word.size() > kShown ? word.substr(0, kShown) + "..." : word) + "'";
+}
+
 }  // namespace
 
 std::string formatInputEvent(const InputEvent& e) {
@@ -60,7 +67,10 @@ std::string formatInputLog(const std::vector<InputEvent>& events) {
 
 std::string parseInputLog(const std::string& text, std::vector<InputEvent>& out) {
   std::vector<InputEvent> events;
-  std::istringstream in(text);
+  // An editor may begin the file with a UTF-8 byte-order mark.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  std::istringstream in(text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size())
+                                                         : text);
   std::string line;
   int number = 0;
   int64_t last = 0;
@@ -73,22 +83,22 @@ std::string parseInputLog(const std::string& text, std::vector<InputEvent>& out)
     if (w.empty() || w[0][0] == '#') continue;
     const std::string where = "line " + std::to_string(number) + ": ";
     uint64_t cycle;
-    if (!parseCount(w[0], INT64_MAX, cycle)) return where + "not a cycle count: '" + w[0] + "'";
+    if (!parseCount(w[0], INT64_MAX, cycle)) return where + "not a cycle count: " + quoted(w[0]);
     if (static_cast<int64_t>(cycle) < last) return where + "the cycle count goes back";
     last = static_cast<int64_t>(cycle);
     if (w.size() < 2) return where + "no event after the cycle count";
     const Verb* verb = nullptr;
     for (const Verb& v : kVerbs)
       if (w[1] == v.name) verb = &v;
-    if (!verb) return where + "unknown event '" + w[1] + "'";
+    if (!verb) return where + "unknown event " + quoted(w[1]);
     InputEvent e{last, verb->kind, 0};
     const bool optional = verb->kind == InputKind::FaceUp;
     if (verb->code && (w.size() > 2 || !optional)) {
       uint64_t code;
       if (w.size() < 3) return where + "'" + w[1] + "' needs a key code";
       if (!parseCount(w[2], kKeyCodeCount - 1, code))
-        return where + "not a key code (0 to " + std::to_string(kKeyCodeCount - 1) + "): '" + w[2] +
-               "'";
+        return where + "not a key code (0 to " + std::to_string(kKeyCodeCount - 1) +
+               "): " + quoted(w[2]);
       e.code = static_cast<int32_t>(code);
     }
     if (w.size() > (verb->code ? 3u : 2u)) return where + "more than one event on the line";

@@ -10,6 +10,7 @@
 #include "frontpanel/files.h"
 #include "frontpanel/host_services.h"
 #include "machine.h"
+#include "machine/operations.h"
 #include "machine/scheduler.h"
 #include "machine/state_fields.h"
 
@@ -121,6 +122,8 @@ std::string checkValues(const Machine& m) {
     if (key < 0 || key >= kKeyCodeCount) return "a held key code is out of range";
   const MachineTimers& t = m.timers;
   if (t.cyclesPerTick < 0 || t.ticksPerSecond <= 0) return "the clock is out of range";
+  // Fields that disagree would make every run tick as long as they say.
+  if (!clockAgrees(t)) return "the clock's fields disagree with each other";
   return "";
 }
 

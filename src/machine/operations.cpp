@@ -74,14 +74,26 @@ void secondTick(Machine& m, bool running) {
   }
 }
 
-void setClock(Machine& m, int32_t oscFreq) {
-  // A clock too fast for 32 bits is the fastest there is, never a negative
-  // one; a clock of 0 or less gives 0 or less, and the machine never steps.
+namespace {
+
+// A clock too fast for 32 bits is the fastest there is, never a negative
+// one; a clock of 0 or less gives 0 or less, and the machine never steps.
+int32_t cyclesPerTickAt(int32_t oscFreq) {
   const int64_t cycles = int64_t{kRunInterval} * oscFreq;
+  return static_cast<int32_t>(std::clamp<int64_t>(cycles, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+}  // namespace
+
+void setClock(Machine& m, int32_t oscFreq) {
   m.timers.oscFreq = oscFreq;
-  m.timers.cyclesPerTick = static_cast<int32_t>(std::clamp<int64_t>(
-      cycles, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+  m.timers.cyclesPerTick = cyclesPerTickAt(oscFreq);
   m.timers.ticksPerSecond = 1000 / kRunInterval;
+}
+
+bool clockAgrees(const MachineTimers& t) {
+  return t.cyclesPerTick == cyclesPerTickAt(t.oscFreq) && t.ticksPerSecond == 1000 / kRunInterval;
 }
 
 }  // namespace tarvo

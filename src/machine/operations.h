@@ -43,6 +43,8 @@ void secondTick(Machine& m, bool running);
 // oscFreq (the tick is 10 ms, one second has 100 of them). A clock whose
 // cycles per tick do not fit 32 bits gets the largest number that does.
 void setClock(Machine& m, int32_t oscFreq);
+// Whether the timers' clock fields are what setClock makes of their oscFreq.
+bool clockAgrees(const MachineTimers& t);
 
 namespace detail {
 

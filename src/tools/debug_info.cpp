@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "machine/hex.h"
+#include "tools/json_shape.h"
 
 namespace tarvo {
 
@@ -30,32 +31,6 @@ std::string hex4(uint32_t v) {
 // become U+FFFD instead of failing the whole document.
 std::string dump(const Json& j) {
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-// The deepest nesting of arrays and objects, brackets inside strings not
-// counted; stops counting past the limit.
-int nesting(std::string_view t) {
-  int depth = 0;
-  int deepest = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    const char c = t[i];
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-      if (deepest > kMaxNesting) break;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return deepest;
 }
 
 class Reader {
@@ -120,7 +95,8 @@ class Reader {
   }
 
   bool read(std::string_view text, DebugInfo& info) {
-    if (nesting(text) > kMaxNesting) return fail("nested too deeply to be debug information");
+    if (measureJson(text, kMaxNesting, SIZE_MAX).depth > kMaxNesting)
+      return fail("nested too deeply to be debug information");
     Json doc;
     try {
       doc = Json::parse(text.begin(), text.end());

@@ -22,7 +22,9 @@ class DapClient {
   using json = nlohmann::json;
   using Clock = std::chrono::steady_clock;
 
-  explicit DapClient(const std::string& program) {
+  explicit DapClient(const std::string& program) : DapClient(std::vector<std::string>{program}) {}
+  // The adapter started by a command line (a limit program before it).
+  explicit DapClient(const std::vector<std::string>& argv) {
     int in[2], out[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0) return;
     pid_ = ::fork();
@@ -31,7 +33,10 @@ class DapClient {
       ::dup2(out[1], 1);
       ::close(in[1]);
       ::close(out[0]);
-      ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      std::vector<char*> args;
+      for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      ::execv(args[0], args.data());
       ::_exit(127);
     }
     ::close(in[0]);
@@ -126,6 +131,7 @@ class DapClient {
     return nullptr;
   }
   const std::vector<json>& seen() const { return seen_; }
+  pid_t pid() const { return pid_; }
 
   // The exit status once the adapter has ended, -1 when it has not within
   // the timeout.

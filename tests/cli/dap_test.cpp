@@ -306,6 +306,187 @@ TEST(Dap, ErrorsAnswerAndTheAdapterGoesOn) {
   EXPECT_EQ(dap.wait(), 0);
 }
 
+// Every request that takes an address reads it the same way: a label the
+// program defines is that label (in the program's segment) even when it is
+// spelled with hex digits only, and the expression evaluator agrees; "&H"
+// and "0x" make a number; a number is the full address it spells, and one
+// above FFFFF is refused.
+TEST(Dap, AddressTextsReadAlikeInEveryRequest) {
+  Workspace w;
+  const std::string src = w.write("hexlabels.s",
+                                  "        org &H8000\nstart:  jp start\nbeef:   db &H5A\n"
+                                  "add:    db &H6B\n");
+  DapClient dap(kBin + "/tarvo-dap");
+  begin(dap, launchArgs(w, src));
+  const std::string beef = dap.request("evaluate", {{"expression", "beef"}})["body"]["result"];
+  ASSERT_EQ(beef.size(), 4u);
+  ASSERT_NE(beef, "BEEF");
+  const std::string add = dap.request("evaluate", {{"expression", "add"}})["body"]["result"];
+  // What readMemory, dataBreakpointInfo and an instruction breakpoint make
+  // of the text: the address each answers with, or "refused".
+  auto where = [&](const std::string& text) {
+    auto field = [](const json& body, const char* key) {
+      return body.is_object() && body.contains(key) && body[key].is_string()
+                 ? body[key].get<std::string>()
+                 : std::string("refused");
+    };
+    const json ib = dap.request("setInstructionBreakpoints",
+                                {{"breakpoints", {{{"instructionReference", text}}}}});
+    return std::vector<std::string>{
+        field(dap.request("readMemory", {{"memoryReference", text}, {"count", 1}})["body"],
+              "address"),
+        field(dap.request("dataBreakpointInfo", {{"name", text}})["body"], "dataId"),
+        field(ib["body"]["breakpoints"][0], "instructionReference")};
+  };
+  using Seen = std::vector<std::string>;
+  EXPECT_EQ(where("beef"), Seen(3, "0x1" + beef));
+  EXPECT_EQ(where("add"), Seen(3, "0x1" + add));
+  EXPECT_EQ(where(" beef+1 "), Seen(3, "0x1" + add));
+  for (const char* number : {"&Hbeef", "0xbeef", "BEEF", "0BEEF"})
+    EXPECT_EQ(where(number), Seen(3, "0x0BEEF")) << number;
+  for (const char* full : {"FFFFF", "ABCDE", "E0000", "&HE0000", "0x1A000"}) {
+    std::string digits = full;
+    digits = digits.substr(digits.size() - 5);
+    for (char& ch : digits) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    const Seen s = where(full);
+    EXPECT_EQ(s[0], "0x" + digits) << full;
+    EXPECT_EQ(s[1], "0x" + digits) << full;
+  }
+  const json data = dap.request("setDataBreakpoints", {{"breakpoints",
+                                                        {{{"dataId", "FFFFF"}},
+                                                         {{"dataId", "100000"}},
+                                                         {{"dataId", "0x10FFFF"}},
+                                                         {{"dataId", "&H10FFFF"}},
+                                                         {{"dataId", "1FFFFF"}}}}});
+  const json& verdicts = data["body"]["breakpoints"];
+  ASSERT_EQ(verdicts.size(), 5u);
+  EXPECT_EQ(verdicts[0]["verified"], true);
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(verdicts[i]["verified"], false) << i;
+  EXPECT_EQ(where("100000")[0], "refused");
+  EXPECT_EQ(where("100000")[1], "refused");
+  dap.request("disconnect");
+  EXPECT_EQ(dap.wait(), 0);
+}
+
+// Arming takes time in proportion to the list: an editor's 100 000
+// breakpoints of each kind are answered within seconds, replaced as fast,
+// and they stop the run as one would.
+TEST(Dap, LongBreakpointListsAreAnsweredAtOnce) {
+  Workspace w;
+  const std::string src = w.write("count.s", kProgram);
+  DapClient dap(kBin + "/tarvo-dap");
+  begin(dap, launchArgs(w, src));
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr std::size_t kCount = 20000;  // the sanitizer's JSON is slow, not the arming
+#else
+  constexpr std::size_t kCount = 100000;
+#endif
+  json lines = json::array(), instructions = json::array(), data = json::array();
+  for (std::size_t i = 0; i < kCount; ++i) {
+    lines.push_back({{"line", kLoopLine}});
+    instructions.push_back({{"instructionReference", "0x18011"}, {"offset", i % 3 == 0 ? 0 : 9}});
+    data.push_back({{"dataId", "0x18021"}, {"accessType", "write"}});
+  }
+  for (int round = 0; round < 2; ++round) {  // the second round replaces the first
+    const auto t0 = std::chrono::steady_clock::now();
+    const json set[] = {
+        dap.request("setBreakpoints", {{"source", {{"path", src}}}, {"breakpoints", lines}}),
+        dap.request("setInstructionBreakpoints", {{"breakpoints", instructions}}),
+        dap.request("setDataBreakpoints", {{"breakpoints", data}})};
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 20s) << round;
+    for (const json& r : set) {
+      ASSERT_EQ(r["success"], true) << round;
+      const json& list = r["body"]["breakpoints"];
+      ASSERT_EQ(list.size(), kCount);
+      EXPECT_EQ(list.front()["verified"], true);
+      EXPECT_EQ(list.back()["verified"], true);
+    }
+  }
+  EXPECT_EQ(dap.request("configurationDone")["success"], true);
+  EXPECT_EQ(stopReason(dap), "entry");
+  dap.request("continue", {{"threadId", 1}});
+  EXPECT_EQ(stopReason(dap), "breakpoint");
+  dap.request("setBreakpoints", {{"source", {{"path", src}}}, {"breakpoints", json::array()}});
+  dap.request("continue", {{"threadId", 1}});
+  EXPECT_EQ(stopReason(dap), "instruction breakpoint");
+  dap.request("setInstructionBreakpoints", {{"breakpoints", json::array()}});
+  dap.request("continue", {{"threadId", 1}});
+  EXPECT_EQ(stopReason(dap), "data breakpoint");
+  EXPECT_EQ(dap.request("disconnect")["success"], true);
+  EXPECT_EQ(dap.wait(), 0);
+}
+
+// The adapter's resident memory in KiB.
+long residentKiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+// Hostile messages cost the adapter neither its life nor its memory: under
+// an address-space limit of 1 GiB, a message nested too deeply or holding
+// too many values is refused before it is built, one that is merely large
+// is answered, and the session goes on; the source paths of files that are
+// not the program's leave nothing behind.
+TEST(Dap, HostileMessagesAreRefusedAndTheAdapterGoesOn) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+#endif
+  if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "no prlimit";
+  Workspace w;
+  const std::string src = w.write("count.s", kProgram);
+  DapClient dap(std::vector<std::string>{"/usr/bin/prlimit", "--as=1073741824", "--core=0",
+                                         kBin + "/tarvo-dap"});
+  auto answer = [&](const std::string& body) {
+    dap.writeBody(body);
+    const auto m = dap.next(20s);
+    return m && (*m)["type"] == "response" && (*m)["success"] == false
+               ? (*m)["message"].get<std::string>()
+               : std::string("(no refusal)");
+  };
+  auto repeat = [](const std::string& open, const std::string& item, std::size_t n,
+                   const std::string& close) {
+    std::string t = open;
+    t.reserve(open.size() + n * (item.size() + 1) + close.size());
+    for (std::size_t i = 0; i < n; ++i) t += (i ? "," : "") + item;
+    return t + close;
+  };
+  EXPECT_NE(answer(std::string(16 << 20, '[')).find("nested deeper"), std::string::npos);
+  EXPECT_NE(answer(std::string(64 << 20, '{')).find("nested deeper"), std::string::npos);
+  std::string deep = R"({"seq":1,"type":"request","command":"initialize","arguments":{"x":)";
+  deep += std::string(40, '[') + std::string(40, ']') + "}}";
+  EXPECT_NE(answer(deep).find("nested deeper"), std::string::npos);
+  EXPECT_NE(answer(repeat("[", "0", 30u << 20, "]")).find("too large"), std::string::npos);
+  // Just within the count: built and answered (it is no request).
+  EXPECT_NE(answer(repeat("[", R"({"":0})", 2700000, "]")).find("malformed"), std::string::npos);
+
+  begin(dap, launchArgs(w, src));
+  auto paths = [&](int from, int to) {
+    // Fifty at a time: their answers fit in the pipe while the next go out.
+    for (int batch = from; batch < to; batch += 50) {
+      for (int i = batch; i < batch + 50; ++i) {
+        json args = json::object();
+        args["source"]["path"] = (w.dir / ("other" + std::to_string(i) + ".s")).string();
+        args["breakpoints"] = json::array({json::object({{"line", 1}})});
+        dap.send("setBreakpoints", std::move(args));
+      }
+      // One response each, in order.
+      for (int i = 0; i < 50; ++i) {
+        const auto r = dap.next();
+        ASSERT_TRUE(r && r->value("success", false));
+      }
+    }
+  };
+  paths(0, 20000);
+  const long before = residentKiB(dap.pid());
+  paths(20000, 120000);
+  EXPECT_LT(residentKiB(dap.pid()) - before, 4096) << "KiB grown by 100 000 source paths";
+  EXPECT_EQ(dap.request("evaluate", {{"expression", "counter"}})["body"]["result"], "8021");
+  EXPECT_EQ(dap.request("disconnect")["success"], true);
+  EXPECT_EQ(dap.wait(), 0);
+}
+
 // An editor that counts lines and columns from 0 gets them so, both ways.
 TEST(Dap, LinesFromZeroWhenTheEditorSaysSo) {
   Workspace w;

@@ -79,6 +79,16 @@ TEST(DebugCli, BreakpointStopsBeforeItsInstructionAndReportsIt) {
   const auto none = lastJson(dir.run({"--ticks", "5", "--break", "7000"}).out);
   EXPECT_EQ(none["stopReason"], "ticks");
   EXPECT_EQ(none["steps"].get<uint64_t>() > 1000, true);
+
+  // A label spelled with hex digits only is the label; &H makes a number.
+  std::ofstream(dir.file("hex.sym")) << "beef 803A\n";
+  auto stop = [&](const std::string& where) {
+    return lastJson(dir.run({"--ticks", "5", "--symbols", dir.file("hex.sym"), "--break", where})
+                        .out)["stopReason"];
+  };
+  EXPECT_EQ(stop("beef"), "breakpoint");
+  EXPECT_EQ(stop("beef+0"), "breakpoint");
+  EXPECT_EQ(stop("&Hbeef"), "ticks");
 }
 
 TEST(DebugCli, WatchpointStopsAfterTheAccess) {
@@ -114,6 +124,70 @@ TEST(DebugCli, TraceWritesOneLinePerStep) {
       dir.run({"--steps", "50", "--trace", dir.file("t2.txt"), "--trace-limit", "300"});
   EXPECT_EQ(small.status, 0);
   EXPECT_LE(fs::file_size(dir.file("t2.txt")), 300u);
+}
+
+// A cut trace is whole lines of the full trace and then the closing line,
+// never past the limit; a trace the file system does not take (a file size
+// limit here) is reported and the run exits 2.
+TEST(DebugCli, TraceHoldsItsLimitAndReportsAFailedWrite) {
+  MixDir dir;
+  auto text = [&](const std::string& name) {
+    std::ifstream in(dir.file(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_EQ(dir.run({"--steps", "400", "--trace", dir.file("full.txt")}).status, 0);
+  const std::string full = text("full.txt");
+  ASSERT_GT(full.size(), 20000u);
+  const std::string closing = "trace size limit reached\n";
+  for (uint64_t limit : {0, 1, 24, 25, 26, 95, 300, 1000, 4099, 20000}) {
+    const Outcome r = dir.run(
+        {"--steps", "400", "--trace", dir.file("cut.txt"), "--trace-limit", std::to_string(limit)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string cut = text("cut.txt");
+    EXPECT_LE(cut.size(), limit);
+    const std::size_t body =
+        cut.size() >= closing.size() &&
+                cut.compare(cut.size() - closing.size(), closing.size(), closing) == 0
+            ? cut.size() - closing.size()
+            : cut.size();
+    EXPECT_EQ(cut.substr(0, body), full.substr(0, body)) << limit;
+    EXPECT_TRUE(body == 0 || cut[body - 1] == '\n') << limit;
+    // The closing line is there whenever it fits, and the lines before it
+    // leave no room for one more.
+    if (limit >= closing.size()) {
+      EXPECT_EQ(body + closing.size(), cut.size()) << limit;
+      const std::size_t next = full.find('\n', body) + 1;
+      EXPECT_GT(next + closing.size(), limit) << limit;
+    }
+  }
+
+  if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "no prlimit";
+  const std::vector<std::string> run = {"/usr/bin/prlimit",
+                                        "--fsize=20000",
+                                        kBin + "/tarvo-run",
+                                        "--dir",
+                                        dir.path,
+                                        "--set",
+                                        "PC=8000",
+                                        "--set",
+                                        "UA=55",
+                                        "--set",
+                                        "segmentLatch=55",
+                                        "--set",
+                                        "IB=40",
+                                        "--steps",
+                                        "400",
+                                        "--trace",
+                                        dir.file("big.txt")};
+  const Outcome big = spawn(run);
+  EXPECT_EQ(big.status, 2);
+  const std::string message = "Failed to save the file " + dir.file("big.txt") + "\n";
+  EXPECT_TRUE(big.err.ends_with(message)) << big.err;
+  std::vector<std::string> fits = run;
+  fits.insert(fits.end(), {"--trace-limit", "20000"});
+  const Outcome small = spawn(fits);
+  EXPECT_EQ(small.status, 0) << small.err;
+  EXPECT_EQ(text("big.txt").size() <= 20000, true);
 }
 
 TEST(DebugCli, DisassemblyWithLabels) {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -227,6 +229,26 @@ TEST_F(StateBytes, EveryDamagedFileIsRefusedWithItsReason) {
   badValue("cpu", 32 + 14 + 11 + 2, 99, "clock shift");
   badValue("cpu", 32 + 14 + 11 + 2 + 4, 2, "flag");
   badValue("keys", 0, 200, "key code");
+  // The clock: OscFreq, cycles per tick and ticks per second as the clock
+  // setting makes them, and nothing else.
+  auto clock = [&](int32_t oscFreq, int32_t perTick, int32_t perSecond) {
+    std::vector<uint8_t> b = good;
+    const std::size_t at = section("timers") + kStateSectionHeaderSize;
+    for (int32_t* v : {&oscFreq, &perTick, &perSecond}) {
+      const std::size_t i = static_cast<std::size_t>(v == &oscFreq ? 0 : v == &perTick ? 4 : 8);
+      std::memcpy(&b[at + i], v, 4);
+    }
+    fixCrc(b, at - kStateSectionHeaderSize);
+    return refusal(b);
+  };
+  EXPECT_NE(clock(910, INT32_MAX, 100).find("clock"), std::string::npos);
+  EXPECT_NE(clock(910, 9101, 100).find("clock"), std::string::npos);
+  EXPECT_NE(clock(910, 9100, 7).find("clock"), std::string::npos);
+  EXPECT_NE(clock(910, 9100, 0).find("clock"), std::string::npos);
+  EXPECT_EQ(clock(910, 9100, 100), "");
+  EXPECT_EQ(clock(2000, 20000, 100), "");
+  EXPECT_EQ(clock(0, 0, 100), "");
+  EXPECT_EQ(clock(300000000, INT32_MAX, 100), "");  // the fastest clock there is
 
   // Any one byte changed anywhere is refused.
   std::mt19937 rng(5);
@@ -290,6 +312,34 @@ TEST(InputLog, TextFormReadsBackAndBadLinesAreNamed) {
   EXPECT_EQ(parseInputLog("5 power 1\n", back), "line 1: more than one event on the line");
   EXPECT_EQ(parseInputLog("99999999999999999999 power\n", back),
             "line 1: not a cycle count: '99999999999999999999'");
+  // A word of any length is quoted by its start only.
+  for (const std::string& line :
+       {std::string(1 << 20, '7') + " power", "5 " + std::string(1 << 20, 'x'),
+        "5 down " + std::string(1 << 20, '1')}) {
+    const std::string why = parseInputLog(line, back);
+    EXPECT_NE(why, "");
+    EXPECT_LT(why.size(), 120u) << why.substr(0, 120);
+  }
+  // An editor's byte-order mark is no part of the first line.
+  ASSERT_EQ(parseInputLog("\xEF\xBB\xBF" + formatInputLog(events), back), "");
+  EXPECT_EQ(back, events);
+  ASSERT_EQ(parseInputLog("\xEF\xBB\xBF"
+                          "5 char 16\n",
+                          back),
+            "");
+  EXPECT_EQ(back, (std::vector<InputEvent>{{5, InputKind::HostChar, 16}}));
+
+  // The sample in docs/state-format.md is a recording this reader takes.
+  std::ifstream doc(std::string(TARVO_SOURCE_DIR) + "/docs/state-format.md");
+  std::string sample, line;
+  while (std::getline(doc, line) && line != "# Input recordings") {
+  }
+  while (std::getline(doc, line) && line.rfind("    ", 0) != 0) {
+  }
+  do sample += line.substr(std::min<std::size_t>(4, line.size())) + "\n";
+  while (std::getline(doc, line) && !line.empty());
+  EXPECT_EQ(parseInputLog(sample, back), "") << sample;
+  EXPECT_GE(back.size(), 9u) << sample;
 }
 
 // tarvo-run: the same with files and processes.
@@ -323,6 +373,36 @@ TEST_F(SaveState, TarvoRunSplitByStateOutAndStateInEndsAsOneRun) {
   EXPECT_FALSE(dir.has("ram0.bin"));  // a state touches no image file
 }
 
+// Reading the screen never changes the machine: the LCD outputs leave the
+// reported digest and the saved state as they are, also when the run ends
+// between two refreshes with the display changed since the last one.
+TEST_F(SaveState, LcdOutputsLeaveTheStateAsItIs) {
+  auto bytes = [](const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string png = (dir.path() / "lcd.png").string();
+  for (const char* ticks : {"103", "113", "118", "300"}) {
+    const std::vector<std::string> run = {"--ticks", ticks, "--type", "7*6{ENTER}", "--dump"};
+    auto with = [&](std::vector<std::string> more, const char* state) {
+      std::vector<std::string> a = run;
+      a.insert(a.end(), more.begin(), more.end());
+      a.insert(a.end(), {"--state-out", (dir.path() / state).string()});
+      const RunResult r = runTool(dir.path(), a);
+      EXPECT_EQ(r.status, 0);
+      return digestOf(r);
+    };
+    const std::string plain = with({}, "plain.tst");
+    ASSERT_EQ(plain.size(), 16u);
+    for (const auto& output : std::vector<std::vector<std::string>>{
+             {"--lcd-chars"}, {"--lcd-text"}, {"--lcd-png", png}}) {
+      EXPECT_EQ(with(output, "read.tst"), plain) << ticks << " " << output[0];
+      EXPECT_EQ(bytes(dir.path() / "read.tst"), bytes(dir.path() / "plain.tst"))
+          << ticks << " " << output[0];
+    }
+  }
+}
+
 TEST_F(SaveState, StateOutThroughALinkWritesTheFileItNames) {
   fs::create_directory(dir.path() / "states");
   const fs::path target = dir.path() / "states" / "real.tst";
@@ -350,6 +430,27 @@ TEST_F(SaveState, TarvoRunReplaysARecordingToTheSameState) {
   std::vector<InputEvent> events;
   ASSERT_EQ(readInputLog(rec, events), "");
   EXPECT_EQ(events.size(), 2u * 7u);  // every key down and up
+}
+
+// "{{}" types the brace that opens key names, through the character map
+// as any other character; a replayed run cannot also be recorded.
+TEST_F(SaveState, TarvoRunTypesABraceAndRefusesReplayWithRecord) {
+  const std::string rec = (dir.path() / "brace.txt").string();
+  ASSERT_EQ(runTool(dir.path(), {"--ticks", "300", "--type", "{{}", "--record", rec}).status, 0);
+  std::vector<InputEvent> events;
+  ASSERT_EQ(readInputLog(rec, events), "");
+  std::vector<std::pair<InputKind, int32_t>> kinds;
+  for (const InputEvent& e : events) kinds.push_back({e.kind, e.code});
+  // The demo character map holds '{' as the keys 47 and 36 together.
+  EXPECT_NE(std::find(kinds.begin(), kinds.end(), std::pair{InputKind::ChordHold, int32_t{47}}),
+            kinds.end());
+  EXPECT_NE(std::find(kinds.begin(), kinds.end(), std::pair{InputKind::HostChar, int32_t{36}}),
+            kinds.end());
+  EXPECT_EQ(runTool(dir.path(), {"--ticks", "300", "--type", "{"}).status, 2);
+  EXPECT_EQ(runTool(dir.path(), {"--ticks", "300", "--type", "{nope}"}).status, 2);
+  const std::string other = (dir.path() / "other.txt").string();
+  EXPECT_EQ(runTool(dir.path(), {"--ticks", "50", "--replay", rec, "--record", other}).status, 2);
+  EXPECT_FALSE(fs::exists(other));
 }
 
 TEST_F(SaveState, TarvoRunRefusesBadAndForeignStatesWithOneLine) {

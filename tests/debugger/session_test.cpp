@@ -167,6 +167,26 @@ TEST(DebugSymbols, FileAddressesAndOperands) {
   EXPECT_FALSE(parseTypedAddress("", &s, &error));
   EXPECT_FALSE(parseTypedAddress("loop", nullptr, &error));
 
+  // A name the symbols define is that label, though it is spelled with hex
+  // digits only; &H or 0x makes a number, and so does a name they lack
+  // (labels are case-sensitive). A label is in the code segment, a number
+  // is the full address.
+  s.add("beef", 0xE003);
+  ProcessorState c{};
+  c.segmentLatch = 1;
+  struct Typed {
+    const char* text;
+    uint32_t value, full;
+  };
+  for (const Typed& k : {Typed{"beef", 0xE003, 0x1E003}, Typed{" beef+2", 0xE005, 0x1E005},
+                         Typed{"beef-3", 0xE000, 0x1E000}, Typed{"&Hbeef", 0xBEEF, 0x0BEEF},
+                         Typed{"0xbeef", 0xBEEF, 0x0BEEF}, Typed{"BEEF", 0xBEEF, 0x0BEEF},
+                         Typed{"ABCDE", 0xABCDE, 0xABCDE}, Typed{"loop", 0x803A, 0x1803A}}) {
+    EXPECT_EQ(parseTypedAddress(k.text, &s), k.value) << k.text;
+    EXPECT_EQ(parseTypedFullAddress(k.text, &s, c), k.full) << k.text;
+  }
+  EXPECT_EQ(parseTypedFullAddress("beef", nullptr, c), 0x0BEEFu);
+
   EXPECT_EQ(labelOperands("$1,&H803A", s), "$1,alias");
   EXPECT_EQ(labelOperands("&H8000", s), "start");
   EXPECT_EQ(labelOperands("&H803A0", s), "&H803A0");

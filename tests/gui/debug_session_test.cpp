@@ -129,7 +129,7 @@ class DebugSessionTest : public QObject {
     QTemporaryDir dir;
     QFile sym(dir.filePath("demo.sym"));
     QVERIFY(sym.open(QIODevice::WriteOnly));
-    sym.write("loop 2000\nsecond 2001\ndata 0020\n");
+    sym.write("loop 2000\nsecond 2001\ndata 0020\ncafe 2005\n");
     sym.close();
     QVERIFY(rig.form.loadSymbols(sym.fileName()));
     QVERIFY(rig.showActive());
@@ -166,6 +166,16 @@ class DebugSessionTest : public QObject {
     QVERIFY(!f.goToEdit()->isVisible());
     QCOMPARE(f.model().view().listTop, 0x02003u);
     QVERIFY(list->hasFocus());
+    // A label spelled with hex digits only is the label; &H makes a number.
+    for (const auto& [text, top] : {std::pair{"cafe", 0x02005u}, std::pair{"&Hcafe", 0x0CAFEu}}) {
+      QTest::keyClick(list, Qt::Key_G, Qt::ControlModifier);
+      QTest::keyClicks(f.goToEdit(), text);
+      QTest::keyClick(f.goToEdit(), Qt::Key_Return);
+      QCOMPARE(f.model().view().listTop, top);
+    }
+    QTest::keyClick(list, Qt::Key_G, Qt::ControlModifier);
+    QTest::keyClicks(f.goToEdit(), "second+2");
+    QTest::keyClick(f.goToEdit(), Qt::Key_Return);
     QTest::keyClick(list, Qt::Key_G, Qt::ControlModifier);
     QTest::keyClicks(f.goToEdit(), "nowhere");
     QTest::keyClick(f.goToEdit(), Qt::Key_Return);
