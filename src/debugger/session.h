@@ -184,6 +184,7 @@ class DebugSession : public StepObserver {
   // counted). closeTrace says whether the file took every byte.
   bool openTrace(const std::string& path, uint64_t maxBytes, std::string* error = nullptr);
   bool closeTrace();
+  bool tracing() const { return trace_ != nullptr; }
 
   // History and call stack are kept while recording is on.
   void setRecording(bool on);
