@@ -111,6 +111,8 @@ class Emulator {
   // Text typed as the program takes it (or at a fixed pace).
   void type(const std::vector<Keystroke>& strokes);
   void setTypingOptions(const Typist::Options& options);
+  // Drops what is left to type; a key it holds goes up.
+  void cancelTyping();
   const Typist& typist() const { return *typist_; }
 
   // The recording starts afresh at the present cycle count; replay feeds
