@@ -99,14 +99,7 @@ EMSCRIPTEN_KEEPALIVE void tw_close() {
 
 // Writes "register.bin" and the RAM images without stopping the machine.
 EMSCRIPTEN_KEEPALIVE void tw_save_files() {
-  const RunLoop& loop = page->emulator.runLoop();
-  if (!saveRegisters(page->m().cpu, loop.path("register.bin")))
-    page->messages.saveFailed("register.bin");
-  for (const Region& r : page->m().mem.rows) {
-    if (!r.writable || r.imageFile[0] == '\0') continue;
-    if (!saveFile(loop.path(r.imageFile), r.buffer.data(), r.buffer.size()))
-      page->messages.saveFailed(r.imageFile);
-  }
+  page->emulator.saveFiles();
 }
 
 // Runs the run ticks that hostMs of host time is worth at real speed,

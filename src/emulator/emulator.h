@@ -51,6 +51,10 @@ class Emulator {
   // are written back (failures through Messages); the disk link is closed
   // either way. Nothing runs after it.
   void close(bool save);
+  // Writes "register.bin" and the writable images as close(true) does,
+  // without stopping: a file that could not be read at start is left as it
+  // is and reported as not saved.
+  void saveFiles() { loop_->saveFiles(); }
 
   // ---- running ----
 

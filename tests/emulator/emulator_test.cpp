@@ -4,8 +4,10 @@
 #include "emulator/emulator.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -268,6 +270,29 @@ TEST_F(DemoEmulator, RewindStepsBackToCapturedStates) {
     EXPECT_EQ(stateDigestText(emulator.machine(), &emulator.scheduler()), digests[at]);
     last = at;
   }
+}
+
+// Saving while running writes what the machine holds, goes on running,
+// and leaves an image that could not be read at start as it was.
+TEST(EmulatorFiles, SavingWhileRunningKeepsAnUnreadableImage) {
+  NoMessages messages;
+  MachineDir dir;
+  const std::filesystem::path ram1 = dir.path() / "ram1.bin";
+  ASSERT_EQ(::mkfifo(ram1.c_str(), 0644), 0);  // not an image that can be read
+  Emulator e(messages);
+  e.open(dir.path().string());
+  e.runTicks(100);
+  messages.lines.clear();
+  e.saveFiles();
+  EXPECT_EQ(messages.lines, std::vector<std::string>{"save ram1.bin"});
+  EXPECT_TRUE(std::filesystem::is_fifo(ram1));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "register.bin"));
+  EXPECT_EQ(std::filesystem::file_size(dir.path() / "ram0.bin"),
+            e.machine().mem.rows[kRam0Row].buffer.size());
+  EXPECT_FALSE(e.stopped());
+  const uint64_t steps = e.stepsRun();
+  e.runTicks(10);
+  EXPECT_GT(e.stepsRun(), steps);
 }
 
 // Port line 0 as the face says: set with the demo face (which has the
