@@ -1,6 +1,8 @@
 // The page's host services: the CRC-32 and the settings parser of the
 // JavaScript libraries the page loads (crc-32 and ini), reached through
-// Module.host, which the page sets before the module starts.
+// Module.host, which the page sets before the module starts. The page
+// records no GIF of the LCD: it has no encoder, and says so by refusing to
+// create the file.
 #include "frontpanel/host_services.h"
 
 #include <emscripten/emscripten.h>
@@ -65,6 +67,21 @@ void parseIni(const char* text, IniHandler handler, void* user) {
     handler(user, section, name, value);  // a refused line does not end the parse
   }
   std::free(entries);
+}
+
+struct GifFile {};
+
+GifFile* gifCreate(const char*, int, int, const uint32_t*) {
+  return nullptr;
+}
+
+bool gifAddFrame(GifFile*, const uint8_t*, int) {
+  return false;
+}
+
+bool gifClose(GifFile* gif) {
+  delete gif;
+  return false;
 }
 
 }  // namespace tarvo::host

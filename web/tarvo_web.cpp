@@ -1,14 +1,13 @@
 // Everything the web page asks of the emulator, in one place, exported to
 // JavaScript as plain C functions (tw_*). The page keeps no machine state of
-// its own: it draws what these report and forwards the user's input.
+// its own: it draws what these report and forwards the user's input to the
+// one Emulator, as the other front ends do.
 //
 // One emulator at a time lives here; its machine directory is a folder of
-// the in-memory file system that the page fills before tw_start. Every call
-// goes through PageEmulator, so following a change in how the core bundles
-// a running emulator means changing that one struct.
+// the in-memory file system that the page fills before tw_start.
 #include <emscripten/emscripten.h>
 
-#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -16,17 +15,16 @@
 #include <vector>
 
 #include "devices/disk_link.h"
+#include "emulator/emulator.h"
 #include "frontpanel/charmap.h"
 #include "frontpanel/files.h"
 #include "frontpanel/keymap.h"
 #include "frontpanel/lcd_image.h"
 #include "frontpanel/lcd_text.h"
-#include "frontpanel/run_loop.h"
 #include "frontpanel/state_file.h"
 #include "frontpanel/typist.h"
 #include "machine.h"
 #include "machine/digest.h"
-#include "machine/operations.h"
 
 namespace {
 
@@ -56,112 +54,83 @@ class NoDiskLink final : public DiskLink {
   bool receiveByte(uint8_t&) override { return false; }
 };
 
-// Emulated time of one run tick, and the most host time one call catches
-// up on (a tab that was slow or in the background does not race after).
-constexpr double kTickMs = 10.0;
-constexpr double kMaxCatchUpMs = 100.0;
-
-struct PageEmulator {
-  explicit PageEmulator(const std::string& dir) : loop(m, messages, dir), typist(m, loop) {
-    m.port.fddSocket = std::make_unique<NoDiskLink>();
+struct Page {
+  explicit Page(const std::string& dir) : emulator(messages) {
+    emulator.machine().port.fddSocket = std::make_unique<NoDiskLink>();
     charMap = loadCharMap(dir);
+    emulator.onRefresh = [this] { lcd.render(emulator.machine().lcd); };
+    emulator.open(dir);
+    lcd.initialise(emulator.machine().lcd.control);
   }
 
-  void start(bool optionalKey) {
-    loop.create();
-    loop.show(optionalKey);
-    lcd.initialise(m.lcd.control);
-  }
+  Machine& m() { return emulator.machine(); }
+  const CharMap* map() const { return charMap ? &*charMap : nullptr; }
 
-  // One run tick and the refresh and one-second ticks that fall due after
-  // it, counted in emulated time as the headless runner does.
-  void tick() {
-    typist.beforeTick();
-    headlessTick(loop, [&] { lcd.render(m.lcd); });
-  }
-
-  Machine m;
   PageMessages messages;
-  RunLoop loop;
-  Typist typist;
+  Emulator emulator;
   std::optional<CharMap> charMap;
-  LcdImage lcd;
-  double owedMs = 0;
-  bool mappedCharHeld = false;
+  LcdImage lcd;  // the LCD as the page shows it, refresh by refresh
+  // The key under the user's mouse button. The machine may hold it a
+  // little longer, until the program has read it.
+  int mouseKey = 0;
   std::string text;  // the last answer handed out as a C string
 };
 
-std::unique_ptr<PageEmulator> emu;
-
-const CharMap* charMap() {
-  return emu->charMap ? &*emu->charMap : nullptr;
-}
+std::unique_ptr<Page> page;
 
 }  // namespace
 
 extern "C" {
 
-// Starts the machine of dir (create and show, as the window does); a face
-// without the optional key passes 0.
-EMSCRIPTEN_KEEPALIVE void tw_start(const char* dir, int optionalKey) {
-  emu = std::make_unique<PageEmulator>(dir);
-  emu->start(optionalKey != 0);
+// Starts the machine of dir as the window does (its face decides the
+// optional key; the page's own reading of it is passed for drawing only).
+EMSCRIPTEN_KEEPALIVE void tw_start(const char* dir, int /*optionalKey*/) {
+  page.reset();
+  page = std::make_unique<Page>(dir);
 }
 
 // Closes the machine: "register.bin" and the RAM images are written into
 // its directory.
 EMSCRIPTEN_KEEPALIVE void tw_close() {
-  if (!emu) return;
-  emu->loop.close();
-  emu.reset();
+  if (!page) return;
+  page->emulator.close(true);
+  page.reset();
 }
 
 // Writes "register.bin" and the RAM images without stopping the machine.
 EMSCRIPTEN_KEEPALIVE void tw_save_files() {
-  const RunLoop& loop = emu->loop;
-  if (!saveRegisters(emu->m.cpu, loop.path("register.bin")))
-    emu->messages.saveFailed("register.bin");
-  for (const Region& r : emu->m.mem.rows) {
-    if (!r.writable || r.imageFile[0] == '\0') continue;
-    if (!saveFile(loop.path(r.imageFile), r.buffer.data(), r.buffer.size()))
-      emu->messages.saveFailed(r.imageFile);
-  }
+  page->emulator.saveFiles();
 }
 
-// Runs the run ticks that hostMs of host time is worth, carrying what is
-// left over into the next call. Returns the ticks run.
+// Runs the run ticks that hostMs of host time is worth at real speed,
+// carrying what is left over into the next call. Returns the ticks run.
 EMSCRIPTEN_KEEPALIVE int tw_run_for(double hostMs) {
-  emu->owedMs = std::min(emu->owedMs + std::max(hostMs, 0.0), kMaxCatchUpMs);
-  int ticks = 0;
-  while (emu->owedMs >= kTickMs) {
-    emu->owedMs -= kTickMs;
-    emu->tick();
-    ++ticks;
-  }
-  return ticks;
+  if (!(hostMs > 0)) return 0;
+  const auto span = std::chrono::nanoseconds(static_cast<int64_t>(hostMs * 1e6));
+  return static_cast<int>(page->emulator.runFor(span, Emulator::Pace::RealSpeed));
 }
 
 // Exactly n run ticks, whatever the host's clock says.
 EMSCRIPTEN_KEEPALIVE void tw_run_ticks(int n) {
-  for (int i = 0; i < n; ++i) emu->tick();
+  if (n > 0) page->emulator.runTicks(static_cast<uint64_t>(n));
 }
 
 // The LCD image, 384 x 64 pixels of 0x00RRGGBB, and whether it changed
 // since the last tw_lcd_seen.
 EMSCRIPTEN_KEEPALIVE const uint32_t* tw_lcd_pixels() {
-  return emu->lcd.pixels.data();
+  return page->lcd.pixels.data();
 }
 EMSCRIPTEN_KEEPALIVE int tw_lcd_changed() {
-  return emu->lcd.changed;
+  return page->lcd.changed;
 }
 EMSCRIPTEN_KEEPALIVE void tw_lcd_seen() {
-  emu->lcd.changed = 0;
+  page->lcd.changed = 0;
 }
 
 // The LCD read back as four lines of text.
 EMSCRIPTEN_KEEPALIVE const char* tw_lcd_text() {
-  emu->text = lcdText(emu->m.lcd);
-  return emu->text.c_str();
+  page->text = lcdText(page->m().lcd);
+  return page->text.c_str();
 }
 
 // The key under a face point (0 for none), for the face's search bounds.
@@ -171,20 +140,24 @@ EMSCRIPTEN_KEEPALIVE int tw_key_at(int x, int y, int optionalKey) {
       .code;
 }
 
-// The mouse holds a key (0 lets go of it, with no effect); releasing one
-// ends its action: the power switch flips, the wake key wakes.
+// The mouse holds a key (0 holds none); letting go of it in place ends
+// its action (the power switch flips, the wake key wakes), letting go of
+// it elsewhere only lets go.
 EMSCRIPTEN_KEEPALIVE void tw_mouse_down(int code) {
-  holdKey(emu->m, KeyHolder::Mouse, code);
-  if (code != 0) pressKey(emu->m, KeyHolder::Mouse, code);
+  page->mouseKey = code;
+  if (code != 0) page->emulator.apply(InputKind::FaceDown, code);
 }
 EMSCRIPTEN_KEEPALIVE void tw_mouse_cancel() {
-  releaseKey(emu->m, KeyHolder::Mouse);
+  if (page->mouseKey != 0) page->emulator.apply(InputKind::FaceUp);
+  page->mouseKey = 0;
 }
 EMSCRIPTEN_KEEPALIVE void tw_mouse_up() {
-  const int code = emu->m.keys.mouseKey;
-  releaseKey(emu->m, KeyHolder::Mouse);
-  if (code == kKeyPower) togglePowerSwitch(emu->m);
-  if (code == kKeyWake) releaseWakeKey(emu->m);
+  const int code = page->mouseKey;
+  if (code == 0) return;
+  page->mouseKey = 0;
+  page->emulator.apply(InputKind::FaceUp);
+  if (code == kKeyPower) page->emulator.apply(InputKind::Power);
+  if (code == kKeyWake) page->emulator.apply(InputKind::Wake);
 }
 // Where a key sits on the face: x, y, width and height and its frames' place in the keys
 // image, packed into out[6], for drawing it pressed and released. False for codes beyond the face.
@@ -202,34 +175,34 @@ EMSCRIPTEN_KEEPALIVE int tw_key_rect(int code, int optionalKey, int32_t* out) {
   return 1;
 }
 EMSCRIPTEN_KEEPALIVE int tw_mouse_key() {
-  return emu->m.keys.mouseKey;
+  return page->mouseKey;
 }
 EMSCRIPTEN_KEEPALIVE int tw_power_on() {
-  return (emu->m.cpu.F & kFlagPower) != 0;
+  return (page->m().cpu.F & kFlagPower) != 0;
 }
 
-// A character typed on the host keyboard: the host table, else the
-// machine's character map. False when neither has it.
+// A character typed on the host keyboard: its key in the host table, else
+// the machine's character map's keys, typed so that both reach the program
+// together. False when neither has it.
 EMSCRIPTEN_KEEPALIVE int tw_host_char(uint32_t ch) {
-  if (pressHostChar(emu->m, ch)) return 1;
-  if (charMap() && pressMappedChar(emu->m, *charMap(), ch)) {
-    emu->mappedCharHeld = true;
+  if (const int code = hostCharKey(ch); code != 0) {
+    page->emulator.apply(InputKind::HostChar, code);
     return 1;
   }
-  return 0;
+  if (!page->map() || keysForChar(page->map(), ch).empty()) return 0;
+  page->emulator.type(keystrokesForText(std::u32string(1, ch), page->map()));
+  return 1;
 }
 // A special host key (HostKey order: Backspace, Enter, Escape, PageUp,
 // PageDown, Left, Up, Right, Down, Insert, Delete, F8).
 EMSCRIPTEN_KEEPALIVE void tw_host_key(int key) {
   if (key >= 0 && key <= static_cast<int>(HostKey::F8))
-    pressHostKey(emu->m, static_cast<HostKey>(key));
+    page->emulator.apply(InputKind::HostKey, hostKeyCode(static_cast<HostKey>(key)));
 }
 EMSCRIPTEN_KEEPALIVE void tw_host_up() {
-  // A paste holds the host key itself.
-  if (emu->typist.busy()) return;
-  releaseHostKey(emu->m);
-  if (emu->mappedCharHeld) releaseMappedChar(emu->m);
-  emu->mappedCharHeld = false;
+  // What is being typed holds its keys itself.
+  if (page->emulator.typist().busy()) return;
+  page->emulator.apply(InputKind::HostUp);
 }
 
 // Text typed as fast as the program takes it (paste); returns the
@@ -246,19 +219,19 @@ EMSCRIPTEN_KEEPALIVE int tw_type(const char* utf8) {
     text += i == n ? ch : U'\uFFFD';
   }
   std::size_t skipped = 0;
-  emu->typist.type(keystrokesForText(text, charMap(), &skipped));
+  page->emulator.type(keystrokesForText(text, page->map(), &skipped));
   return static_cast<int>(skipped);
 }
 EMSCRIPTEN_KEEPALIVE int tw_typing() {
-  return emu->typist.busy();
+  return page->emulator.typist().busy();
 }
 EMSCRIPTEN_KEEPALIVE void tw_cancel_typing() {
-  emu->typist.cancel();
+  page->emulator.cancelTyping();
 }
 
 // F9: the power-on sequence.
 EMSCRIPTEN_KEEPALIVE void tw_reset() {
-  powerOnSequence(emu->m);
+  page->emulator.apply(InputKind::Reset);
 }
 
 // Save states, as files of the in-memory file system. tw_load_state
@@ -266,30 +239,33 @@ EMSCRIPTEN_KEEPALIVE void tw_reset() {
 // says why) and 2 when it was taken with other ROM images or another
 // character set and force was not set (nothing loaded).
 EMSCRIPTEN_KEEPALIVE int tw_save_state(const char* path) {
-  return writeStateFile(path, emu->m, emu->loop.scheduler);
+  return page->emulator.saveState(path);
 }
 EMSCRIPTEN_KEEPALIVE int tw_load_state(const char* path, int force) {
+  Emulator& e = page->emulator;
+  // Checked before anything is let go, so that a refusal changes nothing.
   DecodedState state;
-  emu->text = readStateFile(path, state);
-  if (!emu->text.empty()) return 1;
-  if (!force && !sameImages(state, emu->m)) return 2;
-  emu->typist.cancel();
-  releaseKey(emu->m, KeyHolder::Mouse);
-  applyState(state, emu->m, emu->loop.scheduler);
+  page->text = readStateFile(path, state);
+  if (!page->text.empty()) return 1;
+  if (!force && !sameImages(state, page->m())) return 2;
+  e.cancelTyping();
+  tw_mouse_cancel();
+  page->text = e.loadState(path, force != 0);
+  if (!page->text.empty()) return 1;
   // Drawn from the frame the state holds: composing a new one would change
   // the state just loaded.
-  emu->lcd.initialise(emu->m.lcd.control);
-  emu->lcd.render(emu->m.lcd);
+  page->lcd.initialise(page->m().lcd.control);
+  page->lcd.render(page->m().lcd);
   return 0;
 }
 EMSCRIPTEN_KEEPALIVE const char* tw_reason() {
-  return emu->text.c_str();
+  return page->text.c_str();
 }
 
 // The digest of the whole emulated state, as tarvo-run --dump prints it.
 EMSCRIPTEN_KEEPALIVE const char* tw_state_digest() {
-  emu->text = stateDigestText(emu->m, &emu->loop.scheduler);
-  return emu->text.c_str();
+  page->text = stateDigestText(page->m(), &page->emulator.scheduler());
+  return page->text.c_str();
 }
 
 }  // extern "C"

@@ -245,6 +245,10 @@ void Emulator::type(const std::vector<Keystroke>& strokes) {
   typist_->type(strokes);
 }
 
+void Emulator::cancelTyping() {
+  typist_->cancel();
+}
+
 void Emulator::setTypingOptions(const Typist::Options& options) {
   typist_->cancel();
   typist_ = std::make_unique<Typist>(*machine_, *loop_, options);

@@ -51,6 +51,10 @@ class Emulator {
   // are written back (failures through Messages); the disk link is closed
   // either way. Nothing runs after it.
   void close(bool save);
+  // Writes "register.bin" and the writable images as close(true) does,
+  // without stopping: a file that could not be read at start is left as it
+  // is and reported as not saved.
+  void saveFiles() { loop_->saveFiles(); }
 
   // ---- running ----
 
@@ -111,6 +115,8 @@ class Emulator {
   // Text typed as the program takes it (or at a fixed pace).
   void type(const std::vector<Keystroke>& strokes);
   void setTypingOptions(const Typist::Options& options);
+  // Drops what is left to type; a key it holds goes up.
+  void cancelTyping();
   const Typist& typist() const { return *typist_; }
 
   // The recording starts afresh at the present cycle count; replay feeds

@@ -13,6 +13,10 @@
 
 namespace tarvo {
 
+namespace host {
+struct GifFile;
+}
+
 class LcdRecording {
  public:
   // Hundredths of a second between two refreshes.
@@ -37,7 +41,7 @@ class LcdRecording {
  private:
   bool writeFrame(int delayCs);
 
-  void* file_ = nullptr;  // the GIF writer
+  host::GifFile* file_ = nullptr;
   int scale_ = 1;
   bool failed_ = false;
   bool havePending_ = false;

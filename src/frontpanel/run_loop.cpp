@@ -89,6 +89,10 @@ void RunLoop::show(bool hasOptionalKey) {
 void RunLoop::close() {
   run.stopFlag = 1;
   closeLink(m_);
+  saveFiles();
+}
+
+void RunLoop::saveFiles() {
   // A file kept because it could not be read at start is not saved either:
   // the user learns that this session's state of it is lost.
   if (keepRegisters_ || !saveRegisters(m_.cpu, path("register.bin")))

@@ -58,6 +58,8 @@ class RunLoop {
   // image that existed but could not be read at start is not overwritten,
   // and is reported as not saved.
   void close();
+  // The saving part of close, on a machine that goes on running.
+  void saveFiles();
 
   // The 10 ms tick: spends the cycle budget on processor steps and feeds the
   // external lines, the LCD pulse and the cycle timer after every step.

@@ -4,8 +4,10 @@
 #include "emulator/emulator.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -153,6 +155,40 @@ TEST_F(DemoEmulator, ALiveSessionReplaysToTheSameStateHereAndInTarvoRun) {
       << digest;
 }
 
+// Typing cancelled half-way: the rest never arrives, no key stays held,
+// typing works again afterwards, and the session (the cancel's release
+// included) replays to the same state.
+TEST_F(DemoEmulator, CancelledTypingLetsGoAndReplays) {
+  emulator.startInputRecording();
+  const std::string start = stateDigestText(emulator.machine(), &emulator.scheduler());
+  emulator.type(keystrokesForText(U"123456789"));
+  emulator.runTicks(6);
+  ASSERT_TRUE(emulator.typist().busy());
+  emulator.cancelTyping();
+  EXPECT_FALSE(emulator.typist().busy());
+  EXPECT_EQ(emulator.machine().keys.hostKey, 0);
+  EXPECT_EQ(emulator.machine().keys.chordKey, 0);
+  emulator.runTicks(50);
+  const std::string shown = screen();
+  EXPECT_NE(shown.find(">1"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find('9'), std::string::npos) << shown;
+  emulator.type(keystrokesForText(U"+5\n"));
+  emulator.runTicks(100);
+  EXPECT_FALSE(emulator.typist().busy());
+  EXPECT_NE(screen().find("+5"), std::string::npos) << screen();
+  const uint64_t ticks = emulator.scheduler().runTicks - 100;
+
+  MachineDir again;
+  Emulator replayed(messages);
+  replayed.open(again.path().string());
+  replayed.runTicks(100);
+  ASSERT_EQ(stateDigestText(replayed.machine(), &replayed.scheduler()), start);
+  replayed.replay(emulator.recordedInput());
+  replayed.runTicks(ticks);
+  EXPECT_EQ(stateDigestText(replayed.machine(), &replayed.scheduler()),
+            stateDigestText(emulator.machine(), &emulator.scheduler()));
+}
+
 // At real speed every 10 ms of host time is one run tick (a stall is not
 // made up); in fast-forward the ticks run for as long as the span lasts.
 // The seconds counter counts run ticks either way.
@@ -234,6 +270,29 @@ TEST_F(DemoEmulator, RewindStepsBackToCapturedStates) {
     EXPECT_EQ(stateDigestText(emulator.machine(), &emulator.scheduler()), digests[at]);
     last = at;
   }
+}
+
+// Saving while running writes what the machine holds, goes on running,
+// and leaves an image that could not be read at start as it was.
+TEST(EmulatorFiles, SavingWhileRunningKeepsAnUnreadableImage) {
+  NoMessages messages;
+  MachineDir dir;
+  const std::filesystem::path ram1 = dir.path() / "ram1.bin";
+  ASSERT_EQ(::mkfifo(ram1.c_str(), 0644), 0);  // not an image that can be read
+  Emulator e(messages);
+  e.open(dir.path().string());
+  e.runTicks(100);
+  messages.lines.clear();
+  e.saveFiles();
+  EXPECT_EQ(messages.lines, std::vector<std::string>{"save ram1.bin"});
+  EXPECT_TRUE(std::filesystem::is_fifo(ram1));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "register.bin"));
+  EXPECT_EQ(std::filesystem::file_size(dir.path() / "ram0.bin"),
+            e.machine().mem.rows[kRam0Row].buffer.size());
+  EXPECT_FALSE(e.stopped());
+  const uint64_t steps = e.stepsRun();
+  e.runTicks(10);
+  EXPECT_GT(e.stepsRun(), steps);
 }
 
 // Port line 0 as the face says: set with the demo face (which has the
