@@ -105,7 +105,35 @@ cv_loop:
         st $24,(iz+CSP+1)
         st $31,(iz+CONTL)
         st $31,(iz+CONTL+1)
+; @() cleared: it starts after the end mark, and every element reads 0
+; until it is written. Uses $24, $25, $28, $29.
+arrclear:
+        ld $24,(iz+PEND)
+        ld $25,(iz+PEND+1)
+        ld $28,2
+        ld $29,0
+        adw $24,$28
+        st $24,(iz+ATOP)
+        st $25,(iz+ATOP+1)
         rtn
+
+; After a start on RAM that was kept: ATOP within the free memory, else
+; cleared (RAM an older program left has none). Uses $24-$29.
+arrcheck:
+        ld $24,(iz+ATOP)
+        ld $25,(iz+ATOP+1)
+        ld $26,(iz+PEND)
+        ld $27,(iz+PEND+1)
+        ld $28,2
+        ld $29,0
+        adw $26,$28
+        sbcw $24,$26
+        jr c,arrclear           ; below the end mark
+        ld $26,lo(MEMTOP+1)
+        ld $27,hi(MEMTOP+1)
+        sbcw $24,$26
+        rtn c
+        jr arrclear
 
 ; ---------------------------------------------------------------------------
 ; The command loop: a prompt, a line, and what it says.
@@ -697,8 +725,40 @@ sl_len:
         cal findline
         st $26,(iz+REC)
         st $27,(iz+REC+1)
-        jr nz,sl_new
+        ld $20,0                ; the size of the line replaced, 0 for none
+        ld $21,0
+        jr nz,sl_room
+        ld $28,$26
+        ld $29,$27
+        ad $28,2
+        jr nc,sl_old
+        ad $29,1
+sl_old:
+        ld $20,($28)
+sl_room:
+        ; a line that does not fit leaves the program as it was: PEND + 2
+        ; + size - the old size must stay below MEMTOP
+        ld $24,(iz+TLEN)
+        sbc $24,1
+        jr z,sl_change          ; a number alone: only the deletion
+        ad $24,3
+        ld $18,(iz+PEND)
+        ld $19,(iz+PEND+1)
+        ld $22,$24
+        ld $23,0
+        adw $18,$22
+        sbw $18,$20
+        ld $22,lo(MEMTOP-2)
+        ld $23,hi(MEMTOP-2)
+        sbcw $18,$22
+        jp nc,err_memory
+sl_change:
+        adc $20,0
+        jr z,sl_new
+        ld $26,(iz+REC)
+        ld $27,(iz+REC+1)
         cal delrec              ; the old line goes
+        cal arrclear            ; and @() moves with the program's end
 sl_new:
         ld $24,(iz+TLEN)
         sbc $24,1
@@ -759,6 +819,7 @@ sl_copy:
 sl_copied:
         adc $28,0
         jr nz,sl_copy
+        cal arrclear
         jp cmdloop
 
 inc24:
@@ -963,6 +1024,33 @@ vr_array:
         ld $29,hi(MEMTOP)
         sbcw $28,$24
         jp c,err_subscript
+; Elements from ATOP up to the end (pair $24) of the one at pair $26 are
+; cleared when it lies above ATOP, which moves there. The distance is a
+; whole number of elements, at least one: the first byte is cleared and
+; copied upward over the rest. Keeps IX, $26, $27; uses $18-$25, $28, $29.
+        ld $28,(iz+ATOP)
+        ld $29,(iz+ATOP+1)
+        sbcw $28,$24
+        rtn nc
+        st $24,(iz+ATOP)
+        st $25,(iz+ATOP+1)
+        st $31,($28)
+        ld $22,2
+        ld $23,0
+        sbw $24,$22             ; the last byte to copy from
+        pst ie,0
+        gre ix,$20
+        pre ix,$28
+        pre iy,$24
+        ad $28,1
+        jr nc,vr_clear
+        ad $29,1
+vr_clear:
+        pre iz,$28
+        bup
+        pre iz,VARS
+        pre ix,$20
+        pst ie,IEKEYS
         rtn
 
 ; A = the variable at pair $26. Uses $24, $25.

@@ -50,7 +50,9 @@ BRKF            equ 20          ; 1 once BRK has been pressed
 SHIFTF          equ 21          ; 1 while the shift key is down
 LLEN            equ 22          ; characters in the line being typed
 INMODE          equ 23          ; 1 while INPUT waits for its line
-QBUF            equ 32          ; 16 queued key codes
+ATOP            equ 24          ; 2: @() is written or cleared below here
+QBUF            equ 32          ; 32 slots of queued key codes
+QMASK           equ 31          ; slot numbers wrap at 32
 SCREEN          equ VARS+64     ; 4 rows of 32 characters; within one 256-byte page
 ROWS            equ 4
 COLUMNS         equ 32

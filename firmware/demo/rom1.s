@@ -40,7 +40,10 @@ start:
         cal checksig            ; a screen of ours in RAM?
         jr z,warm
         cal coldscreen          ; no: the banner
+        jr st_draw
 warm:
+        cal arrcheck
+st_draw:
         cal drawall
         ld $24,1                ; a key already down now was pressed before:
         st $24,(iz+HELD)        ; it types nothing until it has been let go

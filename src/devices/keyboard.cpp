@@ -75,7 +75,10 @@ void noteKeyRead(KeyMatrix& keys, unsigned strobe, uint16_t lines) {
     }
     if (w.seenDown & mask) w.seenAgain |= mask;
     // Strobe 13 tells that some key is down, not which.
-    if (strobe != kAllKeysStrobe) w.seenDown |= mask;
+    if (strobe != kAllKeysStrobe)
+      w.seenDown |= mask;
+    else if ((w.seenDown & mask) == 0)
+      w.seenWaiting |= mask;
   }
 }
 

@@ -24,6 +24,10 @@ struct KeyWatch {
   uint8_t seenDown = 0;   // bit i: codes[i] was read down on its own strobe
   uint8_t seenAgain = 0;  // bit i: ... and read down again afterwards
   uint8_t seenUp = 0;     // bit i: codes[i] was read up
+  // bit i: codes[i] was read down on the all-keys strobe before it was read
+  // on its own: the program looks at the keyboard but has not taken it yet
+  // (its queue is full, say)
+  uint8_t seenWaiting = 0;
 };
 
 struct KeyMatrix {

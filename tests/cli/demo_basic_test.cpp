@@ -244,6 +244,66 @@ TEST_F(DemoBasic, ReportsAFullMemory) {
   EXPECT_EQ(full[3], ">_");
 }
 
+TEST_F(DemoBasic, ReplacingALineThatDoesNotFitKeepsTheOldOne) {
+  enter({"2 PRINT 1", "3 PRINT 3"});
+  // The end of the program moved up: 13 bytes are free. The old line 2
+  // takes 6 bytes, the new one 20, which fits neither before nor after the
+  // old one goes.
+  const Lines full =
+      run("2 PRINT \"TWO\":REM XXXXXXX{ENTER}", 300, {"--poke", "141C2=F0DF", "--save"});
+  EXPECT_EQ(full[2], "?OUT OF MEMORY ERROR");
+  EXPECT_EQ(run("CLS:LIST{ENTER}"), (Lines{"2 PRINT 1", "3 PRINT 3", ">_", ""}));
+  // One byte shorter, it fits in the room the old line leaves.
+  run("2 PRINT \"TWO\":REM XXXXXX{ENTER}", 300, {"--save"});
+  EXPECT_EQ(run("CLS:LIST{ENTER}"), (Lines{"2 PRINT \"TWO\":REM XXXXXX", "3 PRINT 3", ">_", ""}));
+}
+
+TEST_F(DemoBasic, ArithmeticEndsOnAnyBytesAndTheArrayStartsAtZero) {
+  // Whatever the bytes of A hold, dividing by it or into it comes back to
+  // the prompt (with a value or an error, which CLS clears).
+  std::mt19937 rng(27);
+  std::vector<std::string> patterns = {"FFFFFFFFFFFFFFFFFF", "AAAAAAAAAAAAAAAA01",
+                                       "0000000000000000F0", "9F9F9F9F9F9F9F9F00"};
+  while (patterns.size() < 8) {
+    std::string hex;
+    for (int i = 0; i < 9; ++i) {
+      char byte[3];
+      std::snprintf(byte, sizeof byte, "%02X", static_cast<unsigned>(rng() & 0xFF));
+      hex += byte;
+    }
+    patterns.push_back(hex);
+  }
+  for (const std::string& bytes : patterns) {
+    MachineDir fresh;
+    const std::string text =
+        "B=A/3{ENTER}B=7/A{ENTER}B=A MOD 9{ENTER}B=A/A{ENTER}CLS:PRINT 1+1{ENTER}";
+    const RunResult r = runTool(fresh.path(), {"--ticks", "2000", "--lcd-chars", "--type", text,
+                                               "--poke", "14010=" + bytes});
+    EXPECT_EQ(r.lines, (Lines{"2", ">_", "", ""})) << bytes;
+  }
+  // Elements never written read 0, also over bytes left in that memory.
+  enter({"10 PRINT @(10)/3;@(20)+1;@(3)"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 300, {"--poke", "14540=" + std::string(384, 'F')}),
+            (Lines{"010", ">_", "", ""}));
+  // Written, an element keeps its value; RUN, a change of the program and
+  // NEW start the array again at 0.
+  EXPECT_EQ(run("CLS:@(3)=5:PRINT @(3){ENTER}RUN{ENTER}"), (Lines{"5", ">RUN", "010", ">_"}));
+  EXPECT_EQ(run("CLS:@(3)=6{ENTER}20 REM{ENTER}PRINT @(3){ENTER}"),
+            (Lines{">20 REM", ">PRINT @(3)", "0", ">_"}));
+  EXPECT_EQ(run("CLS:@(3)=6{ENTER}NEW{ENTER}CLS:PRINT @(3){ENTER}"), (Lines{"0", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, TypingWaitsWhileALongProgramLeavesNoRoomForKeys) {
+  // The program runs for seconds while 48 keys are typed ahead of it: more
+  // than the key queue holds, and longer than a key would be held for a
+  // program that does not look at the keyboard.
+  enter({"10 FOR I=1 TO 600:NEXT I"});
+  const std::string sum = "123456789+11111111111+2222222222";
+  const Lines lines = run("CLS:RUN{ENTER}PRINT " + sum + "{ENTER}", 800);
+  EXPECT_EQ(lines, (Lines{(">PRINT " + sum).substr(0, 31), (">PRINT " + sum).substr(31),
+                          std::to_string(123456789LL + 11111111111LL + 2222222222LL), ">_"}));
+}
+
 TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {
   enter({"10 INPUT \"HOW MANY\";N,M", "20 PRINT N*M"});
   EXPECT_EQ(run("CLS:RUN{ENTER}12{ENTER}X{ENTER}"), (Lines{"HOW MANY? 12", "? X", "?REDO", "? _"}));
