@@ -44,6 +44,15 @@ TMOD            equ &H99
 TABS            equ &H9A
 TRND            equ &H9B
 TPEEK           equ &H9C
+TLENGTH         equ &H9D
+TASC            equ &H9E
+TVAL            equ &H9F
+TLEFT           equ &HA0            ; LEFT$ ... INKEY$: the string functions
+TRIGHT          equ &HA1
+TMID            equ &HA2
+TCHR            equ &HA3
+TSTR            equ &HA4
+TINKEY          equ &HA5
 
 STMTP           equ SAVEP           ; the statement being run (for BRK and CONT)
 LPTR            equ LINENO          ; LIST: the record being listed
@@ -57,7 +66,9 @@ keywords:
         db "PRINT",0,"INPUT",0,"LET",0,"IF",0,"GOTO",0,"GOSUB",0,"RETURN",0
         db "FOR",0,"NEXT",0,"END",0,"STOP",0,"REM",0,"CLS",0,"LIST",0,"RUN",0
         db "NEW",0,"CONT",0,"POKE",0,"CALL",0,"THEN",0,"TO",0,"STEP",0,"AND",0
-        db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0,0
+        db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0
+        db "LEN",0,"ASC",0,"VAL",0,"LEFT$",0,"RIGHT$",0,"MID$",0,"CHR$",0,"STR$",0
+        db "INKEY$",0,0
 
 stmttab:
         dw do_print,do_input,do_let,do_if,do_goto,do_gosub,do_return,do_for
@@ -69,6 +80,7 @@ stmttab:
 
 ; A cold start: no program, no variables.
 basic_cold:
+        st $31,(iz+REFUSED)
         cal newprog
         st $31,(iz+LLEN)
         st $31,(iz+EPOS)
@@ -99,6 +111,7 @@ cv_loop:
         sb $24,1
         jr nz,cv_loop
         pre ix,$26
+        cal sclearvars
         ld $24,lo(CSTK)
         st $24,(iz+CSP)
         ld $24,hi(CSTK)
@@ -145,6 +158,7 @@ cmdloop:
         st $31,(iz+RUNF)
         st $31,(iz+INMODE)
         st $31,(iz+BAREF)
+        cal sclear
         cal fresh
         ld $24,PROMPT
         cal putch
@@ -242,6 +256,8 @@ is_var:
         sbc $24,26
         jr nc,is_no
         ld $24,(ix+1)
+        sbc $24,&H24            ; a string variable
+        rtn z
         sbc $24,&H3D
         rtn
 is_array:
@@ -1082,13 +1098,25 @@ parenexpr:
 ; LET variable = expression
 do_let:
         cal varref
-        ld $25,&H3D
-        cal expect
+        ld $24,(ix+0)
+        sbc $24,&H3D
+        jr nz,dl_string
+        ldi $24,(ix+0)
         phsw $27
         cal expr
         ppsw $26
         cal varstore
         jp stmt_end
+dl_string:                      ; no "=": a string variable, or an error
+        sbc $24,&H24
+        jp nz,err_syntax
+        gre ix,$24              ; back on its letter
+        sb $24,1
+        jr nc,dl_back
+        sb $25,1
+dl_back:
+        pre ix,$24
+        jp do_slet
 
 ; PRINT items separated by ; (joined) or , (next column of 8); a ; or ,
 ; at the end keeps the output on the row.
@@ -1104,17 +1132,15 @@ pr_item:
         jr z,pr_join
         sbc $24,&H2C
         jr z,pr_tab
-        sbc $24,&H22
-        jr z,pr_string
+        cal isstr
+        jp z,pr_sexpr
         cal expr
+pr_number:
         cal numstr
         ld $26,lo(NUMBUF)
         ld $27,hi(NUMBUF)
         cal putstr
         jr pr_next
-pr_string:
-        ldi $24,(ix+0)
-        cal putquote
 pr_next:
         ld $24,(ix+0)
         cal isend
@@ -1169,6 +1195,17 @@ do_input:
 in_sep:
         ldi $24,(ix+0)
 in_var:
+        cal isstrvar
+        jr nz,in_num_var
+        ld $25,(ix+0)
+        sb $25,&H41
+        st $25,(iz+INVAR)       ; the letter, and &HFF: a string variable
+        ld $25,&HFF
+        st $25,(iz+INVAR+1)
+        ldi $24,(ix+0)
+        ldi $24,(ix+0)
+        jr in_ask
+in_num_var:
         cal varref
         st $26,(iz+INVAR)
         st $27,(iz+INVAR+1)
@@ -1185,6 +1222,9 @@ in_ask:
         gre ix,$24
         phsw $25
         pre ix,LBUF
+        ld $24,(iz+INVAR+1)
+        sbc $24,&HFF
+        jp z,in_string
         cal skipsp
         ld $29,0
         ld $24,(ix+0)
@@ -1213,11 +1253,12 @@ in_num:
         ld $26,(iz+INVAR)
         ld $27,(iz+INVAR+1)
         cal varstore
+in_more:
         ld $24,(ix+0)
         sbc $24,&H2C
         jp nz,stmt_end
         ldi $24,(ix+0)
-        jr in_var
+        jp in_var
 in_redo:
         ppsw $24
         pre ix,$24
@@ -1911,6 +1952,44 @@ re_one:
         cal setbool
         jr re_loop
 
+; The comparison at IX: $27 = what it asks for (1 less, 2 equal, 4
+; greater, ORed), IX past it; 0 when there is none. Uses $24. (relexpr
+; has the same inline, where every expression passes.)
+relop:
+        ld $27,0
+        ld $24,(ix+0)
+        sbc $24,&H3D
+        jr nz,ro_lt
+        ld $27,2
+        jr ro_one
+ro_lt:
+        sbc $24,&H3C
+        jr nz,ro_gt
+        ld $27,1
+        ld $24,(ix+1)
+        sbc $24,&H3D
+        jr nz,ro_ne
+        ld $27,3
+        jr ro_two
+ro_ne:
+        sbc $24,&H3E
+        jr nz,ro_one
+        ld $27,5
+        jr ro_two
+ro_gt:
+        sbc $24,&H3E
+        rtn nz
+        ld $27,4
+        ld $24,(ix+1)
+        sbc $24,&H3D
+        jr nz,ro_one
+        ld $27,6
+ro_two:
+        ldi $24,(ix+0)
+ro_one:
+        ldi $24,(ix+0)
+        rtn
+
 ; B = A, A = the operand under the return address. For the operators'
 ; loops: called right after the right operand.
 popb:
@@ -2010,6 +2089,8 @@ un_plus:
         ldi $24,(ix+0)
         jr unary
 
+; A primary that is a string (a quote, a string variable or function)
+; starts strings compared, which give a number.
 primary:
         gre ss,$24              ; room on the stack for one more level?
         sbc $25,&HFD
@@ -2017,13 +2098,22 @@ primary:
         ld $24,(ix+0)
         ld $25,$24
         sb $25,&H30
-        jr c,pm_notdigit
+        jr c,pm_other
         sbc $25,10
-        jr nc,pm_notdigit
-        jp getnum
-pm_notdigit:
+        jp c,getnum             ; a digit
+        sb $25,&H11
+        jr c,pm_other
+        sbc $25,26
+        jr nc,pm_other
+        ld $25,(ix+1)           ; a letter
+        sbc $25,&H24
+        jp z,strcmp
+        jr pm_var
+pm_other:
         sbc $24,&H28
         jp z,parenexpr
+        sbc $24,&H22
+        jp z,strcmp
         sbc $24,TABS
         jr nz,pm_rnd
         ldi $24,(ix+0)
@@ -2038,7 +2128,7 @@ pm_rnd:
         jr rnd
 pm_peek:
         sbc $24,TPEEK
-        jr nz,pm_var
+        jr nz,pm_strf
         ldi $24,(ix+0)
         cal parenexpr
         cal bcd2bin
@@ -2046,6 +2136,18 @@ pm_peek:
         ld $24,($24)
         ld $25,0
         jp bin2bcd
+pm_strf:
+        sbc $24,TLENGTH
+        jp z,pm_len
+        sbc $24,TASC
+        jp z,pm_asc
+        sbc $24,TVAL
+        jp z,pm_val
+        ld $25,$24
+        sb $25,TLEFT
+        jr c,pm_var
+        sbc $25,TINKEY-TLEFT+1
+        jp c,strcmp
 pm_var:
         cal varref
         jp varload
@@ -2125,6 +2227,12 @@ err_subscript:
         jr error
 err_value:
         ld $24,10
+        jr error
+err_type:
+        ld $24,11
+        jr error
+err_long:
+        ld $24,12
 error:
         pre ss,STACKTOP
         pre iz,VARS
@@ -2167,7 +2275,7 @@ er_text:
 
 errtab:
         dw msg_syntax,msg_overflow,msg_div0,msg_return,msg_next,msg_deep
-        dw msg_undef,msg_memory,msg_cont,msg_subscript,msg_value
+        dw msg_undef,msg_memory,msg_cont,msg_subscript,msg_value,msg_type,msg_long
 
 msg_syntax:     db "SYNTAX",0
 msg_overflow:   db "OVERFLOW",0
@@ -2180,6 +2288,8 @@ msg_memory:     db "OUT OF MEMORY",0
 msg_cont:       db "CAN'T CONTINUE",0
 msg_subscript:  db "BAD SUBSCRIPT",0
 msg_value:      db "ILLEGAL VALUE",0
+msg_type:       db "TYPE MISMATCH",0
+msg_long:       db "STRING TOO LONG",0
 msg_error:      db " ERROR",0
 msg_in:         db " IN ",0
 msg_break:      db "BREAK",0

@@ -51,6 +51,9 @@ SHIFTF          equ 21          ; 1 while the shift key is down
 LLEN            equ 22          ; characters in the line being typed
 INMODE          equ 23          ; 1 while INPUT waits for its line
 ATOP            equ 24          ; 2: @() is written or cleared below here
+SSP             equ 26          ; 2: the string stack's next free slot
+STRF            equ 28          ; &H53 once the string variables are set up
+REFUSED         equ 29          ; 1: a program too large was cleared at start
 QBUF            equ 32          ; 32 slots of queued key codes
 QMASK           equ 31          ; slot numbers wrap at 32
 SCREEN          equ VARS+64     ; 4 rows of 32 characters; within one 256-byte page
@@ -83,7 +86,11 @@ CBUF            equ &H4280      ; a typed line with its keywords made tokens
 CSTK            equ &H4300      ; FOR / GOSUB stack, 24 bytes an entry
 CSTKEND         equ &H44F8      ; 21 entries
 PSTART          equ &H4500      ; the program
-MEMTOP          equ &HE000      ; program and @() end below here
+MEMTOP          equ &HCC00      ; program and @() end below here
+SSTK            equ &HCC00      ; the string stack: 8 slots of 128 bytes
+SSTKEND         equ &HD000
+SVARS           equ &HD000      ; A$-Z$, a slot of 128 bytes each
+SMAX            equ 80          ; characters a string holds at most
 USERMEM         equ &HE000      ; 4 KB for machine code called from BASIC
 
 STACKTOP        equ &H0000      ; system stack grows down from the top of RAM

@@ -42,6 +42,7 @@ start:
         cal coldscreen          ; no: the banner
         jr st_draw
 warm:
+        cal strcheck
         cal arrcheck
 st_draw:
         cal drawall
@@ -54,6 +55,14 @@ st_draw:
         st $31,(iz+CURL+1)
         pst ia,IAKEYS
         pst ie,IEKEYS
+        cal sclear              ; no string is being worked on
+        ld $24,(iz+REFUSED)     ; a program too large for this firmware's
+        adc $24,0               ; memory was cleared: that is said
+        jr z,st_go
+        st $31,(iz+REFUSED)
+        st $31,(iz+LLEN)
+        jp err_memory
+st_go:
         ld $24,(iz+RUNF)        ; a program or INPUT was cut off: a new prompt
         ld $25,(iz+INMODE)
         or $24,$25
@@ -177,3 +186,4 @@ banner2:
         include "keys.s"
         include "num.s"
         include "basic.s"
+        include "strings.s"

@@ -250,7 +250,7 @@ TEST_F(DemoBasic, ReplacingALineThatDoesNotFitKeepsTheOldOne) {
   // takes 6 bytes, the new one 20, which fits neither before nor after the
   // old one goes.
   const Lines full =
-      run("2 PRINT \"TWO\":REM XXXXXXX{ENTER}", 300, {"--poke", "141C2=F0DF", "--save"});
+      run("2 PRINT \"TWO\":REM XXXXXXX{ENTER}", 300, {"--poke", "141C2=F0CB", "--save"});
   EXPECT_EQ(full[2], "?OUT OF MEMORY ERROR");
   EXPECT_EQ(run("CLS:LIST{ENTER}"), (Lines{"2 PRINT 1", "3 PRINT 3", ">_", ""}));
   // One byte shorter, it fits in the room the old line leaves.
@@ -302,6 +302,144 @@ TEST_F(DemoBasic, TypingWaitsWhileALongProgramLeavesNoRoomForKeys) {
   const Lines lines = run("CLS:RUN{ENTER}PRINT " + sum + "{ENTER}", 800);
   EXPECT_EQ(lines, (Lines{(">PRINT " + sum).substr(0, 31), (">PRINT " + sum).substr(31),
                           std::to_string(123456789LL + 11111111111LL + 2222222222LL), ">_"}));
+}
+
+// Random string expressions with their values worked out here: LEFT$,
+// RIGHT$, MID$, LEN, ASC, CHR$, STR$, VAL, + and the comparisons.
+struct StrCase {
+  std::string text;   // what PRINT gets
+  std::string shown;  // what it shows
+};
+
+class StrMaker {
+ public:
+  explicit StrMaker(uint32_t seed) : rng_(seed) {}
+
+  StrCase next(const std::string& a, const std::string& b) {
+    const int n = pick(9);
+    const int k = pick(9);
+    switch (pick(11)) {
+      case 0:
+        return {"LEFT$(A$," + std::to_string(n) + ")", a.substr(0, n)};
+      case 1:
+        return {"RIGHT$(A$," + std::to_string(n) + ")",
+                a.substr(a.size() - std::min<std::size_t>(n, a.size()))};
+      case 2:
+        return {"MID$(A$," + std::to_string(n + 1) + "," + std::to_string(k) + ")",
+                n < static_cast<int>(a.size()) ? a.substr(n, k) : ""};
+      case 3:
+        return {"MID$(B$," + std::to_string(n + 1) + ")",
+                n < static_cast<int>(b.size()) ? b.substr(n) : ""};
+      case 4:
+        return {"LEN(A$+B$)", std::to_string(a.size() + b.size())};
+      case 5:
+        return {"ASC(B$)", std::to_string(static_cast<int>(b[0]))};
+      case 6:
+        return {"CHR$(" + std::to_string(65 + n * 3) + ")+A$", std::string(1, 'A' + n * 3) + a};
+      case 7: {
+        const int v = static_cast<int>(rng_() % 20001) - 10000;
+        return {"STR$(" + std::to_string(v) + ")+\"#\"", std::to_string(v) + "#"};
+      }
+      case 8:
+        return {"VAL(\"" + std::to_string(n * 37) + "\"+A$)*2",
+                std::to_string(2 * leadingNumber(std::to_string(n * 37) + a))};
+      case 9:
+        return {"A$<B$", a < b ? "1" : "0"};
+      default:
+        return {"A$+\"-\"+B$>=B$", a + "-" + b >= b ? "1" : "0"};
+    }
+  }
+
+  std::string word() {
+    static const char chars[] = "AB C12";
+    std::string w;
+    for (int n = pick(7); n > 0; --n) w += chars[pick(6)];
+    return w;
+  }
+
+ private:
+  static long leadingNumber(const std::string& s) {
+    long v = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9') break;
+      v = v * 10 + (c - '0');
+    }
+    return v;
+  }
+  int pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
+  std::mt19937 rng_;
+};
+
+TEST_F(DemoBasic, WorksOutStringFunctionsLikeAReferenceComputedHere) {
+  StrMaker maker(27);
+  for (int round = 0; round < 24; ++round) {
+    const std::string a = maker.word();
+    std::string b = maker.word();
+    if (b.empty()) b = "Z";  // ASC needs a character
+    std::string text = "CLS:A$=\"" + a + "\":B$=\"" + b + "\"";
+    std::vector<std::string> shown;
+    for (int k = 0; k < 2; ++k) {
+      const StrCase c = maker.next(a, b);
+      text += ":PRINT \"|\";" + c.text + ";\"|\"";
+      shown.push_back("|" + c.shown + "|");
+    }
+    MachineDir fresh;
+    text += "{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 100), "--lcd-chars", "--type", text});
+    ASSERT_EQ(r.lines.size(), 4u);
+    EXPECT_EQ((Lines{r.lines[0], r.lines[1]}), shown) << text;
+    EXPECT_EQ(r.lines[2], ">_") << text;
+  }
+}
+
+TEST_F(DemoBasic, RunsProgramsWithStringsAndReportsTheirErrors) {
+  // A string built and taken apart in a loop: the word reversed, and the
+  // positions of its vowels.
+  const std::string word = "PROGRAMS";
+  std::string reversed(word.rbegin(), word.rend()), vowels;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (std::string("AEIOU").find(word[i]) != std::string::npos) vowels += std::to_string(i + 1);
+  enter({"10 INPUT \"WORD\";W$", "20 R$=\"\":V$=\"\"", "30 FOR I=LEN(W$) TO 1 STEP -1",
+         "40 C$=MID$(W$,I,1):R$=R$+C$",
+         "50 IF C$=\"A\" OR C$=\"E\" OR C$=\"I\" OR C$=\"O\" OR "
+         "C$=\"U\" THEN V$=STR$(I)+V$",
+         "60 NEXT I:PRINT R$;\" \";V$"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}" + word + "{ENTER}", 600),
+            (Lines{"WORD? " + word, reversed + " " + vowels, ">_", ""}));
+  // A string where a number belongs, or the other way round; a string of
+  // more than 80 characters.
+  const struct {
+    std::string line;
+    std::string message;
+  } cases[] = {
+      {"20 A=B$", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 A$=5", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 PRINT LEN(7)", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 IF A$=1 THEN 20", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 A$=\"" + std::string(40, 'X') + "\":A$=A$+A$+\"!\"", "?STRING TOO LONG ERROR IN 20"}};
+  for (const auto& c : cases) {
+    MachineDir fresh;
+    const std::string text = c.line + "{ENTER}CLS:RUN{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 200), "--lcd-chars", "--type", text});
+    EXPECT_EQ(r.lines, (Lines{c.message, ">_", "", ""})) << c.line;
+  }
+  // INKEY$ gives "" until a key comes, then the key.
+  enter({"NEW", "10 N=0", "20 K$=INKEY$:N=N+1:IF K$=\"\" THEN 20", "30 PRINT K$;N>1"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}Q", 300, {"--type-pace"}), (Lines{"Q1", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, ClearsTheStringsOfRamAnOlderFirmwareLeft) {
+  enter({"10 PRINT \"KEPT\";LEN(A$)"});
+  // RAM of a firmware without strings: the string variables' memory holds
+  // anything, and is set up at the next start; the program stays.
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 300,
+                {"--poke", "1411C=00", "--poke", "1D000=" + std::string(256, '7')}),
+            (Lines{"KEPT0", ">_", "", ""}));
+  // A program reaching into that memory is cleared, and that is said.
+  EXPECT_EQ(run("LIST{ENTER}", 300, {"--poke", "1411C=00", "--poke", "141C2=00CC"}),
+            (Lines{">", "?OUT OF MEMORY ERROR", ">LIST", ">_"}));
 }
 
 TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {

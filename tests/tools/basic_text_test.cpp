@@ -68,7 +68,7 @@ TEST(BasicText, RefusesWhatDoesNotFitAndAreasThatAreNotWhole) {
   std::vector<uint8_t> bare(kRamSize, 0xFF);
   EXPECT_NE(store(bare, parse("10 END\n")), "");
   EXPECT_FALSE(list(bare).ok);
-  // 400 lines of 80 bytes fit in the 39 KB of the program area, 1500 do not.
+  // 400 lines of 80 bytes fit in the 34 KB of the program area, 1500 do not.
   std::string text;
   for (int n = 1; n <= 1500; ++n) {
     text += std::to_string(n) + " REM " + std::string(74, 'X') + "\n";
