@@ -53,6 +53,13 @@ TMID            equ &HA2
 TCHR            equ &HA3
 TSTR            equ &HA4
 TINKEY          equ &HA5
+TELSE           equ &HA6
+TTAB            equ &HA7
+TDATA           equ &HA8                ; DATA ... ON: statements again
+TREAD           equ &HA9
+TRESTORE        equ &HAA
+TON             equ &HAB
+NSTMT2          equ &H28                ; tokens from &H80 plus this many: statements
 
 STMTP           equ SAVEP           ; the statement being run (for BRK and CONT)
 LPTR            equ LINENO          ; LIST: the record being listed
@@ -68,12 +75,14 @@ keywords:
         db "NEW",0,"CONT",0,"POKE",0,"CALL",0,"THEN",0,"TO",0,"STEP",0,"AND",0
         db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0
         db "LEN",0,"ASC",0,"VAL",0,"LEFT$",0,"RIGHT$",0,"MID$",0,"CHR$",0,"STR$",0
-        db "INKEY$",0,0
+        db "INKEY$",0,"ELSE",0,"TAB",0,"DATA",0,"READ",0,"RESTORE",0,"ON",0,0
 
 stmttab:
         dw do_print,do_input,do_let,do_if,do_goto,do_gosub,do_return,do_for
         dw do_next,do_end,do_stop,do_rem,do_cls,do_list,do_run,do_new,do_cont
         dw do_poke,do_call
+stmttab2:
+        dw do_data,do_read,do_restore,do_on
 
 ; ---------------------------------------------------------------------------
 ; Start-up of BASIC.
@@ -128,6 +137,8 @@ arrclear:
         adw $24,$28
         st $24,(iz+ATOP)
         st $25,(iz+ATOP+1)
+        st $31,(iz+DPTR)        ; READ starts at the first DATA again
+        st $31,(iz+DPTR+1)
         rtn
 
 ; After a start on RAM that was kept: ATOP within the free memory, else
@@ -230,6 +241,8 @@ il_after:
         jr c,il_letter
         sbc $25,NSTMT
         jr c,is_yes
+        sbc $25,NSTMT2
+        jr nc,is_yes
         jr is_no
 il_letter:
         sb $24,&H41
@@ -247,6 +260,8 @@ isstmt:
         jr c,is_var
         sbc $25,NSTMT
         jr c,is_yes
+        sbc $25,NSTMT2
+        jr nc,is_yes
         jr is_no
 is_var:
         sbc $24,&H40            ; @(...) =
@@ -636,6 +651,17 @@ cr_string:                      ; a string goes as it is, quotes and all
         cal cr_put
         jr cz_loop
 cr_word:
+        sbc $24,&H3F            ; ? is PRINT
+        jr nz,cr_keyword
+        ldi $24,(ix+0)
+        ld $24,TPRINT
+        cal cr_put
+        jr cz_loop
+cr_keyword:
+        sb $24,&H41             ; every keyword starts with a letter
+        jr c,cr_char
+        sbc $24,26
+        jr nc,cr_char
         cal matchkw
         jr c,cr_char
         cal cr_put              ; the token
@@ -919,7 +945,7 @@ stmt_loop:
         sb $25,&H80
         jr c,sl_nottoken
         sbc $25,NSTMT
-        jp nc,err_syntax
+        jp nc,stmt2
         ldi $24,(ix+0)
         ad $25,$25
         ld $26,lo(stmttab)
@@ -945,7 +971,7 @@ stmt_end:
         sbc $24,&H3A
         jr z,sl_colon
         adc $24,0
-        jp nz,err_syntax
+        jp nz,stmt_else
 stmt_eol:                       ; IX on the 0 that ends the line
         ld $24,(iz+CURL)
         ld $25,(iz+CURL+1)
@@ -1132,6 +1158,8 @@ pr_item:
         jr z,pr_join
         sbc $24,&H2C
         jr z,pr_tab
+        sbc $24,TTAB
+        jp z,pr_tabn
         cal isstr
         jp z,pr_sexpr
         cal expr
@@ -1160,11 +1188,13 @@ pr_join:
         jr nz,pr_item
         jp stmt_end
 
-; Z when $24 ends a statement (0 or ":").
+; Z when $24 ends a statement (0, ":" or the ELSE after a THEN part).
 isend:
         adc $24,0
         rtn z
         sbc $24,&H3A
+        rtn z
+        sbc $24,TELSE
         rtn
 
 ; The string at IX up to its closing quote (or the end of the line), IX
@@ -1290,8 +1320,7 @@ do_if:
         jp nc,stmt_loop
         jr do_goto
 if_false:
-        cal skip_eol
-        jp stmt_end
+        jp if_else
 
 ; GOTO line
 do_goto:
@@ -2233,6 +2262,9 @@ err_type:
         jr error
 err_long:
         ld $24,12
+        jr error
+err_data:
+        ld $24,13
 error:
         pre ss,STACKTOP
         pre iz,VARS
@@ -2276,6 +2308,7 @@ er_text:
 errtab:
         dw msg_syntax,msg_overflow,msg_div0,msg_return,msg_next,msg_deep
         dw msg_undef,msg_memory,msg_cont,msg_subscript,msg_value,msg_type,msg_long
+        dw msg_data
 
 msg_syntax:     db "SYNTAX",0
 msg_overflow:   db "OVERFLOW",0
@@ -2290,6 +2323,7 @@ msg_subscript:  db "BAD SUBSCRIPT",0
 msg_value:      db "ILLEGAL VALUE",0
 msg_type:       db "TYPE MISMATCH",0
 msg_long:       db "STRING TOO LONG",0
+msg_data:       db "OUT OF DATA",0
 msg_error:      db " ERROR",0
 msg_in:         db " IN ",0
 msg_break:      db "BREAK",0

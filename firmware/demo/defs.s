@@ -77,6 +77,10 @@ ARG             equ 214         ; 9: scratch value
 EPOS            equ 230         ; the line editor's cursor: 0..LLEN
 LSROW           equ 231         ; row where the line being typed starts
 LSCOL           equ 232         ; its column there
+ONN             equ 233         ; ON: the place in the list still to go
+ONKIND          equ 234         ; ON: GOTO or GOSUB
+ONLINE          equ 235         ; 2: ON: the line taken (0: none)
+DPTR            equ 237         ; 2: READ's next DATA item (0: from the start)
 VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
 LBUF            equ &H4200      ; the line being typed

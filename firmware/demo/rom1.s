@@ -187,3 +187,4 @@ banner2:
         include "num.s"
         include "basic.s"
         include "strings.s"
+        include "flow.s"

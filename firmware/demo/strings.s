@@ -72,10 +72,8 @@ sclearvars:
         ld $25,hi(SVARS)
         ld $26,26
 scv_loop:
-        st $31,($24)
-        ad $24,1
-        st $31,($24)
-        ad $24,127
+        st $31,($24)            ; the length 0 (whoever copies one writes its 0)
+        ad $24,128
         jr nc,scv_next
         ad $25,1
 scv_next:

@@ -47,7 +47,8 @@ bool isProgramLine(std::string_view c, std::size_t& digits) {
   if (digits == c.size()) return true;
   const auto next = static_cast<uint8_t>(c[digits]);
   if (next == ':' || next == '@' || isLetter(next)) return true;
-  return next >= kFirstToken && next < kFirstToken + fw::NSTMT;
+  return (next >= kFirstToken && next < kFirstToken + fw::NSTMT) ||
+         next >= kFirstToken + fw::NSTMT2;
 }
 
 uint16_t readWord(std::span<const uint8_t> ram, uint32_t a) {
@@ -97,6 +98,11 @@ std::string crunch(std::string_view typed) {
       out += typed[i++];
       while (i < typed.size() && typed[i] != '"') out += typed[i++];
       if (i < typed.size()) out += typed[i++];
+      continue;
+    }
+    if (c == '?') {  // short for PRINT
+      out += static_cast<char>(fw::TPRINT);
+      ++i;
       continue;
     }
     std::size_t length = 0;
@@ -265,6 +271,7 @@ std::string store(std::span<uint8_t> ram, const Program& p) {
   writeWord(ram, fw::VARS + fw::PEND, at);
   writeWord(ram, fw::VARS + fw::ATOP, at + 2);
   writeWord(ram, fw::VARS + fw::CONTL, 0);
+  writeWord(ram, fw::VARS + fw::DPTR, 0);
   return "";
 }
 

@@ -442,6 +442,51 @@ TEST_F(DemoBasic, ClearsTheStringsOfRamAnOlderFirmwareLeft) {
             (Lines{">", "?OUT OF MEMORY ERROR", ">LIST", ">_"}));
 }
 
+TEST_F(DemoBasic, RunsDataOnGosubAndElseLikeAReferenceComputedHere) {
+  // Codes read from DATA pick a subroutine with ON ... GOSUB (0 and 4 pick
+  // none); one of them decides with IF ... ELSE. Worked out here the same.
+  std::mt19937 rng(5);
+  for (int round = 0; round < 3; ++round) {
+    std::vector<int> codes;
+    for (int i = 0; i < 14; ++i) codes.push_back(static_cast<int>(rng() % 5));
+    long sum = 0;
+    for (int k : codes) {
+      if (k == 1) sum += 1;
+      if (k == 2) sum += 10;
+      if (k == 3) sum = sum > 20 ? sum * 2 : sum - 1;
+    }
+    std::string data1 = "500 DATA ", data2 = "510 DATA ";
+    for (std::size_t i = 0; i < codes.size(); ++i)
+      (i < 8 ? data1 : data2) +=
+          std::to_string(codes[i]) + (i == 7 || i + 1 == codes.size() ? "" : ",");
+    MachineDir fresh;
+    std::string text;
+    for (const std::string& l :
+         {std::string("10 S=0:N=0"), std::string("20 READ K:IF K<0 THEN 60"),
+          std::string("30 ON K GOSUB 100,200,300"), std::string("40 N=N+1:GOTO 20"),
+          std::string("60 READ W$:?S;\" \";N;\" \";W$:RESTORE:READ K:?K:END"),
+          std::string("100 S=S+1:RETURN"), std::string("200 S=S+10:RETURN"),
+          std::string("300 IF S>20 THEN S=S*2 ELSE S=S-1"), std::string("310 RETURN"), data1,
+          data2 + ",-1,\"ALL DONE\""})
+      text += l + "{ENTER}";
+    text += "CLS:RUN{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 400), "--lcd-chars", "--type", text});
+    EXPECT_EQ(r.lines,
+              (Lines{std::to_string(sum) + " " + std::to_string(codes.size()) + " ALL DONE",
+                     std::to_string(codes[0]), ">_", ""}))
+        << data1 << " " << data2;
+  }
+  // ON beyond its list goes on; ON GOTO jumps; ELSE with a line number;
+  // ? is PRINT; TAB moves to a column; READ past the last DATA.
+  enter({"10 ON 3 GOTO 40,50:ON 2 GOTO 40,50", "40 ?\"FORTY\"", "50 IF 0 THEN 40 ELSE 70",
+         "60 ?\"SIXTY\"", "70 ?TAB(4);\"T\";TAB(2);\"U\";TAB(9);7:READ A", "80 DATA 1"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}READ B{ENTER}"),
+            (Lines{"    TU   7", ">READ B", "?OUT OF DATA ERROR", ">_"}));
+  EXPECT_EQ(run("CLS:LIST 10-40{ENTER}"),
+            (Lines{"10 ON 3 GOTO 40,50:ON 2 GOTO 40,", "50", "40 PRINT \"FORTY\"", ">_"}));
+}
+
 TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {
   enter({"10 INPUT \"HOW MANY\";N,M", "20 PRINT N*M"});
   EXPECT_EQ(run("CLS:RUN{ENTER}12{ENTER}X{ENTER}"), (Lines{"HOW MANY? 12", "? X", "?REDO", "? _"}));
