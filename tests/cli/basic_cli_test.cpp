@@ -121,9 +121,20 @@ class ProgramMaker {
 
  private:
   std::string statement() {
-    switch (pick(9)) {
+    switch (pick(13)) {
       case 0:
-        return word("PRINT") + gap() + expr() + gap() + (pick(2) ? ";" : ",") + gap() + str();
+        return (pick(3) ? word("PRINT") : "?") + gap() + expr() + gap() + (pick(2) ? ";" : ",") +
+               gap() + str();
+      case 9:
+        return word("ON") + gap() + expr() + gap() + word("GOSUB") + "10," + gap() + "20";
+      case 10:
+        return word("DATA") + gap() + "1," + gap() + "\"A B\"," + var();
+      case 11:
+        return word("IF") + gap() + var() + "$=" + str() + word("THEN") + gap() + var() + "=1" +
+               gap() + word("ELSE") + gap() + std::to_string(pick(99));
+      case 12:
+        return var() + "$=" + word("LEFT$") + "(" + var() + "$," + expr() + ")+" + word("CHR$") +
+               "(65)";
       case 1:
         return var() + gap() + "=" + gap() + expr();
       case 2:
