@@ -59,6 +59,7 @@ TDATA           equ &HA8                ; DATA ... ON: statements again
 TREAD           equ &HA9
 TRESTORE        equ &HAA
 TON             equ &HAB
+TDIM            equ &HAC
 NSTMT2          equ &H28                ; tokens from &H80 plus this many: statements
 
 STMTP           equ SAVEP           ; the statement being run (for BRK and CONT)
@@ -75,14 +76,14 @@ keywords:
         db "NEW",0,"CONT",0,"POKE",0,"CALL",0,"THEN",0,"TO",0,"STEP",0,"AND",0
         db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0
         db "LEN",0,"ASC",0,"VAL",0,"LEFT$",0,"RIGHT$",0,"MID$",0,"CHR$",0,"STR$",0
-        db "INKEY$",0,"ELSE",0,"TAB",0,"DATA",0,"READ",0,"RESTORE",0,"ON",0,0
+        db "INKEY$",0,"ELSE",0,"TAB",0,"DATA",0,"READ",0,"RESTORE",0,"ON",0,"DIM",0,0
 
 stmttab:
         dw do_print,do_input,do_let,do_if,do_goto,do_gosub,do_return,do_for
         dw do_next,do_end,do_stop,do_rem,do_cls,do_list,do_run,do_new,do_cont
         dw do_poke,do_call
 stmttab2:
-        dw do_data,do_read,do_restore,do_on
+        dw do_data,do_read,do_restore,do_on,do_dim
 
 ; ---------------------------------------------------------------------------
 ; Start-up of BASIC.
@@ -139,7 +140,7 @@ arrclear:
         st $25,(iz+ATOP+1)
         st $31,(iz+DPTR)        ; READ starts at the first DATA again
         st $31,(iz+DPTR+1)
-        rtn
+        jp arrnone              ; and DIM's arrays go
 
 ; After a start on RAM that was kept: ATOP within the free memory, else
 ; cleared (RAM an older program left has none). Uses $24-$29.
@@ -1062,8 +1063,8 @@ vr_array:
         adw $26,$24             ; after the end mark
         ld $24,9
         adw $24,$26             ; its end
-        ld $28,lo(MEMTOP)
-        ld $29,hi(MEMTOP)
+        ld $28,(iz+ARRTOP)      ; below DIM's arrays
+        ld $29,(iz+ARRTOP+1)
         sbcw $28,$24
         jp c,err_subscript
 ; Elements from ATOP up to the end (pair $24) of the one at pair $26 are
@@ -1133,16 +1134,29 @@ do_let:
         ppsw $26
         cal varstore
         jp stmt_end
-dl_string:                      ; no "=": a string variable, or an error
+dl_string:                      ; no "=": an array, a string variable or an error
+        ld $26,$24
+        sbc $24,&H28
+        jr z,dl_back
         sbc $24,&H24
         jp nz,err_syntax
+dl_back:
         gre ix,$24              ; back on its letter
         sb $24,1
-        jr nc,dl_back
+        jr nc,dl_which
         sb $25,1
-dl_back:
+dl_which:
         pre ix,$24
-        jp do_slet
+        sbc $26,&H24
+        jp z,do_slet
+        cal arrref
+        ld $25,&H3D
+        cal expect
+        phsw $27
+        cal expr
+        ppsw $26
+        cal varstore
+        jp stmt_end
 
 ; PRINT items separated by ; (joined) or , (next column of 8); a ; or ,
 ; at the end keeps the output on the row.
@@ -1236,7 +1250,7 @@ in_var:
         ldi $24,(ix+0)
         jr in_ask
 in_num_var:
-        cal varref
+        cal varrefa
         st $26,(iz+INVAR)
         st $27,(iz+INVAR+1)
 in_ask:
@@ -2137,7 +2151,10 @@ primary:
         ld $25,(ix+1)           ; a letter
         sbc $25,&H24
         jp z,strcmp
-        jr pm_var
+        sbc $25,&H28
+        jr nz,pm_var
+        cal arrref              ; an element of an array
+        jp varload
 pm_other:
         sbc $24,&H28
         jp z,parenexpr

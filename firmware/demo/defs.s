@@ -52,7 +52,7 @@ LLEN            equ 22          ; characters in the line being typed
 INMODE          equ 23          ; 1 while INPUT waits for its line
 ATOP            equ 24          ; 2: @() is written or cleared below here
 SSP             equ 26          ; 2: the string stack's next free slot
-STRF            equ 28          ; &H53 once the string variables are set up
+STRF            equ 28          ; &H54 once strings and arrays are set up
 REFUSED         equ 29          ; 1: a program too large was cleared at start
 QBUF            equ 32          ; 32 slots of queued key codes
 QMASK           equ 31          ; slot numbers wrap at 32
@@ -81,6 +81,7 @@ ONN             equ 233         ; ON: the place in the list still to go
 ONKIND          equ 234         ; ON: GOTO or GOSUB
 ONLINE          equ 235         ; 2: ON: the line taken (0: none)
 DPTR            equ 237         ; 2: READ's next DATA item (0: from the start)
+ARRTOP          equ 239         ; 2: DIM's arrays lie from here to MEMTOP
 VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
 LBUF            equ &H4200      ; the line being typed
@@ -95,6 +96,7 @@ SSTK            equ &HCC00      ; the string stack: 8 slots of 128 bytes
 SSTKEND         equ &HD000
 SVARS           equ &HD000      ; A$-Z$, a slot of 128 bytes each
 SMAX            equ 80          ; characters a string holds at most
+ARRTAB          equ &HDD00      ; the arrays of DIM: 52 entries of 4 bytes
 USERMEM         equ &HE000      ; 4 KB for machine code called from BASIC
 
 STACKTOP        equ &H0000      ; system stack grows down from the top of RAM

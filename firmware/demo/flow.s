@@ -140,7 +140,7 @@ do_restore:
 do_read:
         cal isstrvar
         jr z,rd_string
-        cal varref
+        cal varrefa
         phsw $27
         cal nextdata
         gre ix,$28
@@ -171,11 +171,19 @@ rd_num:
         cal varstore
         jp rd_more
 rd_string:
+        ld $24,(ix+2)
+        sbc $24,&H28
+        jr z,rs_element
         ld $25,(ix+0)
         sb $25,&H41
-        phs $25
         ldi $24,(ix+0)
         ldi $24,(ix+0)
+        cal svaraddr
+        jr rs_target
+rs_element:
+        cal arrref
+rs_target:
+        phsw $27
         cal nextdata
         gre ix,$28
         phsw $29
@@ -215,9 +223,6 @@ rs_done:
         cal dataend
         ppsw $28
         pre ix,$28
-        pps $25
-        cal svaraddr
-        phsw $27
         cal stop
         ld $28,$26
         ld $29,$27

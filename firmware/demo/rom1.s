@@ -188,3 +188,4 @@ banner2:
         include "basic.s"
         include "strings.s"
         include "flow.s"
+        include "arrays.s"

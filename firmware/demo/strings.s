@@ -79,7 +79,7 @@ scv_loop:
 scv_next:
         sb $26,1
         jr nz,scv_loop
-        ld $24,&H53
+        ld $24,&H54
         st $24,(iz+STRF)
         rtn
 
@@ -90,9 +90,10 @@ scv_next:
 strcheck:
         st $31,(iz+REFUSED)
         ld $24,(iz+STRF)
-        sbc $24,&H53
+        sbc $24,&H54
         rtn z
         cal sclearvars
+        cal arrnone
         ld $24,(iz+PEND)
         ld $25,(iz+PEND+1)
         ld $26,lo(MEMTOP-2)
@@ -288,6 +289,15 @@ sp_litend:
 sp_var:
         cal isstrvar
         jr nz,sp_func
+        ld $24,(ix+2)
+        sbc $24,&H28
+        jr nz,sp_plain
+        cal arrref              ; an element of a string array
+        ld $28,$26
+        ld $29,$27
+        cal spush
+        jp scopy
+sp_plain:
         ld $25,(ix+0)
         sb $25,&H41
         ldi $24,(ix+0)
@@ -536,17 +546,22 @@ scm_done:
 
 ; LET s$ = string expression.
 do_slet:
+        ld $24,(ix+2)
+        sbc $24,&H28
+        jr z,sl_element
         ld $25,(ix+0)
         sb $25,&H41
-        phs $25
         ldi $24,(ix+0)
         ldi $24,(ix+0)
+        cal svaraddr
+        jr sl_target
+sl_element:
+        cal arrref
+sl_target:
+        phsw $27
         ld $25,&H3D
         cal expect
         cal sexpr
-        pps $25
-        cal svaraddr
-        phsw $27
         cal stop
         ld $28,$26
         ld $29,$27

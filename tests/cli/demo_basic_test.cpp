@@ -487,6 +487,45 @@ TEST_F(DemoBasic, RunsDataOnGosubAndElseLikeAReferenceComputedHere) {
             (Lines{"10 ON 3 GOTO 40,50:ON 2 GOTO 40,", "50", "40 PRINT \"FORTY\"", ">_"}));
 }
 
+TEST_F(DemoBasic, KeepsTwoDimensionalAndStringArraysOfDim) {
+  // Pascal's triangle in a two-dimensional array, read back along a row;
+  // names in a string array read from DATA, joined backwards. Worked out
+  // here the same way.
+  const int n = 9;
+  std::vector<std::vector<long>> p(n + 1, std::vector<long>(n + 1, 0));
+  for (int i = 0; i <= n; ++i)
+    for (int j = 0; j <= i; ++j) p[i][j] = j == 0 || j == i ? 1 : p[i - 1][j - 1] + p[i - 1][j];
+  std::string row;
+  for (int j = 0; j <= n; j += 3) row += std::to_string(p[n][j]) + " ";
+  const std::vector<std::string> names = {"ADA", "BO", "CY", "DEE"};
+  std::string joined;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) joined += *it;
+  enter({"10 DIM P(9,9),N$(3)", "20 FOR I=0 TO 9:P(I,0)=1:P(I,I)=1:NEXT I",
+         "30 FOR I=2 TO 9:FOR J=1 TO I-1:P(I,J)=P(I-1,J-1)+P(I-1,J):NEXT J:NEXT I",
+         "40 FOR J=0 TO 9 STEP 3:?P(9,J);\" \";:NEXT J:?", "50 FOR I=0 TO 3:READ N$(I):NEXT I",
+         "60 A$=\"\":FOR I=3 TO 0 STEP -1:A$=A$+N$(I):NEXT I:?A$;LEN(N$(1))",
+         "70 DATA \"ADA\",\"BO\",CY,DEE"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 2500),
+            (Lines{row.substr(0, row.size() - 1), joined + "2", ">_", ""}));
+  // A subscript beyond the size, one too many, an array not dimensioned,
+  // one dimensioned twice.
+  const struct {
+    std::string line;
+    std::string message;
+  } cases[] = {{"20 DIM A(3):A(4)=1", "?BAD SUBSCRIPT ERROR IN 20"},
+               {"20 DIM A(3):PRINT A(1,1)", "?BAD SUBSCRIPT ERROR IN 20"},
+               {"20 B$(1)=\"X\"", "?BAD SUBSCRIPT ERROR IN 20"},
+               {"20 DIM A(3):DIM A(4)", "?ILLEGAL VALUE ERROR IN 20"},
+               {"20 DIM A$(200,200)", "?OUT OF MEMORY ERROR IN 20"}};
+  for (const auto& c : cases) {
+    MachineDir fresh;
+    const std::string text = c.line + "{ENTER}CLS:RUN{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 200), "--lcd-chars", "--type", text});
+    EXPECT_EQ(r.lines, (Lines{c.message, ">_", "", ""})) << c.line;
+  }
+}
+
 TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {
   enter({"10 INPUT \"HOW MANY\";N,M", "20 PRINT N*M"});
   EXPECT_EQ(run("CLS:RUN{ENTER}12{ENTER}X{ENTER}"), (Lines{"HOW MANY? 12", "? X", "?REDO", "? _"}));
