@@ -60,6 +60,7 @@ TREAD           equ &HA9
 TRESTORE        equ &HAA
 TON             equ &HAB
 TDIM            equ &HAC
+TAUTO           equ &HAD
 NSTMT2          equ &H28                ; tokens from &H80 plus this many: statements
 
 STMTP           equ SAVEP           ; the statement being run (for BRK and CONT)
@@ -76,14 +77,15 @@ keywords:
         db "NEW",0,"CONT",0,"POKE",0,"CALL",0,"THEN",0,"TO",0,"STEP",0,"AND",0
         db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0
         db "LEN",0,"ASC",0,"VAL",0,"LEFT$",0,"RIGHT$",0,"MID$",0,"CHR$",0,"STR$",0
-        db "INKEY$",0,"ELSE",0,"TAB",0,"DATA",0,"READ",0,"RESTORE",0,"ON",0,"DIM",0,0
+        db "INKEY$",0,"ELSE",0,"TAB",0,"DATA",0,"READ",0,"RESTORE",0,"ON",0,"DIM",0
+        db "AUTO",0,0
 
 stmttab:
         dw do_print,do_input,do_let,do_if,do_goto,do_gosub,do_return,do_for
         dw do_next,do_end,do_stop,do_rem,do_cls,do_list,do_run,do_new,do_cont
         dw do_poke,do_call
 stmttab2:
-        dw do_data,do_read,do_restore,do_on,do_dim
+        dw do_data,do_read,do_restore,do_on,do_dim,do_auto
 
 ; ---------------------------------------------------------------------------
 ; Start-up of BASIC.
@@ -91,6 +93,7 @@ stmttab2:
 ; A cold start: no program, no variables.
 basic_cold:
         st $31,(iz+REFUSED)
+        st $31,(iz+AUTOF)
         cal newprog
         st $31,(iz+LLEN)
         st $31,(iz+EPOS)
@@ -174,6 +177,7 @@ cmdloop:
         cal fresh
         ld $24,PROMPT
         cal putch
+        cal autoline
 cmd_read:
         cal readline
         cal crunch
@@ -181,7 +185,7 @@ cmd_read:
         pre ix,CBUF
         ld $24,(ix+0)
         adc $24,0
-        jr z,cmdloop            ; nothing typed
+        jp z,cmd_empty          ; nothing typed
         cal isline
         jp z,storeline
         st $31,(iz+CURL)
@@ -761,6 +765,10 @@ sl_len:
         adc $26,0
         jr nz,sl_len
         st $25,(iz+TLEN)
+        ld $24,(iz+AUTOF)
+        adc $24,0
+        jp nz,sl_auto
+sl_go:
         st $31,(iz+CONTL)       ; an edited program cannot go on
         st $31,(iz+CONTL+1)
         ld $24,$0
@@ -863,6 +871,7 @@ sl_copied:
         adc $28,0
         jr nz,sl_copy
         cal arrclear
+        cal autonext
         jp cmdloop
 
 inc24:

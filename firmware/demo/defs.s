@@ -52,7 +52,7 @@ LLEN            equ 22          ; characters in the line being typed
 INMODE          equ 23          ; 1 while INPUT waits for its line
 ATOP            equ 24          ; 2: @() is written or cleared below here
 SSP             equ 26          ; 2: the string stack's next free slot
-STRF            equ 28          ; &H54 once strings and arrays are set up
+STRF            equ 28          ; &H55 once strings, arrays and AUTO are set up
 REFUSED         equ 29          ; 1: a program too large was cleared at start
 QBUF            equ 32          ; 32 slots of queued key codes
 QMASK           equ 31          ; slot numbers wrap at 32
@@ -82,6 +82,9 @@ ONKIND          equ 234         ; ON: GOTO or GOSUB
 ONLINE          equ 235         ; 2: ON: the line taken (0: none)
 DPTR            equ 237         ; 2: READ's next DATA item (0: from the start)
 ARRTOP          equ 239         ; 2: DIM's arrays lie from here to MEMTOP
+AUTOF           equ 241         ; 1 while AUTO offers line numbers
+AUTON           equ 242         ; 2: AUTO's next line number, 4 decimal digits
+AUTOS           equ 244         ; 2: and its step
 VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
 LBUF            equ &H4200      ; the line being typed

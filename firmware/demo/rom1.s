@@ -189,3 +189,4 @@ banner2:
         include "strings.s"
         include "flow.s"
         include "arrays.s"
+        include "auto.s"

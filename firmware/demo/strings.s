@@ -79,7 +79,7 @@ scv_loop:
 scv_next:
         sb $26,1
         jr nz,scv_loop
-        ld $24,&H54
+        ld $24,&H55
         st $24,(iz+STRF)
         rtn
 
@@ -90,10 +90,11 @@ scv_next:
 strcheck:
         st $31,(iz+REFUSED)
         ld $24,(iz+STRF)
-        sbc $24,&H54
+        sbc $24,&H55
         rtn z
         cal sclearvars
         cal arrnone
+        st $31,(iz+AUTOF)
         ld $24,(iz+PEND)
         ld $25,(iz+PEND+1)
         ld $26,lo(MEMTOP-2)

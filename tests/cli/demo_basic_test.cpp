@@ -526,6 +526,18 @@ TEST_F(DemoBasic, KeepsTwoDimensionalAndStringArraysOfDim) {
   }
 }
 
+TEST_F(DemoBasic, AutoOffersTheNextLineNumberUntilEnterOnItAlone) {
+  // From 100 in steps of 5; a number typed over the offered one goes on
+  // from there; EXE on the offered number alone ends AUTO and keeps that
+  // line (here an existing one) as it was.
+  enter({"112 REM KEPT", "AUTO 100,5", "PRINT 1", "PRINT 2", "{BS}{BS}{BS}{BS}107 PRINT 3", "",
+         "PRINT 4"});
+  EXPECT_EQ(run("CLS:LIST 100-107{ENTER}"),
+            (Lines{"100 PRINT 1", "105 PRINT 2", "107 PRINT 3", ">_"}));
+  EXPECT_EQ(run("CLS:LIST 112{ENTER}"), (Lines{"112 REM KEPT", ">_", "", ""}));
+  EXPECT_EQ(run("CLS:RUN{ENTER}"), (Lines{"1", "2", "3", ">_"}));
+}
+
 TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {
   enter({"10 INPUT \"HOW MANY\";N,M", "20 PRINT N*M"});
   EXPECT_EQ(run("CLS:RUN{ENTER}12{ENTER}X{ENTER}"), (Lines{"HOW MANY? 12", "? X", "?REDO", "? _"}));
