@@ -61,6 +61,7 @@ TRESTORE        equ &HAA
 TON             equ &HAB
 TDIM            equ &HAC
 TAUTO           equ &HAD
+TRENUM          equ &HAE
 NSTMT2          equ &H28                ; tokens from &H80 plus this many: statements
 
 STMTP           equ SAVEP           ; the statement being run (for BRK and CONT)
@@ -78,14 +79,14 @@ keywords:
         db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0
         db "LEN",0,"ASC",0,"VAL",0,"LEFT$",0,"RIGHT$",0,"MID$",0,"CHR$",0,"STR$",0
         db "INKEY$",0,"ELSE",0,"TAB",0,"DATA",0,"READ",0,"RESTORE",0,"ON",0,"DIM",0
-        db "AUTO",0,0
+        db "AUTO",0,"RENUM",0,0
 
 stmttab:
         dw do_print,do_input,do_let,do_if,do_goto,do_gosub,do_return,do_for
         dw do_next,do_end,do_stop,do_rem,do_cls,do_list,do_run,do_new,do_cont
         dw do_poke,do_call
 stmttab2:
-        dw do_data,do_read,do_restore,do_on,do_dim,do_auto
+        dw do_data,do_read,do_restore,do_on,do_dim,do_auto,do_renum
 
 ; ---------------------------------------------------------------------------
 ; Start-up of BASIC.

@@ -85,6 +85,13 @@ ARRTOP          equ 239         ; 2: DIM's arrays lie from here to MEMTOP
 AUTOF           equ 241         ; 1 while AUTO offers line numbers
 AUTON           equ 242         ; 2: AUTO's next line number, 4 decimal digits
 AUTOS           equ 244         ; 2: and its step
+RNSTART         equ 246         ; 2: RENUM's first number
+RNSTEP          equ 248         ; 2: its step
+RNDELTA         equ 250         ; 2: how much the program grows
+RNPASS          equ 223         ; 0 while RENUM counts, 1 while it writes
+RNAT            equ ARG         ; 2: the line number being changed
+RNOLD           equ ARG+2       ; its length
+RNREC           equ 224         ; 2: the record it is in (storeline's REC)
 VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
 LBUF            equ &H4200      ; the line being typed

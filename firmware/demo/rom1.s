@@ -190,3 +190,4 @@ banner2:
         include "flow.s"
         include "arrays.s"
         include "auto.s"
+        include "renum.s"

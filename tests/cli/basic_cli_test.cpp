@@ -4,9 +4,12 @@
 // machine runs it.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -252,6 +255,118 @@ TEST_F(BasicTool, LoadsRandomProgramsAsTypingDoes) {
     ProgramMaker maker(seed);
     sameAsTyped(maker.program(7));
   }
+}
+
+// A listing renumbered as RENUM start,step does it, worked out on the text:
+// the lines numbered afresh, and the numbers after GOTO, GOSUB, THEN, ELSE
+// and RUN (lists after GOTO and GOSUB) changed where they name a line,
+// outside strings and remarks.
+std::string renumbered(const std::string& listing, int start, int step) {
+  std::vector<std::string> lines;
+  std::map<std::string, std::string> renamed;
+  std::istringstream in(listing);
+  for (std::string l; std::getline(in, l);) {
+    renamed[l.substr(0, l.find(' '))] =
+        std::to_string(start + step * static_cast<int>(lines.size()));
+    lines.push_back(l);
+  }
+  std::string out;
+  for (const std::string& l : lines) {
+    const std::size_t body = l.find(' ');
+    std::string text = renamed[l.substr(0, body)];
+    bool inString = false, list = false, one = false;
+    for (std::size_t i = body; i < l.size();) {
+      const char c = l[i];
+      if (c == '"') inString = !inString;
+      if (!inString && l.compare(i, 3, "REM") == 0) {
+        text += l.substr(i);
+        break;
+      }
+      if (!inString && std::isdigit(static_cast<unsigned char>(c)) && (one || list)) {
+        std::size_t end = i;
+        while (end < l.size() && std::isdigit(static_cast<unsigned char>(l[end]))) ++end;
+        const std::string number = l.substr(i, end - i);
+        const auto it = renamed.find(number);
+        text += it == renamed.end() ? number : it->second;
+        i = end;
+        one = false;
+        if (list && i < l.size() && l[i] == ',') {
+          text += ',';
+          ++i;
+          continue;
+        }
+        list = false;
+        continue;
+      }
+      if (!inString && c != ' ') {
+        one = false;
+        list = false;
+        for (const char* k : {"THEN", "ELSE", "RUN"})
+          if (l.compare(i, std::strlen(k), k) == 0) one = true;
+        for (const char* k : {"GOTO", "GOSUB"})
+          if (l.compare(i, std::strlen(k), k) == 0) list = true;
+        if (one || list) {
+          const std::size_t n = l.compare(i, 5, "GOSUB") == 0 ? 5 : 4;
+          text += l.substr(i, n == 4 && l.compare(i, 3, "RUN") == 0 ? 3 : n);
+          i += n == 4 && l.compare(i, 3, "RUN") == 0 ? 3 : n;
+          continue;
+        }
+      }
+      text += c;
+      ++i;
+    }
+    out += text + "\n";
+  }
+  return out;
+}
+
+TEST_F(BasicTool, RenumChangesTheLinesAndEveryNumberThatNamesOne) {
+  std::mt19937 rng(44);
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+  const struct { int start, step; } steps[] = {{1000, 1000}, {1, 1}, {10, 10}, {5, 7}};
+  for (const auto& st : steps) {
+    std::vector<int> numbers;
+    for (int n = 1 + pick(20); numbers.size() < 7; n += 1 + pick(40)) numbers.push_back(n);
+    const auto target = [&]() {
+      return std::to_string(pick(5) ? numbers[pick(7)] : 5000 + pick(100));  // or no line
+    };
+    std::vector<std::string> program;
+    for (int n : numbers) {
+      std::string line = std::to_string(n) + " ";
+      switch (pick(5)) {
+        case 0:
+          line += "IF A=" + target() + " THEN " + target() + " ELSE " + target();
+          break;
+        case 1:
+          line += "ON A GOSUB " + target() + "," + target() + "," + target() + ":?\"GOTO " +
+                  target() + "\"";
+          break;
+        case 2:
+          line += "GOTO " + target() + ":REM GOTO " + target();
+          break;
+        case 3:
+          line += "A=" + target() + ":GOSUB " + target();
+          break;
+        default:
+          line += "RUN " + target();
+      }
+      program.push_back(line);
+    }
+    MachineDir dir;
+    typeInto(dir.path(), program);
+    const std::string before = basicTool({"list", dir.path().string()}).out;
+    typeInto(dir.path(), {"RENUM " + std::to_string(st.start) + "," + std::to_string(st.step)});
+    const Output after = basicTool({"list", dir.path().string()});
+    EXPECT_EQ(after.status, 0) << after.out;
+    EXPECT_EQ(after.out, renumbered(before, st.start, st.step)) << before;
+  }
+  // Numbers beyond 9999: refused, the program as it was.
+  MachineDir dir;
+  typeInto(dir.path(), {"10 GOTO 20", "20 GOTO 10"});
+  const RunResult r = runTool(dir.path(), {"--ticks", "300", "--lcd-chars", "--save", "--type",
+                                           "CLS:RENUM 9000,1000{ENTER}"});
+  EXPECT_EQ(r.lines, (Lines{"?ILLEGAL VALUE ERROR", ">_", "", ""}));
+  EXPECT_EQ(basicTool({"list", dir.path().string()}).out, "10 GOTO 20\n20 GOTO 10\n");
 }
 
 TEST_F(BasicTool, ReportsEveryBadLineAndWritesNothing) {
