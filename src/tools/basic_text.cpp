@@ -198,6 +198,10 @@ bool hasBasic(std::span<const uint8_t> ram) {
   return ram[sig] == 'T' && ram[sig + 1] == 'B' && ram[sig + 2] == 'A' && ram[sig + 3] == '1';
 }
 
+bool atPrompt(std::span<const uint8_t> ram) {
+  return hasBasic(ram) && ram[fw::VARS + fw::RUNF] == 0 && ram[fw::VARS + fw::INMODE] == 0;
+}
+
 Listing list(std::span<const uint8_t> ram) {
   Listing l;
   if (!hasBasic(ram)) {

@@ -44,6 +44,8 @@ Program parse(std::string_view text);
 
 // Whether the RAM holds the demo BASIC's signature.
 bool hasBasic(std::span<const uint8_t> ram);
+// Whether that BASIC waits at its prompt: no program runs, no INPUT waits.
+bool atPrompt(std::span<const uint8_t> ram);
 
 struct Listing {
   bool ok = false;
