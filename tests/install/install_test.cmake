@@ -24,7 +24,7 @@ check("status EQUAL 0" "cmake --install failed (${status})")
 foreach(file bin/tarvo bin/tarvo-run bin/tarvo-asm bin/tarvo-dis bin/tarvo-dap bin/tarvo-basic
              share/tarvo/machine/rom0.bin share/tarvo/machine/rom1.bin
              share/tarvo/machine/charset.bin share/tarvo/machine/face.bmp
-             share/tarvo/machine/rom1.sym
+             share/tarvo/machine/rom1.sym share/doc/tarvo/basic.md
              share/applications/tarvo.desktop share/icons/hicolor/scalable/apps/tarvo.svg
              share/icons/hicolor/48x48/apps/tarvo.png share/icons/hicolor/256x256/apps/tarvo.png
              share/man/man1/tarvo.1 share/man/man1/tarvo-run.1 share/man/man1/tarvo-asm.1
