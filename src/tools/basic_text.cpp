@@ -276,6 +276,10 @@ std::string store(std::span<uint8_t> ram, const Program& p) {
   writeWord(ram, fw::VARS + fw::ATOP, at + 2);
   writeWord(ram, fw::VARS + fw::CONTL, 0);
   writeWord(ram, fw::VARS + fw::DPTR, 0);
+  // DIM's arrays go, as with any change of the program: the program may
+  // now reach into their memory.
+  writeWord(ram, fw::VARS + fw::ARRTOP, fw::MEMTOP);
+  for (uint32_t a = fw::ARRTAB; a < fw::ARRTAB + 52 * 4; ++a) ram[a] = 0;
   return "";
 }
 
