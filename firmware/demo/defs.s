@@ -52,7 +52,7 @@ LLEN            equ 22          ; characters in the line being typed
 INMODE          equ 23          ; 1 while INPUT waits for its line
 ATOP            equ 24          ; 2: @() is written or cleared below here
 SSP             equ 26          ; 2: the string stack's next free slot
-STRF            equ 28          ; &H55 once strings, arrays and AUTO are set up
+STRF            equ 28          ; &H56 once strings, arrays and AUTO are set up
 REFUSED         equ 29          ; 1: a program too large was cleared at start
 QBUF            equ 32          ; 32 slots of queued key codes
 QMASK           equ 31          ; slot numbers wrap at 32
@@ -85,6 +85,7 @@ ARRTOP          equ 239         ; 2: DIM's arrays lie from here to MEMTOP
 AUTOF           equ 241         ; 1 while AUTO offers line numbers
 AUTON           equ 242         ; 2: AUTO's next line number, 4 decimal digits
 AUTOS           equ 244         ; 2: and its step
+SBITS           equ 252         ; 4: which of A$-Z$ have been written
 RNSTART         equ 246         ; 2: RENUM's first number
 RNSTEP          equ 248         ; 2: its step
 RNDELTA         equ 250         ; 2: how much the program grows
@@ -106,7 +107,7 @@ SSTK            equ &HCC00      ; the string stack: 8 slots of 128 bytes
 SSTKEND         equ &HD000
 SVARS           equ &HD000      ; A$-Z$, a slot of 128 bytes each
 SMAX            equ 80          ; characters a string holds at most
-ARRTAB          equ &HDD00      ; the arrays of DIM: 52 entries of 4 bytes
+ARRTAB          equ &HF000      ; the arrays of DIM: 52 entries of 4 bytes
 USERMEM         equ &HE000      ; 4 KB for machine code called from BASIC
 
 STACKTOP        equ &H0000      ; system stack grows down from the top of RAM

@@ -178,7 +178,7 @@ rd_string:
         sb $25,&H41
         ldi $24,(ix+0)
         ldi $24,(ix+0)
-        cal svaraddr
+        cal svarw
         jr rs_target
 rs_element:
         cal arrref

@@ -66,20 +66,50 @@ sa_even:
         ad $27,hi(SVARS)
         rtn
 
-; All of A$-Z$ "". Uses $24-$26.
+; Which of A$-Z$ have been written since they were cleared: one bit each
+; in the 4 bytes from SBITS. A variable whose bit is clear is "", whatever
+; its slot holds, so clearing them writes nothing outside the system's
+; variables. $24 = the byte with the bit of variable $25, $26 its offset,
+; $27 the bit. Uses $24, $26, $27.
+sbit:
+        ld $26,$25
+        bid $26
+        bid $26
+        bid $26
+        ad $26,SBITS
+        ld $24,$25
+        an $24,7
+        ld $27,1
+sbt_shift:
+        adc $24,0
+        jr z,sbt_done
+        ad $27,$27
+        sb $24,1
+        jr sbt_shift
+sbt_done:
+        ld $24,(iz+$26)
+        rtn
+
+; Pair $26 = the slot of string variable $25 to be written: one not
+; written since it was cleared becomes "" first. Uses $16, $24.
+svarw:
+        cal sbit
+        ld $16,$24
+        an $16,$27
+        jp nz,svaraddr
+        or $24,$27
+        st $24,(iz+$26)
+        cal svaraddr
+        st $31,($26)
+        rtn
+
+; All of A$-Z$ "". Uses $24.
 sclearvars:
-        ld $24,lo(SVARS)
-        ld $25,hi(SVARS)
-        ld $26,26
-scv_loop:
-        st $31,($24)            ; the length 0 (whoever copies one writes its 0)
-        ad $24,128
-        jr nc,scv_next
-        ad $25,1
-scv_next:
-        sb $26,1
-        jr nz,scv_loop
-        ld $24,&H55
+        st $31,(iz+SBITS)
+        st $31,(iz+SBITS+1)
+        st $31,(iz+SBITS+2)
+        st $31,(iz+SBITS+3)
+        ld $24,&H56
         st $24,(iz+STRF)
         rtn
 
@@ -90,7 +120,7 @@ scv_next:
 strcheck:
         st $31,(iz+REFUSED)
         ld $24,(iz+STRF)
-        sbc $24,&H55
+        sbc $24,&H56
         rtn z
         cal sclearvars
         cal arrnone
@@ -303,6 +333,9 @@ sp_plain:
         sb $25,&H41
         ldi $24,(ix+0)
         ldi $24,(ix+0)
+        cal sbit
+        an $24,$27
+        jp z,spush              ; not written since it was cleared: ""
         cal svaraddr
         ld $28,$26
         ld $29,$27
@@ -554,7 +587,7 @@ do_slet:
         sb $25,&H41
         ldi $24,(ix+0)
         ldi $24,(ix+0)
-        cal svaraddr
+        cal svarw
         jr sl_target
 sl_element:
         cal arrref
@@ -595,7 +628,7 @@ pr_scmp:
 ; line; the text being run is on the stack.
 in_string:
         ld $25,(iz+INVAR)
-        cal svaraddr
+        cal svarw
         ld $22,$26
         ld $23,$27
         ld $16,0

@@ -60,7 +60,7 @@ TEST(BasicText, CrunchesAndListsAsTheFirmwareDoes) {
   EXPECT_EQ(word(ram, kVars + 24), end + 2);
   EXPECT_EQ(word(ram, kVars + 200), 0u);
   EXPECT_EQ(word(ram, kVars + 239), 0xCC00u);  // no array of DIM left
-  EXPECT_EQ(std::count(ram.begin() + 0xDD00, ram.begin() + 0xDD00 + 208, 0), 208);
+  EXPECT_EQ(std::count(ram.begin() + 0xF000, ram.begin() + 0xF000 + 208, 0), 208);
   // Line 10 as stored: 0x10 0x00, 13 bytes, FOR I = 1 TO 9 STEP - 2, 0.
   EXPECT_EQ(std::vector<uint8_t>(ram.begin() + kProgram, ram.begin() + kProgram + 12),
             (std::vector<uint8_t>{0x10, 0x00, 13, 0x87, 'I', '=', '1', 0x94, '9', 0x95, '-', '2'}));
