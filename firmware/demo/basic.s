@@ -1251,16 +1251,26 @@ in_sep:
 in_var:
         cal isstrvar
         jr nz,in_num_var
+        ld $24,(ix+2)
+        sbc $24,&H28
+        jr z,in_str_elem
         ld $25,(ix+0)
         sb $25,&H41
-        st $25,(iz+INVAR)       ; the letter, and &HFF: a string variable
-        ld $25,&HFF
-        st $25,(iz+INVAR+1)
+        st $25,(iz+INVAR)       ; a string variable: its letter
+        ld $25,1
+        st $25,(iz+INKIND)
         ldi $24,(ix+0)
         ldi $24,(ix+0)
         jr in_ask
+in_str_elem:
+        cal arrref              ; an element of a string array: its address
+        ld $24,2
+        jr in_kind
 in_num_var:
         cal varrefa
+        ld $24,0
+in_kind:
+        st $24,(iz+INKIND)
         st $26,(iz+INVAR)
         st $27,(iz+INVAR+1)
 in_ask:
@@ -1276,9 +1286,9 @@ in_ask:
         gre ix,$24
         phsw $25
         pre ix,LBUF
-        ld $24,(iz+INVAR+1)
-        sbc $24,&HFF
-        jp z,in_string
+        ld $24,(iz+INKIND)
+        adc $24,0
+        jp nz,in_string
         cal skipsp
         ld $29,0
         ld $24,(ix+0)

@@ -54,6 +54,7 @@ ATOP            equ 24          ; 2: @() is written or cleared below here
 SSP             equ 26          ; 2: the string stack's next free slot
 STRF            equ 28          ; &H56 once strings, arrays and AUTO are set up
 REFUSED         equ 29          ; 1: a program too large was cleared at start
+INKIND          equ 30          ; INPUT: 0 a number, 1 a string variable, 2 an element
 QBUF            equ 32          ; 32 slots of queued key codes
 QMASK           equ 31          ; slot numbers wrap at 32
 SCREEN          equ VARS+64     ; 4 rows of 32 characters; within one 256-byte page

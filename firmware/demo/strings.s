@@ -624,11 +624,18 @@ pr_scmp:
         jp pr_number
 
 ; INPUT of a string variable: the line typed, as it is (up to SMAX
-; characters), into the variable INVAR holds the letter of. IX is on the
+; characters), into the variable INVAR holds the letter of (INKIND 1) or
+; the array element it holds the address of (INKIND 2). IX is on the
 ; line; the text being run is on the stack.
 in_string:
-        ld $25,(iz+INVAR)
+        ld $26,(iz+INVAR)
+        ld $27,(iz+INVAR+1)
+        ld $24,(iz+INKIND)
+        sbc $24,2
+        jr z,ist_slot           ; an element: its address
+        ld $25,$26
         cal svarw
+ist_slot:
         ld $22,$26
         ld $23,$27
         ld $16,0

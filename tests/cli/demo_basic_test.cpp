@@ -507,6 +507,9 @@ TEST_F(DemoBasic, KeepsTwoDimensionalAndStringArraysOfDim) {
          "70 DATA \"ADA\",\"BO\",CY,DEE"});
   EXPECT_EQ(run("CLS:RUN{ENTER}", 2500),
             (Lines{row.substr(0, row.size() - 1), joined + "2", ">_", ""}));
+  // INPUT into an element of a string array and into a string variable.
+  enter({"NEW", "10 DIM N$(2):INPUT N$(1),A$:?N$(1);\"/\";A$"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}X, Y{ENTER}ZZ{ENTER}"), (Lines{"? X, Y", "? ZZ", "X, Y/ZZ", ">_"}));
   // A subscript beyond the size, one too many, an array not dimensioned,
   // one dimensioned twice.
   const struct {
