@@ -257,6 +257,16 @@ TEST_F(BasicTool, LoadsRandomProgramsAsTypingDoes) {
   }
 }
 
+// The disk's keywords come last in the table, after those of the strings
+// and of ON: each one crunches to its own token beside the others.
+TEST_F(BasicTool, ListsAndLoadsTheDiskStatementsAsTyped) {
+  EXPECT_EQ(sameAsTyped({"10 SAVE\"A\":LOAD\"B\"", "20 IFA$=\"X\"THENFILESELSEKILL\"C\"",
+                         "30 ONAGOTO10,20:FILES:RENUM"}),
+            "10 SAVE \"A\":LOAD \"B\"\n"
+            "20 IF A$=\"X\" THEN FILES ELSE KILL \"C\"\n"
+            "30 ON A GOTO 10,20:FILES:RENUM\n");
+}
+
 // A listing renumbered as RENUM start,step does it, worked out on the text:
 // the lines numbered afresh, and the numbers after GOTO, GOSUB, THEN, ELSE
 // and RUN (lists after GOTO and GOSUB) changed where they name a line,
