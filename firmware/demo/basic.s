@@ -44,6 +44,29 @@ TMOD            equ &H99
 TABS            equ &H9A
 TRND            equ &H9B
 TPEEK           equ &H9C
+TLENGTH         equ &H9D
+TASC            equ &H9E
+TVAL            equ &H9F
+TLEFT           equ &HA0            ; LEFT$ ... INKEY$: the string functions
+TRIGHT          equ &HA1
+TMID            equ &HA2
+TCHR            equ &HA3
+TSTR            equ &HA4
+TINKEY          equ &HA5
+TELSE           equ &HA6
+TTAB            equ &HA7
+TDATA           equ &HA8                ; DATA ... ON: statements again
+TREAD           equ &HA9
+TRESTORE        equ &HAA
+TON             equ &HAB
+TDIM            equ &HAC
+TAUTO           equ &HAD
+TRENUM          equ &HAE
+TSAVE           equ &HAF                ; SAVE ... KILL: the disk's, in disk.s
+TLOAD           equ &HB0
+TFILES          equ &HB1
+TKILL           equ &HB2                ; the last keyword
+NSTMT2          equ &H28                ; tokens from &H80 plus this many: statements
 
 STMTP           equ SAVEP           ; the statement being run (for BRK and CONT)
 LPTR            equ LINENO          ; LIST: the record being listed
@@ -58,18 +81,26 @@ keywords:
         db "FOR",0,"NEXT",0,"END",0,"STOP",0,"REM",0,"CLS",0,"LIST",0,"RUN",0
         db "NEW",0,"CONT",0,"POKE",0,"CALL",0,"THEN",0,"TO",0,"STEP",0,"AND",0
         db "OR",0,"NOT",0,"MOD",0,"ABS",0,"RND",0,"PEEK",0
+        db "LEN",0,"ASC",0,"VAL",0,"LEFT$",0,"RIGHT$",0,"MID$",0,"CHR$",0,"STR$",0
+        db "INKEY$",0,"ELSE",0,"TAB",0,"DATA",0,"READ",0,"RESTORE",0,"ON",0,"DIM",0
+        db "AUTO",0,"RENUM",0
         db "SAVE",0,"LOAD",0,"FILES",0,"KILL",0,0           ; disk.s
 
 stmttab:
         dw do_print,do_input,do_let,do_if,do_goto,do_gosub,do_return,do_for
         dw do_next,do_end,do_stop,do_rem,do_cls,do_list,do_run,do_new,do_cont
         dw do_poke,do_call
+stmttab2:
+        dw do_data,do_read,do_restore,do_on,do_dim,do_auto,do_renum
+        dw do_save,do_load,do_files,do_kill
 
 ; ---------------------------------------------------------------------------
 ; Start-up of BASIC.
 
 ; A cold start: no program, no variables.
 basic_cold:
+        st $31,(iz+REFUSED)
+        st $31,(iz+AUTOF)
         cal newprog
         st $31,(iz+LLEN)
         st $31,(iz+EPOS)
@@ -100,13 +131,44 @@ cv_loop:
         sb $24,1
         jr nz,cv_loop
         pre ix,$26
+        cal sclearvars
         ld $24,lo(CSTK)
         st $24,(iz+CSP)
         ld $24,hi(CSTK)
         st $24,(iz+CSP+1)
         st $31,(iz+CONTL)
         st $31,(iz+CONTL+1)
-        rtn
+; @() cleared: it starts after the end mark, and every element reads 0
+; until it is written. Uses $24, $25, $28, $29.
+arrclear:
+        ld $24,(iz+PEND)
+        ld $25,(iz+PEND+1)
+        ld $28,2
+        ld $29,0
+        adw $24,$28
+        st $24,(iz+ATOP)
+        st $25,(iz+ATOP+1)
+        st $31,(iz+DPTR)        ; READ starts at the first DATA again
+        st $31,(iz+DPTR+1)
+        jp arrnone              ; and DIM's arrays go
+
+; After a start on RAM that was kept: ATOP within the free memory, else
+; cleared (RAM an older program left has none). Uses $24-$29.
+arrcheck:
+        ld $24,(iz+ATOP)
+        ld $25,(iz+ATOP+1)
+        ld $26,(iz+PEND)
+        ld $27,(iz+PEND+1)
+        ld $28,2
+        ld $29,0
+        adw $26,$28
+        sbcw $24,$26
+        jr c,arrclear           ; below the end mark
+        ld $26,lo(MEMTOP+1)
+        ld $27,hi(MEMTOP+1)
+        sbcw $24,$26
+        rtn c
+        jr arrclear
 
 ; ---------------------------------------------------------------------------
 ; The command loop: a prompt, a line, and what it says.
@@ -118,9 +180,11 @@ cmdloop:
         st $31,(iz+RUNF)
         st $31,(iz+INMODE)
         st $31,(iz+BAREF)
+        cal sclear
         cal fresh
         ld $24,PROMPT
         cal putch
+        cal autoline
 cmd_read:
         cal readline
         cal crunch
@@ -128,7 +192,7 @@ cmd_read:
         pre ix,CBUF
         ld $24,(ix+0)
         adc $24,0
-        jr z,cmdloop            ; nothing typed
+        jp z,cmd_empty          ; nothing typed
         cal isline
         jp z,storeline
         st $31,(iz+CURL)
@@ -189,7 +253,9 @@ il_after:
         jr c,il_letter
         sbc $25,NSTMT
         jr c,is_yes
-        jp dk_isstmt
+        sbc $25,NSTMT2
+        jr nc,is_yes
+        jr is_no
 il_letter:
         sb $24,&H41
         jr c,is_no
@@ -206,7 +272,9 @@ isstmt:
         jr c,is_var
         sbc $25,NSTMT
         jr c,is_yes
-        jp dk_isstmt
+        sbc $25,NSTMT2
+        jr nc,is_yes
+        jr is_no
 is_var:
         sbc $24,&H40            ; @(...) =
         jr z,is_array
@@ -215,6 +283,8 @@ is_var:
         sbc $24,26
         jr nc,is_no
         ld $24,(ix+1)
+        sbc $24,&H24            ; a string variable
+        rtn z
         sbc $24,&H3D
         rtn
 is_array:
@@ -593,6 +663,17 @@ cr_string:                      ; a string goes as it is, quotes and all
         cal cr_put
         jr cz_loop
 cr_word:
+        sbc $24,&H3F            ; ? is PRINT
+        jr nz,cr_keyword
+        ldi $24,(ix+0)
+        ld $24,TPRINT
+        cal cr_put
+        jr cz_loop
+cr_keyword:
+        sb $24,&H41             ; every keyword starts with a letter
+        jr c,cr_char
+        sbc $24,26
+        jr nc,cr_char
         cal matchkw
         jr c,cr_char
         cal cr_put              ; the token
@@ -691,6 +772,10 @@ sl_len:
         adc $26,0
         jr nz,sl_len
         st $25,(iz+TLEN)
+        ld $24,(iz+AUTOF)
+        adc $24,0
+        jp nz,sl_auto
+sl_go:
         st $31,(iz+CONTL)       ; an edited program cannot go on
         st $31,(iz+CONTL+1)
         ld $24,$0
@@ -698,8 +783,40 @@ sl_len:
         cal findline
         st $26,(iz+REC)
         st $27,(iz+REC+1)
-        jr nz,sl_new
+        ld $20,0                ; the size of the line replaced, 0 for none
+        ld $21,0
+        jr nz,sl_room
+        ld $28,$26
+        ld $29,$27
+        ad $28,2
+        jr nc,sl_old
+        ad $29,1
+sl_old:
+        ld $20,($28)
+sl_room:
+        ; a line that does not fit leaves the program as it was: PEND + 2
+        ; + size - the old size must stay below MEMTOP
+        ld $24,(iz+TLEN)
+        sbc $24,1
+        jr z,sl_change          ; a number alone: only the deletion
+        ad $24,3
+        ld $18,(iz+PEND)
+        ld $19,(iz+PEND+1)
+        ld $22,$24
+        ld $23,0
+        adw $18,$22
+        sbw $18,$20
+        ld $22,lo(MEMTOP-2)
+        ld $23,hi(MEMTOP-2)
+        sbcw $18,$22
+        jp nc,err_memory
+sl_change:
+        adc $20,0
+        jr z,sl_new
+        ld $26,(iz+REC)
+        ld $27,(iz+REC+1)
         cal delrec              ; the old line goes
+        cal arrclear            ; and @() moves with the program's end
 sl_new:
         ld $24,(iz+TLEN)
         sbc $24,1
@@ -760,6 +877,8 @@ sl_copy:
 sl_copied:
         adc $28,0
         jr nz,sl_copy
+        cal arrclear
+        cal autonext
         jp cmdloop
 
 inc24:
@@ -843,7 +962,7 @@ stmt_loop:
         sb $25,&H80
         jr c,sl_nottoken
         sbc $25,NSTMT
-        jp nc,dk_stmt
+        jp nc,stmt2
         ldi $24,(ix+0)
         ad $25,$25
         ld $26,lo(stmttab)
@@ -869,7 +988,7 @@ stmt_end:
         sbc $24,&H3A
         jr z,sl_colon
         adc $24,0
-        jp nz,err_syntax
+        jp nz,stmt_else
 stmt_eol:                       ; IX on the 0 that ends the line
         ld $24,(iz+CURL)
         ld $25,(iz+CURL+1)
@@ -960,10 +1079,37 @@ vr_array:
         adw $26,$24             ; after the end mark
         ld $24,9
         adw $24,$26             ; its end
-        ld $28,lo(MEMTOP)
-        ld $29,hi(MEMTOP)
+        ld $28,(iz+ARRTOP)      ; below DIM's arrays
+        ld $29,(iz+ARRTOP+1)
         sbcw $28,$24
         jp c,err_subscript
+; Elements from ATOP up to the end (pair $24) of the one at pair $26 are
+; cleared when it lies above ATOP, which moves there. The distance is a
+; whole number of elements, at least one: the first byte is cleared and
+; copied upward over the rest. Keeps IX, $26, $27; uses $18-$25, $28, $29.
+        ld $28,(iz+ATOP)
+        ld $29,(iz+ATOP+1)
+        sbcw $28,$24
+        rtn nc
+        st $24,(iz+ATOP)
+        st $25,(iz+ATOP+1)
+        st $31,($28)
+        ld $22,2
+        ld $23,0
+        sbw $24,$22             ; the last byte to copy from
+        pst ie,0
+        gre ix,$20
+        pre ix,$28
+        pre iy,$24
+        ad $28,1
+        jr nc,vr_clear
+        ad $29,1
+vr_clear:
+        pre iz,$28
+        bup
+        pre iz,VARS
+        pre ix,$20
+        pst ie,IEKEYS
         rtn
 
 ; A = the variable at pair $26. Uses $24, $25.
@@ -995,6 +1141,31 @@ parenexpr:
 ; LET variable = expression
 do_let:
         cal varref
+        ld $24,(ix+0)
+        sbc $24,&H3D
+        jr nz,dl_string
+        ldi $24,(ix+0)
+        phsw $27
+        cal expr
+        ppsw $26
+        cal varstore
+        jp stmt_end
+dl_string:                      ; no "=": an array, a string variable or an error
+        ld $26,$24
+        sbc $24,&H28
+        jr z,dl_back
+        sbc $24,&H24
+        jp nz,err_syntax
+dl_back:
+        gre ix,$24              ; back on its letter
+        sb $24,1
+        jr nc,dl_which
+        sb $25,1
+dl_which:
+        pre ix,$24
+        sbc $26,&H24
+        jp z,do_slet
+        cal arrref
         ld $25,&H3D
         cal expect
         phsw $27
@@ -1017,17 +1188,17 @@ pr_item:
         jr z,pr_join
         sbc $24,&H2C
         jr z,pr_tab
-        sbc $24,&H22
-        jr z,pr_string
+        sbc $24,TTAB
+        jp z,pr_tabn
+        cal isstr
+        jp z,pr_sexpr
         cal expr
+pr_number:
         cal numstr
         ld $26,lo(NUMBUF)
         ld $27,hi(NUMBUF)
         cal putstr
         jr pr_next
-pr_string:
-        ldi $24,(ix+0)
-        cal putquote
 pr_next:
         ld $24,(ix+0)
         cal isend
@@ -1047,11 +1218,13 @@ pr_join:
         jr nz,pr_item
         jp stmt_end
 
-; Z when $24 ends a statement (0 or ":").
+; Z when $24 ends a statement (0, ":" or the ELSE after a THEN part).
 isend:
         adc $24,0
         rtn z
         sbc $24,&H3A
+        rtn z
+        sbc $24,TELSE
         rtn
 
 ; The string at IX up to its closing quote (or the end of the line), IX
@@ -1082,7 +1255,28 @@ do_input:
 in_sep:
         ldi $24,(ix+0)
 in_var:
-        cal varref
+        cal isstrvar
+        jr nz,in_num_var
+        ld $24,(ix+2)
+        sbc $24,&H28
+        jr z,in_str_elem
+        ld $25,(ix+0)
+        sb $25,&H41
+        st $25,(iz+INVAR)       ; a string variable: its letter
+        ld $25,1
+        st $25,(iz+INKIND)
+        ldi $24,(ix+0)
+        ldi $24,(ix+0)
+        jr in_ask
+in_str_elem:
+        cal arrref              ; an element of a string array: its address
+        ld $24,2
+        jr in_kind
+in_num_var:
+        cal varrefa
+        ld $24,0
+in_kind:
+        st $24,(iz+INKIND)
         st $26,(iz+INVAR)
         st $27,(iz+INVAR+1)
 in_ask:
@@ -1098,6 +1292,9 @@ in_ask:
         gre ix,$24
         phsw $25
         pre ix,LBUF
+        ld $24,(iz+INKIND)
+        adc $24,0
+        jp nz,in_string
         cal skipsp
         ld $29,0
         ld $24,(ix+0)
@@ -1126,11 +1323,12 @@ in_num:
         ld $26,(iz+INVAR)
         ld $27,(iz+INVAR+1)
         cal varstore
+in_more:
         ld $24,(ix+0)
         sbc $24,&H2C
         jp nz,stmt_end
         ldi $24,(ix+0)
-        jr in_var
+        jp in_var
 in_redo:
         ppsw $24
         pre ix,$24
@@ -1162,8 +1360,7 @@ do_if:
         jp nc,stmt_loop
         jr do_goto
 if_false:
-        cal skip_eol
-        jp stmt_end
+        jp if_else
 
 ; GOTO line
 do_goto:
@@ -1824,6 +2021,44 @@ re_one:
         cal setbool
         jr re_loop
 
+; The comparison at IX: $27 = what it asks for (1 less, 2 equal, 4
+; greater, ORed), IX past it; 0 when there is none. Uses $24. (relexpr
+; has the same inline, where every expression passes.)
+relop:
+        ld $27,0
+        ld $24,(ix+0)
+        sbc $24,&H3D
+        jr nz,ro_lt
+        ld $27,2
+        jr ro_one
+ro_lt:
+        sbc $24,&H3C
+        jr nz,ro_gt
+        ld $27,1
+        ld $24,(ix+1)
+        sbc $24,&H3D
+        jr nz,ro_ne
+        ld $27,3
+        jr ro_two
+ro_ne:
+        sbc $24,&H3E
+        jr nz,ro_one
+        ld $27,5
+        jr ro_two
+ro_gt:
+        sbc $24,&H3E
+        rtn nz
+        ld $27,4
+        ld $24,(ix+1)
+        sbc $24,&H3D
+        jr nz,ro_one
+        ld $27,6
+ro_two:
+        ldi $24,(ix+0)
+ro_one:
+        ldi $24,(ix+0)
+        rtn
+
 ; B = A, A = the operand under the return address. For the operators'
 ; loops: called right after the right operand.
 popb:
@@ -1923,6 +2158,8 @@ un_plus:
         ldi $24,(ix+0)
         jr unary
 
+; A primary that is a string (a quote, a string variable or function)
+; starts strings compared, which give a number.
 primary:
         gre ss,$24              ; room on the stack for one more level?
         sbc $25,&HFD
@@ -1930,13 +2167,25 @@ primary:
         ld $24,(ix+0)
         ld $25,$24
         sb $25,&H30
-        jr c,pm_notdigit
+        jr c,pm_other
         sbc $25,10
-        jr nc,pm_notdigit
-        jp getnum
-pm_notdigit:
+        jp c,getnum             ; a digit
+        sb $25,&H11
+        jr c,pm_other
+        sbc $25,26
+        jr nc,pm_other
+        ld $25,(ix+1)           ; a letter
+        sbc $25,&H24
+        jp z,strcmp
+        sbc $25,&H28
+        jr nz,pm_var
+        cal arrref              ; an element of an array
+        jp varload
+pm_other:
         sbc $24,&H28
         jp z,parenexpr
+        sbc $24,&H22
+        jp z,strcmp
         sbc $24,TABS
         jr nz,pm_rnd
         ldi $24,(ix+0)
@@ -1951,7 +2200,7 @@ pm_rnd:
         jr rnd
 pm_peek:
         sbc $24,TPEEK
-        jr nz,pm_var
+        jr nz,pm_strf
         ldi $24,(ix+0)
         cal parenexpr
         cal bcd2bin
@@ -1959,6 +2208,18 @@ pm_peek:
         ld $24,($24)
         ld $25,0
         jp bin2bcd
+pm_strf:
+        sbc $24,TLENGTH
+        jp z,pm_len
+        sbc $24,TASC
+        jp z,pm_asc
+        sbc $24,TVAL
+        jp z,pm_val
+        ld $25,$24
+        sb $25,TLEFT
+        jr c,pm_var
+        sbc $25,TINKEY-TLEFT+1
+        jp c,strcmp
 pm_var:
         cal varref
         jp varload
@@ -2038,6 +2299,15 @@ err_subscript:
         jr error
 err_value:
         ld $24,10
+        jr error
+err_type:
+        ld $24,11
+        jr error
+err_long:
+        ld $24,12
+        jr error
+err_data:
+        ld $24,13
 error:
         pre ss,STACKTOP
         pre iz,VARS
@@ -2080,7 +2350,8 @@ er_text:
 
 errtab:
         dw msg_syntax,msg_overflow,msg_div0,msg_return,msg_next,msg_deep
-        dw msg_undef,msg_memory,msg_cont,msg_subscript,msg_value
+        dw msg_undef,msg_memory,msg_cont,msg_subscript,msg_value,msg_type,msg_long
+        dw msg_data
 
 msg_syntax:     db "SYNTAX",0
 msg_overflow:   db "OVERFLOW",0
@@ -2093,6 +2364,9 @@ msg_memory:     db "OUT OF MEMORY",0
 msg_cont:       db "CAN'T CONTINUE",0
 msg_subscript:  db "BAD SUBSCRIPT",0
 msg_value:      db "ILLEGAL VALUE",0
+msg_type:       db "TYPE MISMATCH",0
+msg_long:       db "STRING TOO LONG",0
+msg_data:       db "OUT OF DATA",0
 msg_error:      db " ERROR",0
 msg_in:         db " IN ",0
 msg_break:      db "BREAK",0

@@ -50,7 +50,13 @@ BRKF            equ 20          ; 1 once BRK has been pressed
 SHIFTF          equ 21          ; 1 while the shift key is down
 LLEN            equ 22          ; characters in the line being typed
 INMODE          equ 23          ; 1 while INPUT waits for its line
-QBUF            equ 32          ; 16 queued key codes
+ATOP            equ 24          ; 2: @() is written or cleared below here
+SSP             equ 26          ; 2: the string stack's next free slot
+STRF            equ 28          ; &H56 once strings, arrays and AUTO are set up
+REFUSED         equ 29          ; 1: a program too large was cleared at start
+INKIND          equ 30          ; INPUT: 0 a number, 1 a string variable, 2 an element
+QBUF            equ 32          ; 32 slots of queued key codes
+QMASK           equ 31          ; slot numbers wrap at 32
 SCREEN          equ VARS+64     ; 4 rows of 32 characters; within one 256-byte page
 ROWS            equ 4
 COLUMNS         equ 32
@@ -72,6 +78,22 @@ ARG             equ 214         ; 9: scratch value
 EPOS            equ 230         ; the line editor's cursor: 0..LLEN
 LSROW           equ 231         ; row where the line being typed starts
 LSCOL           equ 232         ; its column there
+ONN             equ 233         ; ON: the place in the list still to go
+ONKIND          equ 234         ; ON: GOTO or GOSUB
+ONLINE          equ 235         ; 2: ON: the line taken (0: none)
+DPTR            equ 237         ; 2: READ's next DATA item (0: from the start)
+ARRTOP          equ 239         ; 2: DIM's arrays lie from here to MEMTOP
+AUTOF           equ 241         ; 1 while AUTO offers line numbers
+AUTON           equ 242         ; 2: AUTO's next line number, 4 decimal digits
+AUTOS           equ 244         ; 2: and its step
+SBITS           equ 252         ; 4: which of A$-Z$ have been written
+RNSTART         equ 246         ; 2: RENUM's first number
+RNSTEP          equ 248         ; 2: its step
+RNDELTA         equ 250         ; 2: how much the program grows
+RNPASS          equ 223         ; 0 while RENUM counts, 1 while it writes
+RNAT            equ ARG         ; 2: the line number being changed
+RNOLD           equ ARG+2       ; its length
+RNREC           equ 224         ; 2: the record it is in (storeline's REC)
 VARTAB          equ VARS-240    ; A at VARS-240 ... Z at VARS-15
 
 LBUF            equ &H4200      ; the line being typed
@@ -81,7 +103,12 @@ CBUF            equ &H4280      ; a typed line with its keywords made tokens
 CSTK            equ &H4300      ; FOR / GOSUB stack, 24 bytes an entry
 CSTKEND         equ &H44F8      ; 21 entries
 PSTART          equ &H4500      ; the program
-MEMTOP          equ &HE000      ; program and @() end below here
+MEMTOP          equ &HCC00      ; program and @() end below here
+SSTK            equ &HCC00      ; the string stack: 8 slots of 128 bytes
+SSTKEND         equ &HD000
+SVARS           equ &HD000      ; A$-Z$, a slot of 128 bytes each
+SMAX            equ 80          ; characters a string holds at most
+ARRTAB          equ &HF000      ; the arrays of DIM: 52 entries of 4 bytes
 USERMEM         equ &HE000      ; 4 KB for machine code called from BASIC
 
 STACKTOP        equ &H0000      ; system stack grows down from the top of RAM

@@ -13,9 +13,6 @@
 ; send), and line 3 going low sends the byte; input line 2 then says that
 ; the answer came.
 
-TSAVE           equ TPEEK+1         ; the disk keywords follow the others
-NDISK           equ 4               ; SAVE LOAD FILES KILL
-
 DKIN            equ &H0C03          ; I/O window register 3: the answer
 DKOUT           equ &H0C04          ; register 4: the byte for the drive
 DKLINES         equ &H38            ; PE: lines 3, 4 and 5 are outputs
@@ -31,30 +28,8 @@ DKNOFILE        equ 3               ; no such file
 DKBIG           equ 4               ; more than a file may hold
 DKFULL          equ 5               ; the disk is full
 
-; Tokens TSAVE .. TSAVE+NDISK-1 are statements too: Z when the token less
-; &H80 in $25 is one of them (for isline and isstmt).
-dk_isstmt:
-        sb $25,TSAVE-&H80
-        jp c,is_no
-        sbc $25,NDISK
-        jp c,is_yes
-        jp is_no
-
-; From the statement loop: a token that is no statement of the table, in
-; $24, less &H80 in $25, IX on it.
-dk_stmt:
-        sb $25,TSAVE-&H80
-        jp c,err_syntax
-        sbc $25,NDISK
-        jp nc,err_syntax
-        ldi $24,(ix+0)
-        adc $25,0
-        jp z,do_save
-        sbc $25,1
-        jp z,do_load
-        sbc $25,2
-        jp z,do_files
-        jp do_kill
+; The statements are dispatched from stmttab2, their keywords the last of
+; the table.
 
 ; SAVE "name"
 do_save:
@@ -126,23 +101,32 @@ ld_sig:
         ld $25,hi(MEMTOP-2-PSTART)
         sbcw $18,$24            ; room for it and its end mark?
         jp nc,dk_nomemory
-        ld $16,lo(MEMTOP)
-        ld $17,hi(MEMTOP)
-        sbw $16,$18             ; where it comes in
-        ld $24,(iz+PEND)
-        ld $25,(iz+PEND+1)
-        ld $26,2
-        ld $27,0
-        adw $24,$26
+        ld $20,(iz+ARRTOP)      ; it comes in below DIM's arrays and
+        ld $21,(iz+ARRTOP+1)    ; above the elements of @() written, so
+        ld $16,$20              ; that all of them stay when it breaks off
+        ld $17,$21
+        sbw $16,$18
+        jr c,ld_arrays
+        ld $24,(iz+ATOP)
+        ld $25,(iz+ATOP+1)
+        sbcw $16,$24
+        jr nc,ld_data
+ld_arrays:                      ; no room there: the arrays go
+        cal arrclear
+        ld $20,lo(MEMTOP)
+        ld $21,hi(MEMTOP)
+        ld $16,$20
+        ld $17,$21
+        sbw $16,$18
+        ld $24,(iz+ATOP)
+        ld $25,(iz+ATOP+1)
         sbcw $16,$24
         jr nc,ld_data
         cal newprog             ; the old program is in the way: it goes
-ld_data:
+ld_data:                        ; $20 pair: the end of the file in memory
         phsw $17
 ld_byte:
-        ld $24,lo(MEMTOP)
-        ld $25,hi(MEMTOP)
-        sbcw $16,$24
+        sbcw $16,$20
         jr z,ld_in
         ld $24,0
         cal dk_xchg
@@ -158,8 +142,11 @@ ld_in:
         orc $18,$19
         jr z,ld_mark            ; an empty program
         pst ie,0
+        ld $22,1
+        ld $23,0
+        sbw $20,$22
         pre ix,$16
-        pre iy,MEMTOP-1
+        pre iy,$20
         pre iz,PSTART
         bup
         pre iz,VARS

@@ -10,8 +10,7 @@ keyint:
         phsm $31,8              ; $24-$31 of the interrupted code
         gfl $24
         phs $24                 ; and its flags
-        cal scankey
-        cal keydown
+        cal takekey
         pps $24
         pfl $24
         ppsm $24,8
@@ -32,10 +31,38 @@ pk_down:
         ld $24,(iz+HELD)
         adc $24,0
         jr nz,pk_done
-        cal scankey
-        cal keydown
+        cal takekey
 pk_done:
         pst ie,IEKEYS
+        rtn
+
+; The key that is down taken into the queue. While the queue is full only
+; BRK is looked for, on its own strobe: no other key is read, so one that
+; is held stays down (a typist waits for the program to read it) and is
+; taken once there is room again. Uses $24-$29.
+takekey:
+        cal qfull
+        jr z,tk_full
+        cal scankey
+        jr keydown
+tk_full:
+        ld $24,IASCAN+1
+        pst ia,$24
+        gre ky,$24
+        pst ia,IAKEYS
+        an $24,&H80
+        rtn z
+        ld $24,1
+        st $24,(iz+HELD)
+        st $24,(iz+BRKF)
+        rtn
+
+; Z when the key queue has no free slot. Uses $26.
+qfull:
+        ld $26,(iz+QHEAD)
+        ad $26,1
+        an $26,QMASK
+        sbc (iz+QTAIL),$26      ; full when the next slot is the one to take
         rtn
 
 ; A key went down; $24 is what it means (0: nothing). It counts as taken,
@@ -55,8 +82,8 @@ kd_queue:
         ld $25,(iz+QHEAD)
         ld $26,$25
         ad $26,1
-        an $26,15
-        sbc (iz+QTAIL),$26      ; full when the next slot is the one to take
+        an $26,QMASK
+        sbc (iz+QTAIL),$26
         rtn z
         ad $25,QBUF
         st $24,(iz+$25)
@@ -73,7 +100,7 @@ getkey:
         ad $26,QBUF
         ld $24,(iz+$26)
         ad $25,1
-        an $25,15
+        an $25,QMASK
         st $25,(iz+QTAIL)
         rtn
 

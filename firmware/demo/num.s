@@ -87,7 +87,8 @@ mm_over:
 ; from the top moves into T, and B is taken from T as often as it goes,
 ; which is the next digit of the quotient, shifted into A from below. T can
 ; reach 17 digits on the way (it stays below 10 * B); $27 holds its top
-; digit. Division by zero is an error. Uses $24-$27.
+; digit. Division by zero is an error. At most nine subtractions a digit,
+; so the division ends whatever the bytes hold. Uses $24-$27.
 divmag:
         orcm $8,$8,8
         jp z,err_div0
@@ -110,9 +111,13 @@ dv_sub:
         sb $27,1
 dv_fits:
         ad $25,1
-        jr dv_sub
+        sbc $25,9
+        jr c,dv_sub
+        jr dv_quot              ; 9 is the largest digit: no tenth try, so
+                                ; bytes that are not decimal end here too
 dv_back:
         adbm $16,$8,8           ; one time too many: give it back
+dv_quot:
         or $0,$25               ; the quotient digit
         sb $26,1
         jr nz,dv_digit

@@ -40,7 +40,11 @@ start:
         cal checksig            ; a screen of ours in RAM?
         jr z,warm
         cal coldscreen          ; no: the banner
+        jr st_draw
 warm:
+        cal strcheck
+        cal arrcheck
+st_draw:
         cal drawall
         ld $24,1                ; a key already down now was pressed before:
         st $24,(iz+HELD)        ; it types nothing until it has been let go
@@ -51,6 +55,14 @@ warm:
         st $31,(iz+CURL+1)
         pst ia,IAKEYS
         pst ie,IEKEYS
+        cal sclear              ; no string is being worked on
+        ld $24,(iz+REFUSED)     ; a program too large for this firmware's
+        adc $24,0               ; memory was cleared: that is said
+        jr z,st_go
+        st $31,(iz+REFUSED)
+        st $31,(iz+LLEN)
+        jp err_memory
+st_go:
         ld $24,(iz+RUNF)        ; a program or INPUT was cut off: a new prompt
         ld $25,(iz+INMODE)
         or $24,$25
@@ -174,4 +186,9 @@ banner2:
         include "keys.s"
         include "num.s"
         include "basic.s"
+        include "strings.s"
+        include "flow.s"
+        include "arrays.s"
+        include "auto.s"
+        include "renum.s"
         include "disk.s"

@@ -67,15 +67,21 @@ void noteKeyRead(KeyMatrix& keys, unsigned strobe, uint16_t lines) {
   strobe &= 15;
   for (int i = 0; i < 2; ++i) {
     const uint16_t bit = keyMatrixEntry(strobe, w.codes[i]);
-    if (bit == 0) continue;  // this strobe does not reach the key
     const auto mask = static_cast<uint8_t>(1u << i);
+    if (bit == 0) {  // this strobe does not reach the key
+      if (w.codes[i] != 0 && (w.seenDown & mask) == 0) w.seenElsewhere |= mask;
+      continue;
+    }
     if ((lines & bit) == 0) {
       w.seenUp |= mask;
       continue;
     }
     if (w.seenDown & mask) w.seenAgain |= mask;
     // Strobe 13 tells that some key is down, not which.
-    if (strobe != kAllKeysStrobe) w.seenDown |= mask;
+    if (strobe != kAllKeysStrobe)
+      w.seenDown |= mask;
+    else if ((w.seenDown & mask) == 0)
+      w.seenAllDown |= mask;
   }
 }
 

@@ -24,6 +24,12 @@ struct KeyWatch {
   uint8_t seenDown = 0;   // bit i: codes[i] was read down on its own strobe
   uint8_t seenAgain = 0;  // bit i: ... and read down again afterwards
   uint8_t seenUp = 0;     // bit i: codes[i] was read up
+  // Before codes[i] was read on its own strobe: bit i of seenAllDown, it was
+  // read down on the all-keys strobe; of seenElsewhere, another strobe was
+  // read. Both: the program sees a key down and looks past it on purpose
+  // (its queue is full, say), rather than not looking at all.
+  uint8_t seenAllDown = 0;
+  uint8_t seenElsewhere = 0;
 };
 
 struct KeyMatrix {

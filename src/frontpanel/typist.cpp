@@ -164,6 +164,14 @@ void Typist::beforeTick() {
       if (paced ? ticksInState_ >= options_.holdTicks : (w.seenAgain & allKeys()) == allKeys()) {
         release();
       } else if (!paced && waitedTooLong()) {
+        if ((w.seenAllDown & w.seenElsewhere & allKeys()) != 0) {
+          // The program still looks at the keyboard and leaves the key
+          // alone: it has no room for it yet, so it stays down.
+          m_.keys.watch.seenAllDown = 0;
+          m_.keys.watch.seenElsewhere = 0;
+          cyclesAtState_ = loop_.cyclesRun();
+          return;
+        }
         ++timedOut_;
         release();
       }

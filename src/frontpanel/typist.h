@@ -66,7 +66,10 @@ class Typist {
     int gapTicks = 5;
     // Flow control gives up waiting for one read after this many processor
     // cycles (a program that does not look at the keyboard, a machine that
-    // is off): the key is let go, or the next one pressed, anyway.
+    // is off): the key is let go, or the next one pressed, anyway. A key
+    // the program keeps finding down on the all-keys strobe while it reads
+    // other strobes but not the key's is held on: the program is busy, not
+    // deaf.
     int64_t timeoutCycles = 910'000;
   };
 

@@ -67,6 +67,7 @@ TMainForm::TMainForm(QWidget* parent)
   setWindowTitle("Tarvo");
   setFixedSize(kClientWidth, kClientHeight);
   setFocusPolicy(Qt::StrongFocus);
+  setAcceptDrops(true);  // .bas files dropped on the face
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
@@ -777,6 +778,8 @@ QMenu* TMainForm::createContextMenu() {
   menu->addSeparator();
   add(tr("Paste as Typing"), "Ctrl+V", [this] { pasteText(QGuiApplication::clipboard()->text()); });
   add(tr("Cancel Paste"), "Esc", [this] { cancelPaste(); })->setEnabled(pasting());
+  add(tr("Open BASIC program\u2026"), "", [this] { openBasicProgram(); });
+  add(tr("Save BASIC program as text\u2026"), "", [this] { saveBasicProgramAs(); });
   menu->addSeparator();
   add(tr("Swap Key Labels"), "F2", [this] { updateFace(face_.swapLabels()); });
   add(tr("Debug Window"), "F3", [this] { showDebugWindow(); });

@@ -96,6 +96,14 @@ class TMainForm : public QWidget, private tarvo::Messages {
   // characters without a key are left out and counted in a notice.
   void pasteText(const QString& text);
   void cancelPaste();
+
+  // The demo BASIC's program in and out as text (main_form_basic.cpp):
+  // only while the machine runs the demo BASIC at its prompt; otherwise a
+  // notice says why not. Each returns whether it was done.
+  bool loadBasicProgram(const QString& path);
+  bool saveBasicProgram(const QString& path);
+  void openBasicProgram();
+  void saveBasicProgramAs();
   bool pasting() const;
   const tarvo::Typist& typist() const { return *typist_; }
 
@@ -157,6 +165,8 @@ class TMainForm : public QWidget, private tarvo::Messages {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
   // Platform operations, separate so that tests can see them happen.
   virtual void startWindowDrag();

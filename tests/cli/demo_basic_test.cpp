@@ -244,6 +244,303 @@ TEST_F(DemoBasic, ReportsAFullMemory) {
   EXPECT_EQ(full[3], ">_");
 }
 
+TEST_F(DemoBasic, ReplacingALineThatDoesNotFitKeepsTheOldOne) {
+  enter({"2 PRINT 1", "3 PRINT 3"});
+  // The end of the program moved up: 13 bytes are free. The old line 2
+  // takes 6 bytes, the new one 20, which fits neither before nor after the
+  // old one goes.
+  const Lines full =
+      run("2 PRINT \"TWO\":REM XXXXXXX{ENTER}", 300, {"--poke", "141C2=F0CB", "--save"});
+  EXPECT_EQ(full[2], "?OUT OF MEMORY ERROR");
+  EXPECT_EQ(run("CLS:LIST{ENTER}"), (Lines{"2 PRINT 1", "3 PRINT 3", ">_", ""}));
+  // One byte shorter, it fits in the room the old line leaves.
+  run("2 PRINT \"TWO\":REM XXXXXX{ENTER}", 300, {"--save"});
+  EXPECT_EQ(run("CLS:LIST{ENTER}"), (Lines{"2 PRINT \"TWO\":REM XXXXXX", "3 PRINT 3", ">_", ""}));
+}
+
+TEST_F(DemoBasic, ArithmeticEndsOnAnyBytesAndTheArrayStartsAtZero) {
+  // Whatever the bytes of A hold, dividing by it or into it comes back to
+  // the prompt (with a value or an error, which CLS clears).
+  std::mt19937 rng(27);
+  std::vector<std::string> patterns = {"FFFFFFFFFFFFFFFFFF", "AAAAAAAAAAAAAAAA01",
+                                       "0000000000000000F0", "9F9F9F9F9F9F9F9F00"};
+  while (patterns.size() < 8) {
+    std::string hex;
+    for (int i = 0; i < 9; ++i) {
+      char byte[3];
+      std::snprintf(byte, sizeof byte, "%02X", static_cast<unsigned>(rng() & 0xFF));
+      hex += byte;
+    }
+    patterns.push_back(hex);
+  }
+  for (const std::string& bytes : patterns) {
+    MachineDir fresh;
+    const std::string text =
+        "B=A/3{ENTER}B=7/A{ENTER}B=A MOD 9{ENTER}B=A/A{ENTER}CLS:PRINT 1+1{ENTER}";
+    const RunResult r = runTool(fresh.path(), {"--ticks", "2000", "--lcd-chars", "--type", text,
+                                               "--poke", "14010=" + bytes});
+    EXPECT_EQ(r.lines, (Lines{"2", ">_", "", ""})) << bytes;
+  }
+  // Elements never written read 0, also over bytes left in that memory.
+  enter({"10 PRINT @(10)/3;@(20)+1;@(3)"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 300, {"--poke", "14540=" + std::string(384, 'F')}),
+            (Lines{"010", ">_", "", ""}));
+  // Written, an element keeps its value; RUN, a change of the program and
+  // NEW start the array again at 0.
+  EXPECT_EQ(run("CLS:@(3)=5:PRINT @(3){ENTER}RUN{ENTER}"), (Lines{"5", ">RUN", "010", ">_"}));
+  EXPECT_EQ(run("CLS:@(3)=6{ENTER}20 REM{ENTER}PRINT @(3){ENTER}"),
+            (Lines{">20 REM", ">PRINT @(3)", "0", ">_"}));
+  EXPECT_EQ(run("CLS:@(3)=6{ENTER}NEW{ENTER}CLS:PRINT @(3){ENTER}"), (Lines{"0", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, TypingWaitsWhileALongProgramLeavesNoRoomForKeys) {
+  // The program runs for seconds while 48 keys are typed ahead of it: more
+  // than the key queue holds, and longer than a key would be held for a
+  // program that does not look at the keyboard.
+  enter({"10 FOR I=1 TO 600:NEXT I"});
+  const std::string sum = "123456789+11111111111+2222222222";
+  const Lines lines = run("CLS:RUN{ENTER}PRINT " + sum + "{ENTER}", 800);
+  EXPECT_EQ(lines, (Lines{(">PRINT " + sum).substr(0, 31), (">PRINT " + sum).substr(31),
+                          std::to_string(123456789LL + 11111111111LL + 2222222222LL), ">_"}));
+}
+
+// Random string expressions with their values worked out here: LEFT$,
+// RIGHT$, MID$, LEN, ASC, CHR$, STR$, VAL, + and the comparisons.
+struct StrCase {
+  std::string text;   // what PRINT gets
+  std::string shown;  // what it shows
+};
+
+class StrMaker {
+ public:
+  explicit StrMaker(uint32_t seed) : rng_(seed) {}
+
+  StrCase next(const std::string& a, const std::string& b) {
+    const int n = pick(9);
+    const int k = pick(9);
+    switch (pick(11)) {
+      case 0:
+        return {"LEFT$(A$," + std::to_string(n) + ")", a.substr(0, n)};
+      case 1:
+        return {"RIGHT$(A$," + std::to_string(n) + ")",
+                a.substr(a.size() - std::min<std::size_t>(n, a.size()))};
+      case 2:
+        return {"MID$(A$," + std::to_string(n + 1) + "," + std::to_string(k) + ")",
+                n < static_cast<int>(a.size()) ? a.substr(n, k) : ""};
+      case 3:
+        return {"MID$(B$," + std::to_string(n + 1) + ")",
+                n < static_cast<int>(b.size()) ? b.substr(n) : ""};
+      case 4:
+        return {"LEN(A$+B$)", std::to_string(a.size() + b.size())};
+      case 5:
+        return {"ASC(B$)", std::to_string(static_cast<int>(b[0]))};
+      case 6:
+        return {"CHR$(" + std::to_string(65 + n * 3) + ")+A$", std::string(1, 'A' + n * 3) + a};
+      case 7: {
+        const int v = static_cast<int>(rng_() % 20001) - 10000;
+        return {"STR$(" + std::to_string(v) + ")+\"#\"", std::to_string(v) + "#"};
+      }
+      case 8:
+        return {"VAL(\"" + std::to_string(n * 37) + "\"+A$)*2",
+                std::to_string(2 * leadingNumber(std::to_string(n * 37) + a))};
+      case 9:
+        return {"A$<B$", a < b ? "1" : "0"};
+      default:
+        return {"A$+\"-\"+B$>=B$", a + "-" + b >= b ? "1" : "0"};
+    }
+  }
+
+  std::string word() {
+    static const char chars[] = "AB C12";
+    std::string w;
+    for (int n = pick(7); n > 0; --n) w += chars[pick(6)];
+    return w;
+  }
+
+ private:
+  static long leadingNumber(const std::string& s) {
+    long v = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9') break;
+      v = v * 10 + (c - '0');
+    }
+    return v;
+  }
+  int pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
+  std::mt19937 rng_;
+};
+
+TEST_F(DemoBasic, WorksOutStringFunctionsLikeAReferenceComputedHere) {
+  StrMaker maker(27);
+  for (int round = 0; round < 24; ++round) {
+    const std::string a = maker.word();
+    std::string b = maker.word();
+    if (b.empty()) b = "Z";  // ASC needs a character
+    std::string text = "CLS:A$=\"" + a + "\":B$=\"" + b + "\"";
+    std::vector<std::string> shown;
+    for (int k = 0; k < 2; ++k) {
+      const StrCase c = maker.next(a, b);
+      text += ":PRINT \"|\";" + c.text + ";\"|\"";
+      shown.push_back("|" + c.shown + "|");
+    }
+    MachineDir fresh;
+    text += "{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 100), "--lcd-chars", "--type", text});
+    ASSERT_EQ(r.lines.size(), 4u);
+    EXPECT_EQ((Lines{r.lines[0], r.lines[1]}), shown) << text;
+    EXPECT_EQ(r.lines[2], ">_") << text;
+  }
+}
+
+TEST_F(DemoBasic, RunsProgramsWithStringsAndReportsTheirErrors) {
+  // A string built and taken apart in a loop: the word reversed, and the
+  // positions of its vowels.
+  const std::string word = "PROGRAMS";
+  std::string reversed(word.rbegin(), word.rend()), vowels;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (std::string("AEIOU").find(word[i]) != std::string::npos) vowels += std::to_string(i + 1);
+  enter({"10 INPUT \"WORD\";W$", "20 R$=\"\":V$=\"\"", "30 FOR I=LEN(W$) TO 1 STEP -1",
+         "40 C$=MID$(W$,I,1):R$=R$+C$",
+         "50 IF C$=\"A\" OR C$=\"E\" OR C$=\"I\" OR C$=\"O\" OR "
+         "C$=\"U\" THEN V$=STR$(I)+V$",
+         "60 NEXT I:PRINT R$;\" \";V$"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}" + word + "{ENTER}", 600),
+            (Lines{"WORD? " + word, reversed + " " + vowels, ">_", ""}));
+  // A string where a number belongs, or the other way round; a string of
+  // more than 80 characters.
+  const struct {
+    std::string line;
+    std::string message;
+  } cases[] = {
+      {"20 A=B$", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 A$=5", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 PRINT LEN(7)", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 IF A$=1 THEN 20", "?TYPE MISMATCH ERROR IN 20"},
+      {"20 A$=\"" + std::string(40, 'X') + "\":A$=A$+A$+\"!\"", "?STRING TOO LONG ERROR IN 20"}};
+  for (const auto& c : cases) {
+    MachineDir fresh;
+    const std::string text = c.line + "{ENTER}CLS:RUN{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 200), "--lcd-chars", "--type", text});
+    EXPECT_EQ(r.lines, (Lines{c.message, ">_", "", ""})) << c.line;
+  }
+  // INKEY$ gives "" until a key comes, then the key.
+  enter({"NEW", "10 N=0", "20 K$=INKEY$:N=N+1:IF K$=\"\" THEN 20", "30 PRINT K$;N>1"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}Q", 300, {"--type-pace"}), (Lines{"Q1", ">_", "", ""}));
+}
+
+TEST_F(DemoBasic, ClearsTheStringsOfRamAnOlderFirmwareLeft) {
+  enter({"10 PRINT \"KEPT\";LEN(A$)"});
+  // RAM of a firmware without strings: the string variables' memory holds
+  // anything, and is set up at the next start; the program stays.
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 300,
+                {"--poke", "1411C=00", "--poke", "1D000=" + std::string(256, '7')}),
+            (Lines{"KEPT0", ">_", "", ""}));
+  // A program reaching into that memory is cleared, and that is said.
+  EXPECT_EQ(run("LIST{ENTER}", 300, {"--poke", "1411C=00", "--poke", "141C2=00CC"}),
+            (Lines{">", "?OUT OF MEMORY ERROR", ">LIST", ">_"}));
+}
+
+TEST_F(DemoBasic, RunsDataOnGosubAndElseLikeAReferenceComputedHere) {
+  // Codes read from DATA pick a subroutine with ON ... GOSUB (0 and 4 pick
+  // none); one of them decides with IF ... ELSE. Worked out here the same.
+  std::mt19937 rng(5);
+  for (int round = 0; round < 3; ++round) {
+    std::vector<int> codes;
+    for (int i = 0; i < 14; ++i) codes.push_back(static_cast<int>(rng() % 5));
+    long sum = 0;
+    for (int k : codes) {
+      if (k == 1) sum += 1;
+      if (k == 2) sum += 10;
+      if (k == 3) sum = sum > 20 ? sum * 2 : sum - 1;
+    }
+    std::string data1 = "500 DATA ", data2 = "510 DATA ";
+    for (std::size_t i = 0; i < codes.size(); ++i)
+      (i < 8 ? data1 : data2) +=
+          std::to_string(codes[i]) + (i == 7 || i + 1 == codes.size() ? "" : ",");
+    MachineDir fresh;
+    std::string text;
+    for (const std::string& l :
+         {std::string("10 S=0:N=0"), std::string("20 READ K:IF K<0 THEN 60"),
+          std::string("30 ON K GOSUB 100,200,300"), std::string("40 N=N+1:GOTO 20"),
+          std::string("60 READ W$:?S;\" \";N;\" \";W$:RESTORE:READ K:?K:END"),
+          std::string("100 S=S+1:RETURN"), std::string("200 S=S+10:RETURN"),
+          std::string("300 IF S>20 THEN S=S*2 ELSE S=S-1"), std::string("310 RETURN"), data1,
+          data2 + ",-1,\"ALL DONE\""})
+      text += l + "{ENTER}";
+    text += "CLS:RUN{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 400), "--lcd-chars", "--type", text});
+    EXPECT_EQ(r.lines,
+              (Lines{std::to_string(sum) + " " + std::to_string(codes.size()) + " ALL DONE",
+                     std::to_string(codes[0]), ">_", ""}))
+        << data1 << " " << data2;
+  }
+  // ON beyond its list goes on; ON GOTO jumps; ELSE with a line number;
+  // ? is PRINT; TAB moves to a column; READ past the last DATA.
+  enter({"10 ON 3 GOTO 40,50:ON 2 GOTO 40,50", "40 ?\"FORTY\"", "50 IF 0 THEN 40 ELSE 70",
+         "60 ?\"SIXTY\"", "70 ?TAB(4);\"T\";TAB(2);\"U\";TAB(9);7:READ A", "80 DATA 1"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}READ B{ENTER}"),
+            (Lines{"    TU   7", ">READ B", "?OUT OF DATA ERROR", ">_"}));
+  EXPECT_EQ(run("CLS:LIST 10-40{ENTER}"),
+            (Lines{"10 ON 3 GOTO 40,50:ON 2 GOTO 40,", "50", "40 PRINT \"FORTY\"", ">_"}));
+}
+
+TEST_F(DemoBasic, KeepsTwoDimensionalAndStringArraysOfDim) {
+  // Pascal's triangle in a two-dimensional array, read back along a row;
+  // names in a string array read from DATA, joined backwards. Worked out
+  // here the same way.
+  const int n = 9;
+  std::vector<std::vector<long>> p(n + 1, std::vector<long>(n + 1, 0));
+  for (int i = 0; i <= n; ++i)
+    for (int j = 0; j <= i; ++j) p[i][j] = j == 0 || j == i ? 1 : p[i - 1][j - 1] + p[i - 1][j];
+  std::string row;
+  for (int j = 0; j <= n; j += 3) row += std::to_string(p[n][j]) + " ";
+  const std::vector<std::string> names = {"ADA", "BO", "CY", "DEE"};
+  std::string joined;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) joined += *it;
+  enter({"10 DIM P(9,9),N$(3)", "20 FOR I=0 TO 9:P(I,0)=1:P(I,I)=1:NEXT I",
+         "30 FOR I=2 TO 9:FOR J=1 TO I-1:P(I,J)=P(I-1,J-1)+P(I-1,J):NEXT J:NEXT I",
+         "40 FOR J=0 TO 9 STEP 3:?P(9,J);\" \";:NEXT J:?", "50 FOR I=0 TO 3:READ N$(I):NEXT I",
+         "60 A$=\"\":FOR I=3 TO 0 STEP -1:A$=A$+N$(I):NEXT I:?A$;LEN(N$(1))",
+         "70 DATA \"ADA\",\"BO\",CY,DEE"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}", 2500),
+            (Lines{row.substr(0, row.size() - 1), joined + "2", ">_", ""}));
+  // INPUT into an element of a string array and into a string variable.
+  enter({"NEW", "10 DIM N$(2):INPUT N$(1),A$:?N$(1);\"/\";A$"});
+  EXPECT_EQ(run("CLS:RUN{ENTER}X, Y{ENTER}ZZ{ENTER}"), (Lines{"? X, Y", "? ZZ", "X, Y/ZZ", ">_"}));
+  // A subscript beyond the size, one too many, an array not dimensioned,
+  // one dimensioned twice.
+  const struct {
+    std::string line;
+    std::string message;
+  } cases[] = {{"20 DIM A(3):A(4)=1", "?BAD SUBSCRIPT ERROR IN 20"},
+               {"20 DIM A(3):PRINT A(1,1)", "?BAD SUBSCRIPT ERROR IN 20"},
+               {"20 B$(1)=\"X\"", "?BAD SUBSCRIPT ERROR IN 20"},
+               {"20 DIM A(3):DIM A(4)", "?ILLEGAL VALUE ERROR IN 20"},
+               {"20 DIM A$(200,200)", "?OUT OF MEMORY ERROR IN 20"}};
+  for (const auto& c : cases) {
+    MachineDir fresh;
+    const std::string text = c.line + "{ENTER}CLS:RUN{ENTER}";
+    const RunResult r = runTool(
+        fresh.path(), {"--ticks", ticksFor(keyCount(text), 200), "--lcd-chars", "--type", text});
+    EXPECT_EQ(r.lines, (Lines{c.message, ">_", "", ""})) << c.line;
+  }
+}
+
+TEST_F(DemoBasic, AutoOffersTheNextLineNumberUntilEnterOnItAlone) {
+  // From 100 in steps of 5; a number typed over the offered one goes on
+  // from there; EXE on the offered number alone ends AUTO and keeps that
+  // line (here an existing one) as it was.
+  enter({"112 REM KEPT", "AUTO 100,5", "PRINT 1", "PRINT 2", "{BS}{BS}{BS}{BS}107 PRINT 3", "",
+         "PRINT 4"});
+  EXPECT_EQ(run("CLS:LIST 100-107{ENTER}"),
+            (Lines{"100 PRINT 1", "105 PRINT 2", "107 PRINT 3", ">_"}));
+  EXPECT_EQ(run("CLS:LIST 112{ENTER}"), (Lines{"112 REM KEPT", ">_", "", ""}));
+  EXPECT_EQ(run("CLS:RUN{ENTER}"), (Lines{"1", "2", "3", ">_"}));
+}
+
 TEST_F(DemoBasic, InputReadsTypedNumbersAndAsksAgainForAnythingElse) {
   enter({"10 INPUT \"HOW MANY\";N,M", "20 PRINT N*M"});
   EXPECT_EQ(run("CLS:RUN{ENTER}12{ENTER}X{ENTER}"), (Lines{"HOW MANY? 12", "? X", "?REDO", "? _"}));

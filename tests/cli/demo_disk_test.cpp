@@ -89,7 +89,10 @@ TEST_F(DemoDisk, SavedOnOneMachineLoadsOnAnotherAsTheSameProgram) {
   EXPECT_EQ(loaded[3], ">_");
   EXPECT_EQ(run(b, "CLS:LIST 1-99{ENTER}"), firstHalf);
   EXPECT_EQ(run(b, "CLS:LIST 100-{ENTER}"), secondHalf);
-  EXPECT_EQ(run(b, "CLS:PRINT X{ENTER}"), (Lines{"0", ">_", "", ""}));
+  run(b, "DIM C(3):C(2)=5:A$=\"GONE\"{ENTER}");
+  run(b, "LOAD \"SQUARES\"{ENTER}");
+  EXPECT_EQ(run(b, "CLS:PRINT X;LEN(A$){ENTER}PRINT C(2){ENTER}"),
+            (Lines{"00", ">PRINT C(2)", "?BAD SUBSCRIPT ERROR", ">_"}));
   EXPECT_EQ(run(b, "CLS:RUN{ENTER}", 500), (Lines{"2*2=4", "3*3=9", "<>@:", ">_"}));
 }
 
@@ -143,6 +146,8 @@ test::TestServer::Behaviour offering(int length, std::vector<uint8_t> signature)
 
 TEST_F(DemoDisk, ALoadThatFailsKeepsTheProgram) {
   run(a, "10 PRINT 1{ENTER}20 PRINT 2{ENTER}SAVE \"P\"{ENTER}");
+  // Its variables stay too: the file comes in between @() and DIM's arrays.
+  run(a, "DIM C(20):C(10)=5:@(3)=7:A$=\"KEPT\"{ENTER}");
   std::ifstream saved(disk_ / "P", std::ios::binary);
   std::vector<uint8_t> signature(4);
   saved.read(reinterpret_cast<char*>(signature.data()), 4);
@@ -153,6 +158,7 @@ TEST_F(DemoDisk, ALoadThatFailsKeepsTheProgram) {
     std::ofstream(a.path() / "tarvo.ini") << settingsFor(server.port());
     EXPECT_EQ(run(a, "CLS:LOAD \"P\"{ENTER}"), (Lines{message, ">_", "", ""})) << length;
     EXPECT_EQ(run(a, "CLS:LIST{ENTER}"), (Lines{"10 PRINT 1", "20 PRINT 2", ">_", ""})) << length;
+    EXPECT_EQ(run(a, "CLS:PRINT C(10);@(3);A${ENTER}"), (Lines{"57KEPT", ">_", "", ""})) << length;
   }
 }
 

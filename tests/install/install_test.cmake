@@ -22,13 +22,16 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefi
 check("status EQUAL 0" "cmake --install failed (${status})")
 
 foreach(file bin/tarvo bin/tarvo-run bin/tarvo-asm bin/tarvo-dis bin/tarvo-dap bin/tarvo-disk
+             bin/tarvo-basic
              share/tarvo/machine/rom0.bin share/tarvo/machine/rom1.bin
              share/tarvo/machine/charset.bin share/tarvo/machine/face.bmp
              share/tarvo/machine/tarvo.ini
+             share/tarvo/machine/rom1.sym share/doc/tarvo/basic.md
              share/applications/tarvo.desktop share/icons/hicolor/scalable/apps/tarvo.svg
              share/icons/hicolor/48x48/apps/tarvo.png share/icons/hicolor/256x256/apps/tarvo.png
              share/man/man1/tarvo.1 share/man/man1/tarvo-run.1 share/man/man1/tarvo-asm.1
-             share/man/man1/tarvo-dis.1 share/man/man1/tarvo-dap.1 share/man/man1/tarvo-disk.1)
+             share/man/man1/tarvo-dis.1 share/man/man1/tarvo-dap.1 share/man/man1/tarvo-disk.1
+             share/man/man1/tarvo-basic.1)
   check("EXISTS ${prefix}/${file}" "not installed: ${file}")
 endforeach()
 
@@ -41,7 +44,7 @@ check("status EQUAL 0 AND out STREQUAL \"\"" "desktop-file-validate: ${out}")
 # The manual pages format without a warning.
 find_program(GROFF groff)
 if(GROFF)
-  foreach(page tarvo tarvo-run tarvo-asm tarvo-dis tarvo-dap tarvo-disk)
+  foreach(page tarvo tarvo-run tarvo-asm tarvo-dis tarvo-dap tarvo-disk tarvo-basic)
     execute_process(COMMAND ${GROFF} -man -Tutf8 -ww -z ${prefix}/share/man/man1/${page}.1
                     RESULT_VARIABLE status ERROR_VARIABLE out)
     check("status EQUAL 0 AND out STREQUAL \"\"" "${page}.1: ${out}")
