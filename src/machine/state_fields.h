@@ -85,7 +85,7 @@ void forEachStateField(M& m, S* scheduler, Visit&& visit, Group&& group = Group{
 static_assert(sizeof(ProcessorState) == 92);
 static_assert(sizeof(LcdCursor) == 32);
 static_assert(sizeof(Lcd) == 7264);
-static_assert(sizeof(KeyMatrix) == 28);
+static_assert(sizeof(KeyMatrix) == 32);
 static_assert(sizeof(Port) == 16 + sizeof(std::string) + sizeof(std::unique_ptr<DiskLink>));
 static_assert(sizeof(MachineTimers) == 20);
 static_assert(sizeof(Scheduler) == 32);
