@@ -11,7 +11,9 @@ ensure_packages "${TARVO_PACKAGES[@]}" socat xvfb
 bash scripts/fuzz.sh "${TARVO_FUZZ_SECONDS:-30}"
 bash scripts/sanitize.sh build-sanitize
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON >/dev/null
+# The tests and benchmarks too (the run command leaves them out).
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON -DTARVO_BUILD_TESTS=ON \
+  -DTARVO_BUILD_BENCH=ON >/dev/null
 cmake --build build -j2
 cd build
 QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure --timeout 300
