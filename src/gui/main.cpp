@@ -23,8 +23,9 @@ struct CommandLine {
   QCommandLineOption version = parser.addVersionOption();
   QCommandLineOption dir{{"d", "dir"},
                          "Machine directory holding the machine's files (default: the "
-                         "current directory; for an installed tarvo, the user's copy of the "
-                         "demo machine).",
+                         "current directory, or the demo machine when it holds none of "
+                         "them; for an installed tarvo, the user's copy of the demo "
+                         "machine).",
                          "DIR"};
   QCommandLineOption zoom{{"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N"};
 
