@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${TARVO_PACKAGES[@]}" socat xvfb
+ensure_packages "${TARVO_PACKAGES[@]}" socat xvfb openbox xdotool x11-utils
 
 bash scripts/fuzz.sh "${TARVO_FUZZ_SECONDS:-30}"
 bash scripts/sanitize.sh build-sanitize

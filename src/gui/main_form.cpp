@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -539,10 +540,31 @@ void TMainForm::mousePressEvent(QMouseEvent* event) {
 
 void TMainForm::mouseMoveEvent(QMouseEvent* event) {
   FormMouseMove(facePoint(event->position()));
+  if (movePending_ || movingByHand_)
+    followPointer(event->globalPosition().toPoint(), event->buttons());
 }
 
 void TMainForm::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) movePending_ = movingByHand_ = false;
   FormMouseUp(event->button(), facePoint(event->position()));
+}
+
+void TMainForm::followPointer(QPoint globalPos, Qt::MouseButtons buttons) {
+  if (!(buttons & Qt::LeftButton)) {
+    movePending_ = movingByHand_ = false;
+    return;
+  }
+  if (movingByHand_) {
+    move(moveWindowFrom_ + globalPos - moveFrom_);
+    return;
+  }
+  if ((globalPos - moveFrom_).manhattanLength() < kMoveThreshold) return;
+  movePending_ = false;
+  QWindow* window = windowHandle();
+  if (window && window->startSystemMove()) return;
+  movingByHand_ = true;
+  moveWindowFrom_ = pos();
+  move(moveWindowFrom_ + globalPos - moveFrom_);
 }
 
 void TMainForm::contextMenuEvent(QContextMenuEvent* event) {
@@ -550,7 +572,9 @@ void TMainForm::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TMainForm::startWindowDrag() {
-  if (QWindow* window = windowHandle()) window->startSystemMove();
+  movePending_ = true;
+  movingByHand_ = false;
+  moveFrom_ = QCursor::pos();
 }
 
 void TMainForm::minimiseApplication() {

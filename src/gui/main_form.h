@@ -219,6 +219,17 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool closed_ = false;
   bool closeRequested_ = false;  // asked for before the machine was started
   bool fastForward_ = false;
+  // A press beside the keys arms a window move, which starts once the
+  // pointer has gone a few pixels with the button held: a click alone never
+  // hands the pointer to the window manager, whose move would then wait for
+  // a release that has already happened. Where the window system cannot
+  // move the window, it follows the pointer by hand.
+  static constexpr int kMoveThreshold = 4;
+  bool movePending_ = false;
+  bool movingByHand_ = false;
+  QPoint moveFrom_;        // pointer on the screen at the press
+  QPoint moveWindowFrom_;  // window position when a move by hand began
+  void followPointer(QPoint globalPos, Qt::MouseButtons buttons);
   bool firstPaintReported_ = false;
   std::unique_ptr<StateKeys> states_;
   int zoom_ = 1;
