@@ -1,6 +1,7 @@
-// Moving the borderless window by its face, as a user does it on a desktop
-// with a window manager: the tarvo program on a virtual X display with
-// openbox, the pointer driven by xdotool.
+// The borderless window on a desktop with a window manager, as a user meets
+// it: the tarvo program on a virtual X display of 1600 x 1000 with openbox,
+// the pointer and the keys driven by xdotool. Moving it by its face, and
+// zooming it on a screen too small for the larger zooms.
 #include <QtTest>
 
 #include "test_support.h"
@@ -23,6 +24,7 @@ QString run(const QString& display, const QString& program, const QStringList& a
 class WindowMoveTest : public QObject {
   Q_OBJECT
 
+  guitest::VirtualDisplay screen_{"1600x1000x24"};
   QString display_, xdotool_;
   QProcess windowManager_;
   QTemporaryDir config_;
@@ -44,7 +46,7 @@ class WindowMoveTest : public QObject {
     xdotool_ = QStandardPaths::findExecutable("xdotool");
     const QString openbox = QStandardPaths::findExecutable("openbox");
     if (xdotool_.isEmpty() || openbox.isEmpty()) QSKIP("needs xdotool and openbox");
-    display_ = guitest::virtualDisplay().display();
+    display_ = screen_.display();
     if (display_.isEmpty()) QSKIP("no X server (Xvfb)");
     windowManager_.setProcessEnvironment(guitest::onDisplay(display_));
     windowManager_.start(openbox, {"--sm-disable"});
@@ -62,14 +64,13 @@ class WindowMoveTest : public QObject {
   // A click beside the keys leaves the window where it is and the pointer
   // free, however quick; a drag moves the window with the pointer, and the
   // window stays when the button is let go.
-  void clicksLeaveTheWindowAndDragsMoveIt() {
-    guitest::MachineDir dir;
-    QProcess tarvo;
+  // Starts tarvo on dir and returns its window's id ("" when none showed).
+  QString startTarvo(QProcess& tarvo, const guitest::MachineDir& dir, const QStringList& more) {
     QProcessEnvironment env = guitest::onDisplay(display_);
     env.insert("XDG_CONFIG_HOME", config_.path());
     tarvo.setProcessEnvironment(env);
-    tarvo.start(TARVO_GUI_BIN, {"--dir", dir.path(), "--zoom", "1"});
-    QVERIFY(tarvo.waitForStarted(10000));
+    tarvo.start(TARVO_GUI_BIN, QStringList{"--dir", dir.path()} + more);
+    if (!tarvo.waitForStarted(10000)) return {};
     QString window;
     QElapsedTimer timer;
     timer.start();
@@ -77,8 +78,27 @@ class WindowMoveTest : public QObject {
       QTest::qWait(200);
       window = xdotool({"search", "--onlyvisible", "--name", "^Tarvo$"}).split('\n').first();
     }
-    QVERIFY2(!window.isEmpty(), "the window did not show");
     QTest::qWait(500);
+    return window;
+  }
+
+  QRect windowGeometry(const QString& window) {
+    const QString shell = xdotool({"getwindowgeometry", "--shell", window});
+    QRect r;
+    for (const QString& line : shell.split('\n')) {
+      if (line.startsWith("X=")) r.moveLeft(line.mid(2).toInt());
+      if (line.startsWith("Y=")) r.moveTop(line.mid(2).toInt());
+      if (line.startsWith("WIDTH=")) r.setWidth(line.mid(6).toInt());
+      if (line.startsWith("HEIGHT=")) r.setHeight(line.mid(7).toInt());
+    }
+    return r;
+  }
+
+  void clicksLeaveTheWindowAndDragsMoveIt() {
+    guitest::MachineDir dir;
+    QProcess tarvo;
+    const QString window = startTarvo(tarvo, dir, {"--zoom", "1"});
+    QVERIFY2(!window.isEmpty(), "the window did not show");
     const QPoint home = windowPosition(window);
     QVERIFY(home.x() >= 0);
     // Beside the keys (between keys 4 and 5), in window coordinates.
@@ -124,6 +144,50 @@ class WindowMoveTest : public QObject {
 
     tarvo.terminate();
     QVERIFY(tarvo.waitForFinished(10000));
+  }
+
+  // 3x and 4x do not fit 1600 x 1000: the zoom keys stop at 2x. The window
+  // grows and shrinks about its centre, stays on the screen, and comes back
+  // to the very pixel it started from; a remembered position partly off the
+  // screen is brought onto it.
+  void zoomsThatFitAboutTheCentreAndOnTheScreen() {
+    guitest::MachineDir dir;
+    const QRect screen(0, 0, 1600, 1000);
+    {
+      QProcess tarvo;
+      const QString window = startTarvo(tarvo, dir, {"--zoom", "1"});
+      QVERIFY2(!window.isEmpty(), "the window did not show");
+      xdotool({"windowactivate", "--sync", window});
+      const QRect home = windowGeometry(window);
+      QCOMPARE(home.size(), QSize(673, 294));
+      for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 3; ++i) xdotool({"key", "ctrl+equal"});
+        QTest::qWait(500);
+        const QRect big = windowGeometry(window);
+        QCOMPARE(big.size(), QSize(1346, 588));
+        QVERIFY2(screen.contains(big), qPrintable(QString("%1,%2").arg(big.x()).arg(big.y())));
+        if (screen.contains(QRect(QPoint(), big.size()).translated(home.center() - big.center())))
+          QVERIFY((big.center() - home.center()).manhattanLength() <= 2);
+        xdotool({"key", "ctrl+minus"});
+        QTest::qWait(500);
+        QCOMPARE(windowGeometry(window), home);
+      }
+      // Off towards the bottom right corner, at 2x, and closed there.
+      xdotool({"key", "ctrl+equal"});
+      QTest::qWait(300);
+      xdotool({"windowmove", window, "1200", "800"});
+      QTest::qWait(500);
+      tarvo.terminate();
+      QVERIFY(tarvo.waitForFinished(10000));
+    }
+    QProcess again;
+    const QString window = startTarvo(again, dir, {});
+    QVERIFY2(!window.isEmpty(), "the window did not show");
+    const QRect back = windowGeometry(window);
+    QCOMPARE(back.size(), QSize(1346, 588));
+    QVERIFY2(screen.contains(back), qPrintable(QString("%1,%2").arg(back.x()).arg(back.y())));
+    again.terminate();
+    QVERIFY(again.waitForFinished(10000));
   }
 };
 
