@@ -6,12 +6,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages "${TARVO_PACKAGES[@]}" socat xvfb xdotool lintian
+ensure_packages "${TARVO_PACKAGES[@]}" socat xvfb openbox xdotool x11-utils lintian
 
 bash scripts/fuzz.sh "${TARVO_FUZZ_SECONDS:-30}"
 bash scripts/sanitize.sh build-sanitize
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON >/dev/null
+# The tests and benchmarks too (the run command leaves them out).
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR=ON -DTARVO_BUILD_TESTS=ON \
+  -DTARVO_BUILD_BENCH=ON >/dev/null
 cmake --build build -j2
 cd build
 QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure --timeout 300

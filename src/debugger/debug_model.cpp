@@ -1,6 +1,8 @@
 #include "debugger/debug_model.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 
 #include "cpu/code_view.h"
 #include "cpu/exec.h"
@@ -9,6 +11,7 @@
 #include "debugger/symbols.h"
 #include "frontpanel/run_loop.h"
 #include "machine.h"
+#include "machine/hex.h"
 #include "tools/assembler.h"
 #include "tools/disasm.h"
 
@@ -516,12 +519,54 @@ std::optional<EditField> DebugModel::tab(std::u16string_view text, bool backward
   return EditField{mode, view_.editTarget, row, kHexCharsColumn + k, 1, false};
 }
 
+namespace {
+
+// Up to four hex digits (after an optional "&H"), blanks around them
+// allowed: a 16-bit address.
+std::optional<uint16_t> shortHexAddress(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (text.size() > 2 && (text.substr(0, 2) == "&H" || text.substr(0, 2) == "&h"))
+    text.remove_prefix(2);
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  uint16_t value = 0;
+  for (char ch : text) {
+    const int digit = hexDigit(static_cast<unsigned char>(ch));
+    if (digit < 0) return std::nullopt;
+    value = static_cast<uint16_t>(value * 16 + digit);
+  }
+  return value;
+}
+
+std::string fiveHex(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%05X", static_cast<unsigned>(address));
+  return text;
+}
+
+}  // namespace
+
 bool DebugModel::goTo(std::string_view text, std::string* error) {
-  // Hex digits are a full address, as the address fields take them; a
-  // label is a 16-bit address in the segment the code runs in.
-  const std::optional<uint32_t> address = parseTypedFullAddress(text, symbols_, m_.cpu, error);
+  // Five hex digits are a full address, as the address fields take them;
+  // fewer, and a label, are a 16-bit address in the segment the code runs
+  // in.
+  std::optional<uint32_t> address;
+  if (const auto shortAddress = shortHexAddress(text))
+    address = codeSegmentAddress(m_.cpu, *shortAddress);
+  else
+    address = parseTypedFullAddress(text, symbols_, m_.cpu, error);
   if (!address) return false;
-  if (active_ == Group::Bin) {
+  // An address the pane cannot show is refused, rather than the view
+  // landing somewhere else without a word.
+  const int region = regionOf(*address);
+  const bool hex = active_ == Group::Bin;
+  if (region < 0 || (hex && !regionWritable(region))) {
+    if (error)
+      *error = fiveHex(*address) +
+               (region < 0 ? ": no memory there" : ": not RAM (the hex editor shows RAM)");
+    return false;
+  }
+  if (hex) {
     setHexView(*address);
     activate(Group::Bin);
   } else {

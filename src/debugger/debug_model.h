@@ -216,10 +216,11 @@ class DebugModel {
     return view_.editMode == EditMode::HexByte || view_.editMode == EditMode::HexCharacter;
   }
 
-  // The Go to box: hex digits (a full address), a label or label+HEX (in the
-  // current code segment) set the view of the hex editor when it is the
-  // active pane, else of the disassembly, and activate that pane. False,
-  // with *error set, when the text is neither.
+  // The Go to box: five hex digits (a full address), up to four, a label or
+  // label+HEX (in the current code segment) set the view of the hex editor
+  // when it is the active pane, else of the disassembly, and activate that
+  // pane. False, with *error set, when the text is none of these or names
+  // an address the pane cannot show (no memory; not RAM for the hex editor).
   bool goTo(std::string_view text, std::string* error = nullptr);
 
   // The three Run buttons. traceRun and breakpointRun return whether the

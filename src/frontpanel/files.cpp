@@ -521,6 +521,12 @@ bool fileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool isMachineDirectory(const std::string& dir) {
+  for (const char* name : kMachineFileNames)
+    if (fileExists(machinePath(dir, name))) return true;
+  return false;
+}
+
 LoadResult loadRegisters(ProcessorState& c, const std::string& path) {
   uint8_t image[kRegisterFileSize];
   const LoadResult result = loadFile(path, image, sizeof image);

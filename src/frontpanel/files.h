@@ -89,6 +89,17 @@ bool saveFiles(const std::vector<FileToSave>& files);
 // True when something other than a directory exists at path.
 bool fileExists(const std::string& path);
 
+// The files that make a folder a machine directory: the memory images, the
+// processor state, the character set, the face bitmaps and the settings.
+inline constexpr const char* kMachineFileNames[] = {
+    "rom0.bin",     "rom1.bin",    "rom2.bin", "rom3.bin", "ram0.bin",    "ram1.bin",
+    "register.bin", "charset.bin", "face.bmp", "keys.bmp", "overlay.bmp", "tarvo.ini"};
+
+// True when dir holds at least one of the machine's files. A folder with
+// none of them is not a machine directory: starting there would only show
+// a row of load failures and then write fresh RAM images into it.
+bool isMachineDirectory(const std::string& dir);
+
 // "register.bin": the 32 main registers, then SS and US little-endian.
 constexpr std::size_t kRegisterFileSize = 36;
 // Missing bytes read as 0xFF, so a missing file gives 0xFF registers and

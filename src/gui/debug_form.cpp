@@ -231,6 +231,11 @@ TDebugForm::TDebugForm(tarvo::Machine& machine, tarvo::RunLoop& runLoop, QWidget
   goToError_ = new QLabel(this);
   goToError_->setGeometry(185, 410, 432, 21);
   connect(goToEdit_, &QLineEdit::returnPressed, this, [this] { goToEntered(); });
+  // The same strip says what the debugger last did (why it stopped, an
+  // assembler error) while the Go to box is closed.
+  status_ = new QLabel(this);
+  status_->setObjectName("StatusStrip");
+  status_->setGeometry(8, 410, 609, 21);
   closeGoTo();
   key(QKeySequence(Qt::CTRL | Qt::Key_B), [this] {
     sessionWindow_->refresh();
@@ -275,11 +280,16 @@ void TDebugForm::stepOut() {
 
 void TDebugForm::runToClickedLine() {
   if (!lineClicked_) {
-    sessionWindow_->setStatus("Click a disassembly line first");
+    setStatus("Click a disassembly line first");
     return;
   }
   session_.runTo(clickedLine_);
   armAndRun();
+}
+
+void TDebugForm::setStatus(const QString& text) {
+  sessionWindow_->setStatus(text);
+  status_->setText(text);
 }
 
 void TDebugForm::openGoTo() {
@@ -289,6 +299,7 @@ void TDebugForm::openGoTo() {
   closeBoxes();
   refresh();
   goToError_->clear();
+  status_->hide();
   goToLabel_->show();
   goToEdit_->show();
   goToError_->show();
@@ -300,7 +311,7 @@ void TDebugForm::goToEntered() {
   std::string error;
   if (!model_.goTo(goToEdit_->text().toStdString(), &error)) {
     goToError_->setText(QString::fromStdString(error));
-    sessionWindow_->setStatus(QString::fromStdString(error));
+    setStatus(QString::fromStdString(error));
     goToEdit_->selectAll();
     return;
   }
@@ -312,6 +323,7 @@ void TDebugForm::closeGoTo() {
   goToLabel_->hide();
   goToEdit_->hide();
   goToError_->hide();
+  status_->show();
 }
 
 void TDebugForm::buildPane(Pane pane, Group g, const char* name, QRect groupRect, QSize boxSize,
@@ -474,7 +486,7 @@ void TDebugForm::DebugShow() {
   if (session_.lastStop().reason == tarvo::StopReason::None)
     session_.setStop(tarvo::StopReason::User);
   session_.cancelStepping();
-  sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
+  setStatus(QString::fromStdString(session_.stopText()));
   sessionWindow_->refresh();
   const tarvo::StopReason why = session_.lastStop().reason;
   if (why == tarvo::StopReason::Breakpoint || why == tarvo::StopReason::Watchpoint ||
@@ -647,12 +659,12 @@ bool TDebugForm::paneKeyDown(Pane pane, int key) {
       // A line that went in puts the stop back on the status line in place
       // of an earlier assembler message.
       if (mode == tarvo::EditMode::ListInstruction)
-        sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
+        setStatus(QString::fromStdString(session_.stopText()));
       closeBoxes();
       refresh();
     } else if (r.caret >= 0) {
       edit->setCursorPosition(r.caret);
-      sessionWindow_->setStatus(QString::fromStdString(r.status));
+      setStatus(QString::fromStdString(r.status));
     }
     return true;
   }
@@ -679,7 +691,7 @@ bool TDebugForm::paneKeyDown(Pane pane, int key) {
 void TDebugForm::StepButtonClick() {
   model_.singleStep();
   session_.setStop(tarvo::StopReason::StepDone);
-  sessionWindow_->setStatus(QString::fromStdString(session_.stopText()));
+  setStatus(QString::fromStdString(session_.stopText()));
   showActive();
 }
 

@@ -148,6 +148,10 @@ class TDebugForm : public QWidget {
   // disassembly line last clicked.
   tarvo::DebugSession& session() { return session_; }
   SessionWindow* sessionWindow() const { return sessionWindow_; }
+  // The strip below the hex editor: the last stop or message, and the Go to
+  // box's error beside it.
+  QString statusText() const { return status_->text(); }
+  QString goToError() const { return goToError_->text(); }
   // Adds the labels of a symbol file; false when it cannot be read.
   bool loadSymbols(const QString& path);
   void continueRun();
@@ -211,6 +215,9 @@ class TDebugForm : public QWidget {
   QLabel* goToLabel_ = nullptr;
   QLineEdit* goToEdit_ = nullptr;
   QLabel* goToError_ = nullptr;
+  QLabel* status_ = nullptr;
+  // Onto the status strip and the Breakpoints window's status line.
+  void setStatus(const QString& text);
   // While the window is open, the machine can still change under it (F9,
   // the power switch, a key on the face): the panes are redrawn when its
   // state digest moves.

@@ -23,8 +23,9 @@ struct CommandLine {
   QCommandLineOption version = parser.addVersionOption();
   QCommandLineOption dir{{"d", "dir"},
                          "Machine directory holding the machine's files (default: the "
-                         "current directory; for an installed tarvo, the user's copy of the "
-                         "demo machine).",
+                         "current directory, or the demo machine when it holds none of "
+                         "them; for an installed tarvo, the user's copy of the demo "
+                         "machine).",
                          "DIR"};
   QCommandLineOption zoom{{"z", "zoom"}, "Draw the face at N times its size (1 to 4).", "N"};
 
@@ -60,6 +61,14 @@ void setApplicationNames() {
 QString installedMachine() {
   const QString dir =
       QDir(QCoreApplication::applicationDirPath()).filePath("../share/tarvo/machine");
+  return QFileInfo(dir + "/rom0.bin").exists() ? QDir(dir).canonicalPath() : QString();
+}
+
+// The demo machine the build tree makes (build/machine-template, two levels
+// above build/src/gui/tarvo).
+QString builtMachine() {
+  const QString dir =
+      QDir(QCoreApplication::applicationDirPath()).filePath("../../machine-template");
   return QFileInfo(dir + "/rom0.bin").exists() ? QDir(dir).canonicalPath() : QString();
 }
 
@@ -152,6 +161,23 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tarvo: cannot copy the demo machine into the user's data folder\n");
       return 1;
     }
+  } else if (!tarvo::isMachineDirectory(".")) {
+    // Started from a folder that is no machine directory: rather than a row
+    // of load failures and fresh RAM images left behind in it, the demo
+    // machine, as the installed tarvo runs it.
+    const QString built = builtMachine();
+    dir = built.isEmpty() ? QString() : userMachine(built);
+    if (dir.isEmpty()) {
+      std::fprintf(stderr,
+                   "tarvo: the current directory holds none of the machine's files "
+                   "(rom0.bin, charset.bin, ...) and there is no demo machine to run "
+                   "instead; name a machine directory with --dir\n");
+      return 1;
+    }
+    std::fprintf(stderr,
+                 "tarvo: the current directory holds none of the machine's files; running "
+                 "the demo machine in %s (--dir names another machine directory)\n",
+                 qPrintable(QDir::toNativeSeparators(dir)));
   }
   if (!dir.isEmpty() && !QDir::setCurrent(dir)) {
     std::fprintf(stderr, "tarvo: cannot change into the directory '%s'\n", qPrintable(dir));

@@ -1,9 +1,11 @@
 #include "main_form.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,6 +31,7 @@
 #include "devices/keyboard.h"
 #include "frontpanel/lcd_text.h"
 #include "frontpanel/typist.h"
+#include "frontpanel/window_fit.h"
 #include "machine.h"
 #include "machine/operations.h"
 #include "main_form_states.h"
@@ -319,40 +322,61 @@ QPoint TMainForm::facePoint(QPointF windowPoint) const {
                 static_cast<int>(std::floor(windowPoint.y() / zoom_)));
 }
 
+namespace {
+
+tarvo::ScreenRect screenRect(const QRect& r) {
+  return {r.x(), r.y(), r.width(), r.height()};
+}
+
+}  // namespace
+
+int TMainForm::largestZoomOnScreen() const {
+  const QScreen* s = screen();
+  if (!s) return kMaxZoom;
+  const int fits = tarvo::largestFittingZoom(screenRect(s->availableGeometry()), kClientWidth,
+                                             kClientHeight, kMaxZoom);
+  return std::max(fits, zoom_);
+}
+
 void TMainForm::setZoom(int zoom) {
   zoom = std::clamp(zoom, kMinZoom, kMaxZoom);
   if (zoom == zoom_) return;
-  const QPoint centre = geometry().center();
+  if (pos() != zoomPlacedAt_) zoomCentre2_ = QPoint(2 * x() + width(), 2 * y() + height());
   zoom_ = zoom;
   setFixedSize(kClientWidth * zoom_, kClientHeight * zoom_);
   // Grow and shrink about the centre, kept on the screen.
-  QRect frame(QPoint(0, 0), size());
-  frame.moveCenter(centre);
-  if (const QScreen* s = screen()) {
-    const QRect avail = s->availableGeometry();
-    if (frame.right() > avail.right()) frame.moveRight(avail.right());
-    if (frame.bottom() > avail.bottom()) frame.moveBottom(avail.bottom());
-    if (frame.left() < avail.left()) frame.moveLeft(avail.left());
-    if (frame.top() < avail.top()) frame.moveTop(avail.top());
-  }
-  move(frame.topLeft());
+  tarvo::ScreenRect frame = tarvo::centredAt(zoomCentre2_.x(), zoomCentre2_.y(), width(), height());
+  if (const QScreen* s = screen())
+    frame = tarvo::keptInside(frame, screenRect(s->availableGeometry()));
+  move(frame.x, frame.y);
+  zoomPlacedAt_ = pos();
   update();
 }
 
 void TMainForm::rememberView() {
   rememberView_ = true;
   QSettings settings;
-  setZoom(settings.value("window/zoom", 1).toInt());
-  if (settings.contains("window/position")) {
-    const QPoint at = settings.value("window/position").toPoint();
-    // Only where a screen will show it.
-    for (const QScreen* s : QGuiApplication::screens()) {
-      if (s->availableGeometry().contains(at)) {
-        move(at);
-        break;
-      }
-    }
+  const int zoom = settings.value("window/zoom", 1).toInt();
+  if (!settings.contains("window/position")) {
+    setZoom(zoom);
+    return;
   }
+  const QPoint at = settings.value("window/position").toPoint();
+  // Only where a screen will show it, and wholly on that screen, at a zoom
+  // that fits there.
+  for (QScreen* s : QGuiApplication::screens()) {
+    const QRect avail = s->availableGeometry();
+    if (!avail.contains(at)) continue;
+    const int fits =
+        tarvo::largestFittingZoom(screenRect(avail), kClientWidth, kClientHeight, kMaxZoom);
+    zoom_ = std::clamp(std::min(zoom, fits), kMinZoom, kMaxZoom);
+    setFixedSize(kClientWidth * zoom_, kClientHeight * zoom_);
+    const tarvo::ScreenRect frame =
+        tarvo::keptInside({at.x(), at.y(), width(), height()}, screenRect(avail));
+    move(frame.x, frame.y);
+    return;
+  }
+  setZoom(zoom);
 }
 
 void TMainForm::saveView() {
@@ -545,10 +569,31 @@ void TMainForm::mousePressEvent(QMouseEvent* event) {
 
 void TMainForm::mouseMoveEvent(QMouseEvent* event) {
   FormMouseMove(facePoint(event->position()));
+  if (movePending_ || movingByHand_)
+    followPointer(event->globalPosition().toPoint(), event->buttons());
 }
 
 void TMainForm::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) movePending_ = movingByHand_ = false;
   FormMouseUp(event->button(), facePoint(event->position()));
+}
+
+void TMainForm::followPointer(QPoint globalPos, Qt::MouseButtons buttons) {
+  if (!(buttons & Qt::LeftButton)) {
+    movePending_ = movingByHand_ = false;
+    return;
+  }
+  if (movingByHand_) {
+    move(moveWindowFrom_ + globalPos - moveFrom_);
+    return;
+  }
+  if ((globalPos - moveFrom_).manhattanLength() < kMoveThreshold) return;
+  movePending_ = false;
+  QWindow* window = windowHandle();
+  if (window && window->startSystemMove()) return;
+  movingByHand_ = true;
+  moveWindowFrom_ = pos();
+  move(moveWindowFrom_ + globalPos - moveFrom_);
 }
 
 void TMainForm::contextMenuEvent(QContextMenuEvent* event) {
@@ -556,7 +601,9 @@ void TMainForm::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TMainForm::startWindowDrag() {
-  if (QWindow* window = windowHandle()) window->startSystemMove();
+  movePending_ = true;
+  movingByHand_ = false;
+  moveFrom_ = QCursor::pos();
 }
 
 void TMainForm::minimiseApplication() {
@@ -710,7 +757,7 @@ bool TMainForm::windowShortcut(const QKeyEvent* key) {
     case Qt::Key_Equal:
     case Qt::Key_Plus:
       if (!ctrl) return false;
-      setZoom(zoom_ + 1);
+      setZoom(std::min(zoom_ + 1, largestZoomOnScreen()));
       return true;
     case Qt::Key_Minus:
       if (!ctrl) return false;
@@ -752,15 +799,22 @@ QMenu* TMainForm::createContextMenu() {
     return action;
   };
   QMenu* zoomMenu = menu->addMenu(tr("Zoom"));
+  // One zoom is ticked at a time; those too large for this screen are not
+  // offered.
+  auto* zooms = new QActionGroup(zoomMenu);
+  const int largest = largestZoomOnScreen();
   for (int z = kMinZoom; z <= kMaxZoom; ++z) {
     QAction* a = zoomMenu->addAction(tr("%1x").arg(z), this, [this, z] { setZoom(z); });
     a->setCheckable(true);
     a->setChecked(z == zoom_);
+    a->setEnabled(z <= largest);
+    zooms->addAction(a);
   }
   zoomMenu->addSeparator();
-  QAction* in = zoomMenu->addAction(tr("Zoom In"), this, [this] { setZoom(zoom_ + 1); });
+  QAction* in = zoomMenu->addAction(
+      tr("Zoom In"), this, [this] { setZoom(std::min(zoom_ + 1, largestZoomOnScreen())); });
   in->setShortcut(QKeySequence("Ctrl++"));
-  in->setEnabled(zoom_ < kMaxZoom);
+  in->setEnabled(zoom_ < largest);
   QAction* out = zoomMenu->addAction(tr("Zoom Out"), this, [this] { setZoom(zoom_ - 1); });
   out->setShortcut(QKeySequence("Ctrl+-"));
   out->setEnabled(zoom_ > kMinZoom);

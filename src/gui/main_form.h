@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <climits>
 #include <memory>
 #include <optional>
 
@@ -70,7 +71,11 @@ class TMainForm : public QWidget, private tarvo::Messages {
   static constexpr int kMinZoom = 1;
   static constexpr int kMaxZoom = 4;
   int zoom() const { return zoom_; }
+  // Grows or shrinks the window about its centre, kept on its screen.
   void setZoom(int zoom);
+  // The largest zoom whose window fits the screen the window is on; the
+  // zoom keys and the menu offer no more (nor less than the current zoom).
+  int largestZoomOnScreen() const;
   // The user's remembered zoom and window position (in the user's
   // configuration folder, never in the machine directory), read now and
   // written when the window closes. Windows that never call this remember
@@ -230,6 +235,22 @@ class TMainForm : public QWidget, private tarvo::Messages {
   bool closed_ = false;
   bool closeRequested_ = false;  // asked for before the machine was started
   bool fastForward_ = false;
+  // A press beside the keys arms a window move, which starts once the
+  // pointer has gone a few pixels with the button held: a click alone never
+  // hands the pointer to the window manager, whose move would then wait for
+  // a release that has already happened. Where the window system cannot
+  // move the window, it follows the pointer by hand.
+  static constexpr int kMoveThreshold = 4;
+  // The centre the zoom keeps, doubled so that odd sizes do not round it
+  // away, and where the last zoom change put the window: a window moved
+  // since then takes its centre afresh.
+  QPoint zoomCentre2_;
+  QPoint zoomPlacedAt_{INT_MIN, INT_MIN};
+  bool movePending_ = false;
+  bool movingByHand_ = false;
+  QPoint moveFrom_;        // pointer on the screen at the press
+  QPoint moveWindowFrom_;  // window position when a move by hand began
+  void followPointer(QPoint globalPos, Qt::MouseButtons buttons);
   bool firstPaintReported_ = false;
   std::unique_ptr<StateKeys> states_;
   int zoom_ = 1;

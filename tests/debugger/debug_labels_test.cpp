@@ -180,6 +180,35 @@ TEST_F(Labels, GoTo) {
   EXPECT_EQ(model.view().binTop, 0x10020u);
 }
 
+TEST_F(Labels, GoToShortHexIsInTheCodeSegmentAndAnUnusableAddressIsAnError) {
+  std::string error;
+  // Up to four digits: the code's segment, for either pane.
+  m.cpu.segmentLatch = 1;
+  model.activate(Group::List);
+  EXPECT_TRUE(model.goTo("4500", &error));
+  EXPECT_EQ(model.view().listTop, 0x14500u);
+  model.activate(Group::Bin);
+  EXPECT_TRUE(model.goTo("&H45", &error));
+  EXPECT_EQ(model.view().binTop, 0x10040u);
+  // Segment 0 is ROM there: the disassembly shows it, the hex editor
+  // refuses it and keeps its view.
+  m.cpu.segmentLatch = 0;
+  EXPECT_FALSE(model.goTo("4500", &error));
+  EXPECT_EQ(error, "04500: not RAM (the hex editor shows RAM)");
+  EXPECT_EQ(model.view().binTop, 0x10040u);
+  model.activate(Group::List);
+  EXPECT_TRUE(model.goTo("4500", &error));
+  EXPECT_EQ(model.view().listTop, 0x04500u);
+  // Where no memory is, neither pane goes; the views stay.
+  for (const Group g : {Group::List, Group::Bin}) {
+    model.activate(g);
+    EXPECT_FALSE(model.goTo("20000", &error));
+    EXPECT_EQ(error, "20000: no memory there");
+  }
+  EXPECT_EQ(model.view().listTop, 0x04500u);
+  EXPECT_EQ(model.view().binTop, 0x10040u);
+}
+
 TEST_F(Labels, TabTypesARowOfBytesAndCharacters) {
   // The last row of the view: typing past its end moves the view one row.
   model.setHexView(0x10000);

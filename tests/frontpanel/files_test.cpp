@@ -64,6 +64,21 @@ TEST(LoadFile, DirectoryOrFifoInPlaceIsUnreadableAndNeverBlocks) {
   EXPECT_TRUE(fileExists(dir.file("fifo.bin")));
 }
 
+TEST(MachineDirectory, AnyOneMachineFileMakesOneAndNothingElseDoes) {
+  TempDir empty;
+  EXPECT_FALSE(isMachineDirectory(empty.path()));
+  // Other files, and a folder that bears a machine file's name, do not count.
+  empty.write("notes.txt", {1});
+  empty.write("rom0.bin.bak", {1});
+  ASSERT_EQ(::mkdir(empty.file("ram0.bin").c_str(), 0755), 0);
+  EXPECT_FALSE(isMachineDirectory(empty.path()));
+  for (const char* name : kMachineFileNames) {
+    TempDir dir;
+    dir.write(name, {});
+    EXPECT_TRUE(isMachineDirectory(dir.path())) << name;
+  }
+}
+
 TEST(SaveFile, ReplacesTheFileWholeAndKeepsItsMode) {
   TempDir dir;
   dir.write("ram.bin", pattern(100));

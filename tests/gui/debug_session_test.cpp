@@ -276,6 +276,56 @@ class DebugSessionTest : public QObject {
     QVERIFY(f.sessionWindow()->status().startsWith("Stopped by the user"));
     QCOMPARE(rig.m.mem.rows[tarvo::kRom1Row].buffer[0x2001], uint8_t{0xF7});
   }
+
+  // The strip below the hex editor tells why the machine stopped and what
+  // the assembler did not take, with the Breakpoints window closed; Go to
+  // takes a short address in the code's segment and says beside the box
+  // what it cannot use.
+  void theDebugWindowSaysWhatItIsDoing() {
+    Rig rig;
+    TDebugForm& f = rig.form;
+    SessionWindow* w = f.sessionWindow();
+    QVERIFY(w->addFromText("2002"));
+    QVERIFY(rig.showActive());
+    QCOMPARE(f.statusText(), w->status());
+    QTest::keyClick(&f, Qt::Key_F5);
+    QVERIFY(rig.ticksUntilShown(40) > 30);
+    QCOMPARE(f.statusText(), QString("Breakpoint 1 at 02002"));
+    w->hide();
+
+    // A trace run of the Run button ends with the step it stopped after.
+    QTest::keyClicks(f.TraceEdit, "2");
+    QTest::mouseClick(f.TraceButton, Qt::LeftButton);
+    QVERIFY(rig.ticksUntilShown(40) > 30);
+    QCOMPARE(f.statusText(), QString::fromStdString(f.session().stopText()));
+    QVERIFY(f.statusText().startsWith("Step done"));
+
+    const QSize c = f.cell();
+    QLineEdit* list = f.paneEdit(tarvo::Pane::List);
+    QTest::mouseClick(f.paintBox(tarvo::Pane::List), Qt::LeftButton, {},
+                      QPoint(8 * c.width() + 2, 1 * c.height() + 2));
+    QTest::keyClicks(list, "ld $1,$32");
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(!w->isVisible());
+    QVERIFY2(f.statusText().startsWith("Error at column 10: "), qPrintable(f.statusText()));
+    QTest::keyClick(list, Qt::Key_Escape);
+
+    QTest::keyClick(&f, Qt::Key_G, Qt::ControlModifier);
+    QVERIFY(f.goToEdit()->isVisible());
+    QVERIFY(!f.findChild<QLabel*>("StatusStrip")->isVisible());
+    QTest::keyClicks(f.goToEdit(), "4500");
+    QTest::keyClick(f.goToEdit(), Qt::Key_Return);
+    QCOMPARE(f.model().view().listTop, 0x04500u);  // the code runs in segment 0
+    QTest::keyClick(&f, Qt::Key_G, Qt::ControlModifier);
+    QTest::keyClicks(f.goToEdit(), "20000");
+    QTest::keyClick(f.goToEdit(), Qt::Key_Return);
+    QVERIFY(f.goToEdit()->isVisible());
+    QCOMPARE(f.goToError(), QString("20000: no memory there"));
+    QCOMPARE(f.model().view().listTop, 0x04500u);
+    QTest::keyClick(f.goToEdit(), Qt::Key_Escape);
+    QVERIFY(f.findChild<QLabel*>("StatusStrip")->isVisible());
+    QCOMPARE(f.size(), QSize(633, 437));
+  }
 };
 
 QTEST_MAIN(DebugSessionTest)

@@ -158,6 +158,62 @@ class ProcessTest : public QObject {
     QVERIFY(!QFile::exists(dir.file("register.bin")));
     QVERIFY(!QFile::exists(dir.file("ram0.bin")));
   }
+  // A folder with none of the machine's files is no machine directory: the
+  // demo machine runs from the user's data folder, standard error says so,
+  // and nothing lands in the folder. A folder with some of the files is a
+  // machine directory, however incomplete, and is run as it is.
+  void outsideAMachineDirectoryTheDemoMachineRuns() {
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString folder = home.filePath("folder"), data = home.filePath("data");
+    QVERIFY(QDir().mkpath(folder));
+    QFile notes(folder + "/notes.txt");
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.close();
+    QProcessEnvironment env = offscreen();
+    env.insert("XDG_DATA_HOME", data);
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+
+    QProcess tarvo;
+    tarvo.setProcessEnvironment(env);
+    tarvo.setWorkingDirectory(folder);
+    tarvo.start(TARVO_GUI_BIN, {});
+    QVERIFY(tarvo.waitForStarted(10000));
+    const QString machine = data + "/tarvo/machine";
+    QElapsedTimer timer;
+    timer.start();
+    while (!QFile::exists(machine + "/face.bmp") && timer.elapsed() < 20000) QTest::qWait(100);
+    QTest::qWait(1500);
+    QCOMPARE(tarvo.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(tarvo.processId()), SIGTERM);
+    QVERIFY(tarvo.waitForFinished(10000));
+    QCOMPARE(tarvo.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(tarvo.readAllStandardError());
+    QVERIFY2(err.contains("running the demo machine in " + machine), qPrintable(err));
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"notes.txt"});
+    QCOMPARE(QFileInfo(machine + "/ram0.bin").size(), 65536);
+    QCOMPARE(QFileInfo(machine + "/register.bin").size(), 36);
+
+    // One machine file is enough to make a machine directory: no demo, and
+    // the start goes on in the folder (here waiting on the box for the
+    // missing "charset.bin").
+    QDir(machine).removeRecursively();
+    QFile ram(folder + "/ram0.bin");
+    QVERIFY(ram.open(QIODevice::WriteOnly));
+    ram.close();
+    QProcess partial;
+    partial.setProcessEnvironment(env);
+    partial.setWorkingDirectory(folder);
+    partial.start(TARVO_GUI_BIN, {});
+    QVERIFY(partial.waitForStarted(10000));
+    QTest::qWait(1500);
+    QCOMPARE(partial.state(), QProcess::Running);
+    partial.kill();
+    partial.waitForFinished(10000);
+    QVERIFY(!QFileInfo::exists(machine));
+    QVERIFY(!QString::fromLocal8Bit(partial.readAllStandardError()).contains("demo"));
+  }
 };
 
 QTEST_MAIN(ProcessTest)

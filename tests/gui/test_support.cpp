@@ -13,6 +13,18 @@
 
 namespace guitest {
 
+namespace {
+
+// The offscreen platform's own screen (800 x 600) is too small for the
+// larger zooms; the tests' screen is a large one, however they are started.
+const bool kLargeOffscreenScreen = [] {
+  if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" TARVO_OFFSCREEN_SCREEN);
+  return true;
+}();
+
+}  // namespace
+
 QRgb facePixel(int x, int y) {
   // Red steps by 7 along x, green by 5 along y; blue keeps them from white.
   return qRgb((x * 7) & 0xFF, (y * 5) & 0xFF, 0x20 + ((x + y) & 0x3F));
@@ -129,7 +141,7 @@ void VirtualDisplay::start() {
   const QString xvfb = QStandardPaths::findExecutable("Xvfb");
   if (xvfb.isEmpty()) return;
   // -displayfd: the server picks a free display and writes its number.
-  server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+  server_.start(xvfb, {"-displayfd", "1", "-screen", "0", screen_, "-nolisten", "tcp"});
   if (!server_.waitForStarted(5000)) return;
   QElapsedTimer timer;
   timer.start();

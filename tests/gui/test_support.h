@@ -80,12 +80,14 @@ class BoxWatcher : public QObject {
 // use; display() is empty when none could be started.
 class VirtualDisplay {
  public:
+  explicit VirtualDisplay(QString screen = "800x600x24") : screen_(std::move(screen)) {}
   ~VirtualDisplay();
   QString display();
 
  private:
   void start();
 
+  QString screen_;
   bool tried_ = false;
   QProcess server_;
   QString display_;
