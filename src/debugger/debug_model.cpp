@@ -549,12 +549,11 @@ std::string fiveHex(uint32_t address) {
 bool DebugModel::goTo(std::string_view text, std::string* error) {
   // Five hex digits are a full address, as the address fields take them;
   // fewer, and a label, are a 16-bit address in the segment the code runs
-  // in.
-  std::optional<uint32_t> address;
-  if (const auto shortAddress = shortHexAddress(text))
-    address = codeSegmentAddress(m_.cpu, *shortAddress);
-  else
-    address = parseTypedFullAddress(text, symbols_, m_.cpu, error);
+  // in. A label the symbols define wins over the hex digits that spell it.
+  bool label = false;
+  std::optional<uint32_t> address = parseTypedAddress(text, symbols_, error, &label);
+  if (address && (label || shortHexAddress(text)))
+    address = codeSegmentAddress(m_.cpu, static_cast<uint16_t>(*address));
   if (!address) return false;
   // An address the pane cannot show is refused, rather than the view
   // landing somewhere else without a word.
