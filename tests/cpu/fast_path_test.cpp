@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/cpu_diff.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
 #include "frontpanel/files.h"
@@ -22,6 +23,8 @@
 
 namespace tarvo {
 namespace {
+
+using test::registerDifferences;
 
 // A drive that is always there and answers each byte with a function of it
 // and of how many came before, the same for both machines.
@@ -53,36 +56,10 @@ std::string difference(const Machine& a, const Machine& b) {
   std::ostringstream out;
   const ProcessorState& x = a.cpu;
   const ProcessorState& y = b.cpu;
-#define TARVO_FIELD(f) \
-  if (x.f != y.f) out << #f << ": shortcut " << +x.f << ", region table " << +y.f << "; "
-  TARVO_FIELD(PC);
-  TARVO_FIELD(SS);
-  TARVO_FIELD(US);
-  TARVO_FIELD(IX);
-  TARVO_FIELD(IY);
-  TARVO_FIELD(IZ);
-  TARVO_FIELD(KY);
-  TARVO_FIELD(SX);
-  TARVO_FIELD(SY);
-  TARVO_FIELD(SZ);
-  TARVO_FIELD(UA);
-  TARVO_FIELD(IA);
-  TARVO_FIELD(IB);
-  TARVO_FIELD(IE);
-  TARVO_FIELD(PE);
-  TARVO_FIELD(PD);
-  TARVO_FIELD(TM);
-  TARVO_FIELD(F);
-  TARVO_FIELD(segmentLatch);
-  TARVO_FIELD(inService);
-  TARVO_FIELD(clockShift);
-  TARVO_FIELD(powerOff);
-  TARVO_FIELD(wordFetch);
-  TARVO_FIELD(fetchPos);
-  TARVO_FIELD(cycles);
-  TARVO_FIELD(kyStatus);
-  TARVO_FIELD(prevKyStatus);
-#undef TARVO_FIELD
+  registerDifferences(out, x, y, "shortcut", "region table");
+  if (x.wordFetch != y.wordFetch) out << "wordFetch; ";
+  if (x.fetchPos != y.fetchPos) out << "fetchPos; ";
+  if (x.cycles != y.cycles) out << "cycles; ";
   for (int i = 0; i < 32; ++i) {
     if (x.R[i] != y.R[i]) out << "$" << i << " differs; ";
   }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/cpu_diff.h"
 #include "cpu/exec.h"
 #include "cpu/memory.h"
 #include "frontpanel/run_loop.h"
@@ -29,6 +30,8 @@
 
 namespace tarvo {
 namespace {
+
+using test::registerDifferences;
 
 // A drive that answers each byte with a function of it and of the bytes
 // before it, and fails every so often, the same way on both machines.
@@ -118,34 +121,8 @@ std::string difference(const Machine& a, const Machine& b, bool timers = true) {
   const ProcessorState& x = a.cpu;
   const ProcessorState& y = b.cpu;
   if (std::memcmp(x.R, y.R, sizeof x.R) != 0) out << "main registers; ";
-#define TARVO_FIELD(f) \
-  if (x.f != y.f) out << #f << ": fast " << +x.f << ", reference " << +y.f << "; "
-  TARVO_FIELD(PC);
-  TARVO_FIELD(SS);
-  TARVO_FIELD(US);
-  TARVO_FIELD(IX);
-  TARVO_FIELD(IY);
-  TARVO_FIELD(IZ);
-  TARVO_FIELD(KY);
-  TARVO_FIELD(SX);
-  TARVO_FIELD(SY);
-  TARVO_FIELD(SZ);
-  TARVO_FIELD(UA);
-  TARVO_FIELD(IA);
-  TARVO_FIELD(IB);
-  TARVO_FIELD(IE);
-  TARVO_FIELD(PE);
-  TARVO_FIELD(PD);
-  TARVO_FIELD(TM);
-  TARVO_FIELD(F);
-  TARVO_FIELD(segmentLatch);
-  TARVO_FIELD(inService);
-  TARVO_FIELD(clockShift);
-  TARVO_FIELD(powerOff);
-  TARVO_FIELD(kyStatus);
-  TARVO_FIELD(prevKyStatus);
-  TARVO_FIELD(budgetRestart);
-#undef TARVO_FIELD
+  registerDifferences(out, x, y, "fast", "reference");
+  if (x.budgetRestart != y.budgetRestart) out << "budgetRestart; ";
   if (timers && a.timers.cycleTimer != b.timers.cycleTimer) out << "cycle timer; ";
   if (timers && a.timers.lcdPulseCountdown != b.timers.lcdPulseCountdown)
     out << "LCD pulse countdown; ";
