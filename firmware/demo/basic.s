@@ -1112,13 +1112,25 @@ vr_clear:
         pst ie,IEKEYS
         rtn
 
-; A = the variable at pair $26. Uses $24, $25.
+; A = the variable at pair $26. Uses $24, $25, T. Bytes that are not a
+; number (a digit above 9, a sign other than 0 or 1, as POKE can leave
+; them) read as 0: a decimal add of 0 changes a byte exactly when one of
+; its digits is above 9.
 varload:
         gre ix,$24
         pre ix,$26
         ldm $0,(ix+$31),8
+        ldm $16,(ix+$31),8
         ld $30,(ix+8)
         pre ix,$24
+        adbm $16,0,8
+        xrcm $16,$0,8
+        jr nz,vl_bad
+        sbc $30,2
+        rtn c
+vl_bad:
+        xrm $0,$0,8
+        ld $30,0
         rtn
 
 ; The variable at pair $26 = A. Uses $24, $25.

@@ -10,9 +10,9 @@ nadd:
         ld $24,$30
         xr $24,$29
         jr nz,na_diff
-        adbm $0,$8,8            ; same signs: the magnitudes add
-        jp c,err_overflow
-        jr nnorm
+        adbm $0,$8,8            ; same signs: the magnitudes add; the sum
+        jp c,err_overflow       ; is 0 only when both were, and a 0 is
+        rtn                     ; positive already
 na_diff:
         sbbm $0,$8,8            ; signs differ: |A| - |B|
         jr nc,nnorm

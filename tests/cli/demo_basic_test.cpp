@@ -293,6 +293,54 @@ TEST_F(DemoBasic, ArithmeticEndsOnAnyBytesAndTheArrayStartsAtZero) {
   EXPECT_EQ(run("CLS:@(3)=6{ENTER}NEW{ENTER}CLS:PRINT @(3){ENTER}"), (Lines{"0", ">_", "", ""}));
 }
 
+TEST_F(DemoBasic, BytesThatAreNoNumberReadAsZeroInVariablesAndElements) {
+  // Random bytes poked into A and into a written element of @(): where a
+  // digit is above 9 or the sign byte is neither 0 nor 1 the number reads
+  // as 0 in every use; decimal bytes keep their value.
+  enter({"@(2)=5"});
+  const RunResult pend = runTool(dir.path(), {"--ticks", "1", "--peek", "141C2:2"});
+  ASSERT_EQ(pend.lines.size(), 1u);
+  unsigned lo = 0, hi = 0;
+  ASSERT_EQ(std::sscanf(pend.lines[0].c_str(), "141C2: %x %x", &lo, &hi), 2);
+  char element[8];
+  std::snprintf(element, sizeof element, "1%04X", (hi << 8 | lo) + 2 + 2 * 9);
+  std::mt19937 rng(2727);
+  for (int round = 0; round < 12; ++round) {
+    const bool decimal = round % 3 == 0;
+    uint8_t bytes[9];
+    long long value = 0;
+    for (int i = 7; i >= 0; --i) {
+      // Decimal values keep to 12 digits, so that A and A/3 fit a line.
+      const unsigned d1 = i >= 6 ? 0 : rng() % 10, d0 = i >= 6 ? 0 : rng() % 10;
+      bytes[i] = decimal ? static_cast<uint8_t>(d1 << 4 | d0) : static_cast<uint8_t>(rng());
+      value = value * 100 + d1 * 10 + d0;
+    }
+    bytes[8] = decimal ? (value != 0 ? rng() % 2 : 0) : static_cast<uint8_t>(rng() % 4);
+    bool number = true;
+    for (int i = 0; i < 8; ++i) number &= (bytes[i] & 0x0F) <= 9 && bytes[i] >> 4 <= 9;
+    number &= bytes[8] <= 1;
+    if (!decimal && number) bytes[3] |= 0xC0;  // a digit above 9 somewhere
+    const long long v = decimal ? (bytes[8] ? -value : value) : 0;
+    std::string hex;
+    for (uint8_t b : bytes) {
+      char h[3];
+      std::snprintf(h, sizeof h, "%02X", b);
+      hex += h;
+    }
+    const Lines want = {std::to_string(v) + " " + std::to_string(v / 3), std::to_string(v + 1),
+                        std::to_string(v * 2), ">_"};
+    for (const auto& [name, addr] : {std::pair<std::string, std::string>{"A", "14010"},
+                                     std::pair<std::string, std::string>{"@(2)", element}}) {
+      const std::string& x = name;
+      EXPECT_EQ(
+          run("CLS:PRINT " + x + ";\" \";" + x + "/3:PRINT " + x + "+1:PRINT " + x + "*2{ENTER}",
+              300, {"--poke", addr + "=" + hex}),
+          want)
+          << name << " holding " << hex;
+    }
+  }
+}
+
 TEST_F(DemoBasic, TypingWaitsWhileALongProgramLeavesNoRoomForKeys) {
   // The program runs for seconds while 48 keys are typed ahead of it: more
   // than the key queue holds, and longer than a key would be held for a
