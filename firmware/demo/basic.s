@@ -950,7 +950,20 @@ stmt_loop:
         gfl $24
         an $24,FPOWER
         jp z,poweroff
-        cal pollkeys
+        pst ie,0                ; pollkeys, written out here for speed
+        gre ky,$24
+        an $25,&HF0
+        or $25,$24
+        jr nz,sl_down
+        st $31,(iz+HELD)
+        jr sl_polled
+sl_down:
+        ld $24,(iz+HELD)
+        adc $24,0
+        jr nz,sl_polled
+        cal takekey
+sl_polled:
+        pst ie,IEKEYS
         ld $24,(iz+BRKF)
         adc $24,0
         jp nz,brk_key
@@ -972,15 +985,20 @@ stmt_loop:
         ad $27,1
 sl_jump:
         jp ($26)
+sl_colon:
+        ldi $24,(ix+0)
+        jr stmt_loop
 sl_nottoken:
         sbc $24,&H3A            ; an empty statement
         jr z,sl_colon
         adc $24,0
         jr z,stmt_eol
-        jp do_let               ; a variable (LET is optional)
-sl_colon:
-        ldi $24,(ix+0)
-        jr stmt_loop
+        sb $24,&H41             ; a variable (LET is optional)
+        jp c,do_let
+        sbc $24,26
+        jp nc,do_let            ; not a letter: varref tells @ from an error
+        cal varletter
+        jp dl_var
 
 ; After a statement: ":" and the next one, or the end of the line.
 stmt_end:
@@ -1047,6 +1065,8 @@ varref:
         jp c,err_syntax
         sbc $24,26
         jp nc,err_syntax
+; The same for a letter already checked: $24 = its number 0-25, IX on it.
+varletter:
         ldi $25,(ix+0)
         ld $25,$24
         ad $25,$25
@@ -1112,6 +1132,18 @@ vr_clear:
         pst ie,IEKEYS
         rtn
 
+; A primary that is a plain variable, its letter in $24 and at IX: pair
+; $26 = its address as varref gives it (9 bytes a variable from VARTAB, the
+; letter's code folded into the constant), IX past it, then its value.
+pm_letter:
+        ldi $25,(ix+0)
+        ld $26,$24
+        ad $26,$26
+        ad $26,$26
+        ad $26,$26
+        ad $26,$24
+        ad $26,lo(VARTAB-&H249)  ; 9 * "A" = &H249
+        ld $27,hi(VARTAB)
 ; A = the variable at pair $26. Uses $24, $25, T. Bytes that are not a
 ; number (a digit above 9, a sign other than 0 or 1, as POKE can leave
 ; them) read as 0: a decimal add of 0 changes a byte exactly when one of
@@ -1153,6 +1185,7 @@ parenexpr:
 ; LET variable = expression
 do_let:
         cal varref
+dl_var:
         ld $24,(ix+0)
         sbc $24,&H3D
         jr nz,dl_string
@@ -1542,7 +1575,7 @@ do_next:
         jr c,nx_find
         sbc $24,26
         jr nc,nx_find
-        cal varref
+        cal varletter
         ld $27,$26
 nx_find:
         ld $28,1
@@ -1989,6 +2022,8 @@ relexpr:
 re_loop:
         ld $27,0                ; what holds: 1 less, 2 equal, 4 greater
         ld $24,(ix+0)
+        sbc $24,&H3C
+        rtn c                   ; below "<": no comparison follows
         sbc $24,&H3D
         jr nz,re_lt
         ld $27,2
@@ -2190,7 +2225,7 @@ primary:
         sbc $25,&H24
         jp z,strcmp
         sbc $25,&H28
-        jr nz,pm_var
+        jp nz,pm_letter
         cal arrref              ; an element of an array
         jp varload
 pm_other:

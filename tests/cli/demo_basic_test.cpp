@@ -188,6 +188,30 @@ TEST_F(DemoBasic, SumsAThousandNumbersWithinTenEmulatedSeconds) {
   EXPECT_EQ(run("CLS:RUN{ENTER}", 1000 - 40), (Lines{"500500", ">_", "", ""}));
 }
 
+// Each letter its own variable, whether assigned with or without LET, read
+// in an expression or stepped by FOR and NEXT: letter k holds 2^k, so any
+// two letters sharing bytes would change the sums.
+TEST_F(DemoBasic, EveryLetterIsItsOwnVariableOnEveryPath) {
+  std::vector<std::string> lines;
+  std::string line;
+  int64_t power = 1;
+  for (char c = 'A'; c <= 'Z'; ++c, power *= 2) {
+    line += (line.empty() ? std::to_string(10 + lines.size()) + " " : ":") +
+            std::string(c % 2 ? "" : "LET ") + c + "=" + std::to_string(power);
+    if (line.size() > 50) {
+      lines.push_back(line);
+      line.clear();
+    }
+  }
+  lines.push_back(line);
+  lines.push_back("50 FOR Q=Q TO Q+1:FOR Z=Z TO Z:NEXT Z:NEXT Q:Z=Z-2");
+  lines.push_back("60 PRINT A+B+C+D+E+F+G+H+I+J+K+L+M");
+  lines.push_back("70 PRINT N+O+P+Q-2+R+S+T+U+V+W+X+Y+Z");
+  enter(lines);
+  EXPECT_EQ(run("CLS:RUN{ENTER}"), (Lines{std::to_string((1 << 13) - 1),
+                                          std::to_string((1 << 26) - (1 << 13)), ">_", ""}));
+}
+
 TEST_F(DemoBasic, StoresReplacesDeletesAndListsLinesInOrder) {
   enter({"30 PRINT 3", "10 PRINT 1", "20 PRINT 0", "20 PRINT 2:REM TWO", "40 PRINT 4", "40",
          "5 IF A<>1 THEN A=ABS(-1)"});
