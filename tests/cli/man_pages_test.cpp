@@ -5,9 +5,9 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -30,7 +30,26 @@ std::string manPage(const std::string& name) {
   std::ifstream in(std::string(TARVO_SOURCE_DIR) + "/docs/man/" + name + ".1");
   std::stringstream text;
   text << in.rdbuf();
-  return std::regex_replace(text.str(), std::regex(R"(\\-)"), "-");
+  std::string page = text.str();
+  for (std::size_t at = page.find("\\-"); at != std::string::npos; at = page.find("\\-", at))
+    page.erase(at, 1);
+  return page;
+}
+
+bool optionChar(char ch) {
+  return (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-';
+}
+
+// Every "--name" in the line (a lower-case letter first, then letters,
+// digits and hyphens).
+void longOptions(const std::string& line, std::set<std::string>& options) {
+  for (std::size_t at = line.find("--"); at != std::string::npos; at = line.find("--", at + 2)) {
+    if (at + 2 >= line.size() || line[at + 2] < 'a' || line[at + 2] > 'z') continue;
+    std::size_t end = at + 2;
+    while (end < line.size() && optionChar(line[end])) ++end;
+    options.insert(line.substr(at, end - at));
+    at = end - 2;
+  }
 }
 
 // The options of --help: the long ones anywhere on an option line (CLI11's
@@ -38,14 +57,15 @@ std::string manPage(const std::string& name) {
 std::set<std::string> helpOptions(const std::string& help) {
   std::set<std::string> options;
   std::istringstream in(help);
-  const std::regex optionLine(R"(^\s+-)"), longOption(R"(--[a-z][a-z0-9-]*)"),
-      shortOption(R"(^\s+(-[a-zA-Z?])[, ])");
   for (std::string line; std::getline(in, line);) {
-    if (!std::regex_search(line, optionLine)) continue;
-    std::smatch m;
-    if (std::regex_search(line, m, shortOption)) options.insert(m[1]);
-    for (std::sregex_iterator it(line.begin(), line.end(), longOption), end; it != end; ++it)
-      options.insert(it->str());
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == 0 || first == std::string::npos || line[first] != '-') continue;
+    // A short option: "-h," or "-h " at the start.
+    if (first + 2 < line.size() &&
+        (std::isalpha(uint8_t(line[first + 1])) || line[first + 1] == '?') &&
+        (line[first + 2] == ',' || line[first + 2] == ' '))
+      options.insert(line.substr(first, 2));
+    longOptions(line, options);
   }
   return options;
 }
@@ -55,13 +75,10 @@ std::set<std::string> pageOptions(const std::string& page) {
   std::set<std::string> options;
   std::istringstream in(page);
   bool inOptions = false, heading = false;
-  const std::regex longOption(R"(--[a-z][a-z0-9-]*)");
   for (std::string line; std::getline(in, line);) {
     if (line.rfind(".SH", 0) == 0) inOptions = line.find("OPTIONS") != std::string::npos;
     if (!inOptions) continue;
-    if (heading)
-      for (std::sregex_iterator it(line.begin(), line.end(), longOption), end; it != end; ++it)
-        options.insert(it->str());
+    if (heading) longOptions(line, options);
     heading = line == ".TP";
   }
   return options;
